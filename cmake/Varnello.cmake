@@ -1,0 +1,38 @@
+# Helpers shared by the folders' CMakeLists.
+
+# varnello_library(NAME [QT] DEPS ...): a static library of every .cpp in the calling folder.
+# Plain libraries link only the standard library, zlib and each other; QT ones may use Qt.
+function(varnello_library name)
+  cmake_parse_arguments(ARG "QT" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  if(ARG_QT)
+    set_target_properties(${name} PROPERTIES AUTOMOC ON)
+    target_link_libraries(${name} PUBLIC Qt6::Widgets Qt6::Network)
+  endif()
+endfunction()
+
+# varnello_test(NAME SOURCES ... DEPS ... [QT]): one GoogleTest executable registered with CTest.
+# Tests find their data files through VARNELLO_TEST_DATA (the test's source folder).
+function(varnello_test name)
+  cmake_parse_arguments(ARG "QT" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock Threads::Threads)
+  if(ARG_QT)
+    set_target_properties(${name} PROPERTIES AUTOMOC ON)
+    target_link_libraries(${name} PRIVATE Qt6::Widgets Qt6::Test)
+  else()
+    target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  endif()
+  target_compile_definitions(${name} PRIVATE
+      VARNELLO_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}"
+      VARNELLO_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  gtest_discover_tests(${name}
+      DISCOVERY_MODE PRE_TEST
+      PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT ${ARG_TIMEOUT})
+endfunction()
