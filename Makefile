@@ -26,7 +26,7 @@ test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 600
 
 bench: build
-	@for b in bench/*.sh; do [ -x "$$b" ] && BUILD=$(BUILD) "$$b" || true; done
+	@for b in bench/*/run.sh; do echo "== $$b"; BUILD=$(BUILD) bash "$$b" || exit 1; done
 
 fuzz: deps
 	cmake -S . -B $(BUILD)-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
