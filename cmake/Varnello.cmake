@@ -21,6 +21,9 @@ endfunction()
 # Tests find their data files through VARNELLO_TEST_DATA (the test's source folder).
 function(varnello_test name)
   cmake_parse_arguments(ARG "QT" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
+  if(ARG_QT)
+    list(APPEND ARG_SOURCES ${PROJECT_SOURCE_DIR}/tests/common/QtTestMain.cpp)
+  endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock Threads::Threads)
   if(ARG_QT)
@@ -38,4 +41,19 @@ function(varnello_test name)
   gtest_discover_tests(${name}
       DISCOVERY_MODE PRE_TEST
       PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT ${ARG_TIMEOUT})
+endfunction()
+
+# varnello_tests_per_file(PREFIX DEPS ... [QT]): one test executable per *Test.cpp of the calling folder,
+# so a folder's suites build and fail independently.
+function(varnello_tests_per_file prefix)
+  cmake_parse_arguments(ARG "QT" "" "DEPS" ${ARGN})
+  file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*Test.cpp)
+  foreach(src IN LISTS test_sources)
+    get_filename_component(name ${src} NAME_WE)
+    if(ARG_QT)
+      varnello_test(${prefix}_${name} SOURCES ${src} DEPS ${ARG_DEPS} QT)
+    else()
+      varnello_test(${prefix}_${name} SOURCES ${src} DEPS ${ARG_DEPS})
+    endif()
+  endforeach()
 endfunction()
