@@ -1,0 +1,37 @@
+// SHA-1 (FIPS 180-1): initialise, update, final and a one-call form.
+//
+// The compression function runs on the SHA extensions (SHA-NI) when the processor has them and on
+// portable code otherwise; the choice is made per call (CpuFeatures.h), so tests can run both on
+// one machine. The state is plain data so HMAC can copy keyed states.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace Varnello::Crypto {
+
+class TSha1 {
+public:
+    static constexpr size_t BlockSize = 64;
+    static constexpr size_t DigestSize = 20;
+
+    TSha1() { Init(); }
+    void Init();
+    void Update(const void* data, size_t len);
+    // Writes 20 bytes; the context must be initialised again before reuse.
+    void Final(uint8_t* digest);
+
+    static void Hash(const void* data, size_t len, uint8_t* digest);
+
+private:
+    uint32_t FState[5];
+    uint64_t FLength; // bytes hashed so far
+    uint8_t FBuffer[BlockSize];
+    size_t FBuffered;
+};
+
+// The block function itself, for tests of each variant: `blocks` 64-byte blocks into state.
+void Sha1CompressPortable(uint32_t state[5], const uint8_t* data, size_t blocks);
+bool Sha1CompressShaNi(uint32_t state[5], const uint8_t* data, size_t blocks); // false: not available
+
+} // namespace Varnello::Crypto
