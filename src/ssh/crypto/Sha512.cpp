@@ -1,0 +1,149 @@
+// SHA-512 compression on 64-bit words and the buffering around it.
+#include "ssh/crypto/Sha512.h"
+
+#include "ssh/crypto/ConstTime.h"
+
+#include <cstring>
+
+namespace Varnello::Crypto {
+
+namespace {
+
+constexpr uint64_t K[80] = {
+    0x428a2f98d728ae22ULL, 0x7137449123ef65cdULL, 0xb5c0fbcfec4d3b2fULL, 0xe9b5dba58189dbbcULL,
+    0x3956c25bf348b538ULL, 0x59f111f1b605d019ULL, 0x923f82a4af194f9bULL, 0xab1c5ed5da6d8118ULL,
+    0xd807aa98a3030242ULL, 0x12835b0145706fbeULL, 0x243185be4ee4b28cULL, 0x550c7dc3d5ffb4e2ULL,
+    0x72be5d74f27b896fULL, 0x80deb1fe3b1696b1ULL, 0x9bdc06a725c71235ULL, 0xc19bf174cf692694ULL,
+    0xe49b69c19ef14ad2ULL, 0xefbe4786384f25e3ULL, 0x0fc19dc68b8cd5b5ULL, 0x240ca1cc77ac9c65ULL,
+    0x2de92c6f592b0275ULL, 0x4a7484aa6ea6e483ULL, 0x5cb0a9dcbd41fbd4ULL, 0x76f988da831153b5ULL,
+    0x983e5152ee66dfabULL, 0xa831c66d2db43210ULL, 0xb00327c898fb213fULL, 0xbf597fc7beef0ee4ULL,
+    0xc6e00bf33da88fc2ULL, 0xd5a79147930aa725ULL, 0x06ca6351e003826fULL, 0x142929670a0e6e70ULL,
+    0x27b70a8546d22ffcULL, 0x2e1b21385c26c926ULL, 0x4d2c6dfc5ac42aedULL, 0x53380d139d95b3dfULL,
+    0x650a73548baf63deULL, 0x766a0abb3c77b2a8ULL, 0x81c2c92e47edaee6ULL, 0x92722c851482353bULL,
+    0xa2bfe8a14cf10364ULL, 0xa81a664bbc423001ULL, 0xc24b8b70d0f89791ULL, 0xc76c51a30654be30ULL,
+    0xd192e819d6ef5218ULL, 0xd69906245565a910ULL, 0xf40e35855771202aULL, 0x106aa07032bbd1b8ULL,
+    0x19a4c116b8d2d0c8ULL, 0x1e376c085141ab53ULL, 0x2748774cdf8eeb99ULL, 0x34b0bcb5e19b48a8ULL,
+    0x391c0cb3c5c95a63ULL, 0x4ed8aa4ae3418acbULL, 0x5b9cca4f7763e373ULL, 0x682e6ff3d6b2b8a3ULL,
+    0x748f82ee5defb2fcULL, 0x78a5636f43172f60ULL, 0x84c87814a1f0ab72ULL, 0x8cc702081a6439ecULL,
+    0x90befffa23631e28ULL, 0xa4506cebde82bde9ULL, 0xbef9a3f7b2c67915ULL, 0xc67178f2e372532bULL,
+    0xca273eceea26619cULL, 0xd186b8c721c0c207ULL, 0xeada7dd6cde0eb1eULL, 0xf57d4f7fee6ed178ULL,
+    0x06f067aa72176fbaULL, 0x0a637dc5a2c898a6ULL, 0x113f9804bef90daeULL, 0x1b710b35131c471bULL,
+    0x28db77f523047d84ULL, 0x32caab7b40c72493ULL, 0x3c9ebe0a15c9bebcULL, 0x431d67c49c100d4cULL,
+    0x4cc5d4becb3e42b6ULL, 0x597f299cfc657e2aULL, 0x5fcb6fab3ad6faecULL, 0x6c44198c4a475817ULL};
+
+inline uint64_t Rotr(uint64_t x, int n) {
+    return (x >> n) | (x << (64 - n));
+}
+
+inline uint64_t LoadBe64(const uint8_t* p) {
+    uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
+    return v;
+}
+
+inline void StoreBe64(uint8_t* p, uint64_t v) {
+    for (int i = 7; i >= 0; --i) {
+        p[i] = uint8_t(v);
+        v >>= 8;
+    }
+}
+
+void Compress(uint64_t state[8], const uint8_t* data, size_t blocks) {
+    for (; blocks > 0; --blocks, data += 128) {
+        uint64_t w[16];
+        for (int i = 0; i < 16; ++i) w[i] = LoadBe64(data + 8 * i);
+        uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
+        uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
+        for (int i = 0; i < 80; ++i) {
+            uint64_t wi;
+            if (i < 16) {
+                wi = w[i];
+            } else {
+                const uint64_t w15 = w[(i - 15) & 15], w2 = w[(i - 2) & 15];
+                const uint64_t s0 = Rotr(w15, 1) ^ Rotr(w15, 8) ^ (w15 >> 7);
+                const uint64_t s1 = Rotr(w2, 19) ^ Rotr(w2, 61) ^ (w2 >> 6);
+                wi = w[i & 15] = w[i & 15] + s0 + w[(i - 7) & 15] + s1;
+            }
+            const uint64_t t1 =
+                h + (Rotr(e, 14) ^ Rotr(e, 18) ^ Rotr(e, 41)) + ((e & f) ^ (~e & g)) + K[i] + wi;
+            const uint64_t t2 = (Rotr(a, 28) ^ Rotr(a, 34) ^ Rotr(a, 39)) + ((a & b) ^ (a & c) ^ (b & c));
+            h = g;
+            g = f;
+            f = e;
+            e = d + t1;
+            d = c;
+            c = b;
+            b = a;
+            a = t1 + t2;
+        }
+        state[0] += a;
+        state[1] += b;
+        state[2] += c;
+        state[3] += d;
+        state[4] += e;
+        state[5] += f;
+        state[6] += g;
+        state[7] += h;
+    }
+}
+
+} // namespace
+
+void TSha512::Init() {
+    static constexpr uint64_t iv[8] = {0x6a09e667f3bcc908ULL, 0xbb67ae8584caa73bULL, 0x3c6ef372fe94f82bULL,
+                                       0xa54ff53a5f1d36f1ULL, 0x510e527fade682d1ULL, 0x9b05688c2b3e6c1fULL,
+                                       0x1f83d9abfb41bd6bULL, 0x5be0cd19137e2179ULL};
+    std::memcpy(FState, iv, sizeof(FState));
+    FLength = 0;
+    FBuffered = 0;
+}
+
+void TSha512::Update(const void* data, size_t len) {
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    FLength += len;
+    if (FBuffered > 0) {
+        const size_t take = len < BlockSize - FBuffered ? len : BlockSize - FBuffered;
+        std::memcpy(FBuffer + FBuffered, p, take);
+        FBuffered += take;
+        p += take;
+        len -= take;
+        if (FBuffered < BlockSize) return;
+        Compress(FState, FBuffer, 1);
+        FBuffered = 0;
+    }
+    if (len >= BlockSize) {
+        const size_t blocks = len / BlockSize;
+        Compress(FState, p, blocks);
+        p += blocks * BlockSize;
+        len -= blocks * BlockSize;
+    }
+    if (len > 0) {
+        std::memcpy(FBuffer, p, len);
+        FBuffered = len;
+    }
+}
+
+void TSha512::Final(uint8_t* digest) {
+    FBuffer[FBuffered++] = 0x80;
+    if (FBuffered > BlockSize - 16) {
+        std::memset(FBuffer + FBuffered, 0, BlockSize - FBuffered);
+        Compress(FState, FBuffer, 1);
+        FBuffered = 0;
+    }
+    std::memset(FBuffer + FBuffered, 0, BlockSize - 16 - FBuffered);
+    // 128-bit length in bits: the high word holds the three bits shifted out of the byte count.
+    StoreBe64(FBuffer + 112, FLength >> 61);
+    StoreBe64(FBuffer + 120, FLength << 3);
+    Compress(FState, FBuffer, 1);
+    for (int i = 0; i < 8; ++i) StoreBe64(digest + 8 * i, FState[i]);
+    SecureWipe(FBuffer, sizeof(FBuffer));
+    FBuffered = 0;
+}
+
+void TSha512::Compute(const void* data, size_t len, uint8_t* digest) {
+    TSha512 h;
+    h.Update(data, len);
+    h.Final(digest);
+}
+
+} // namespace Varnello::Crypto
