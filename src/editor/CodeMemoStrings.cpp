@@ -1,0 +1,189 @@
+// Line storage, TAB expansion, cache invalidation and file load/save of the editor's text.
+#include "editor/CodeMemoStrings.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
+std::string ExpandTabs(std::string_view text, int tabSize) {
+    if (text.find('\t') == std::string_view::npos) return std::string(text);
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (char c : text) {
+        if (c == '\t')
+            out.append(static_cast<std::size_t>(std::max(tabSize, 0)), ' ');
+        else
+            out += c;
+    }
+    return out;
+}
+
+TCodeMemoStrings::TCodeMemoStrings() = default;
+
+std::string TCodeMemoStrings::Prepare(std::string_view text) const {
+    if (!IsValidUtf8(text)) return ExpandTabs(Windows1252ToUtf8(text), TabSize);
+    return ExpandTabs(text, TabSize);
+}
+
+void TCodeMemoStrings::Changed(int firstLine) {
+    // Start states at and below the change were computed from the old text.
+    int high = std::min(FPropHigh, Count() - 1);
+    for (int i = std::max(firstLine, 0); i <= high; ++i) FProps[static_cast<std::size_t>(i)].Invalidate();
+    FPropHigh = std::min(FPropHigh, std::max(firstLine - 1, -1));
+    if (FUpdateCount > 0) {
+        FPendingLine = FPendingLine < 0 ? firstLine : std::min(FPendingLine, firstLine);
+        return;
+    }
+    if (OnChange) OnChange(*this, firstLine);
+}
+
+void TCodeMemoStrings::EndUpdate() {
+    if (FUpdateCount > 0 && --FUpdateCount == 0 && FPendingLine >= 0) {
+        int line = FPendingLine;
+        FPendingLine = -1;
+        if (OnChange) OnChange(*this, line);
+    }
+}
+
+TLineProp& TCodeMemoStrings::LineProp(int index) {
+    FPropHigh = std::max(FPropHigh, index);
+    return FProps[static_cast<std::size_t>(index)];
+}
+
+void TCodeMemoStrings::Add(std::string_view text) {
+    Insert(Count(), text);
+}
+
+void TCodeMemoStrings::Insert(int index, std::string_view text) {
+    std::string s = Prepare(text);
+    int len = static_cast<int>(Utf8CharCount(s));
+    auto at = static_cast<std::size_t>(index);
+    FLines.insert(FLines.begin() + static_cast<std::ptrdiff_t>(at), std::move(s));
+    FLengths.insert(FLengths.begin() + static_cast<std::ptrdiff_t>(at), len);
+    FProps.insert(FProps.begin() + static_cast<std::ptrdiff_t>(at), TLineProp{});
+    FMaxLength = std::max(FMaxLength, len);
+    if (FPropHigh >= index) ++FPropHigh;
+    Changed(index);
+}
+
+void TCodeMemoStrings::InsertLines(int index, const std::vector<std::string>& texts) {
+    if (texts.empty()) return;
+    std::vector<std::string> prepared;
+    std::vector<int> lengths;
+    prepared.reserve(texts.size());
+    lengths.reserve(texts.size());
+    for (const auto& t : texts) {
+        prepared.push_back(Prepare(t));
+        lengths.push_back(static_cast<int>(Utf8CharCount(prepared.back())));
+        FMaxLength = std::max(FMaxLength, lengths.back());
+    }
+    auto at = static_cast<std::ptrdiff_t>(index);
+    FLines.insert(FLines.begin() + at, std::make_move_iterator(prepared.begin()),
+                  std::make_move_iterator(prepared.end()));
+    FLengths.insert(FLengths.begin() + at, lengths.begin(), lengths.end());
+    FProps.insert(FProps.begin() + at, texts.size(), TLineProp{});
+    if (FPropHigh >= index) FPropHigh += static_cast<int>(texts.size());
+    Changed(index);
+}
+
+void TCodeMemoStrings::Put(int index, std::string_view text) {
+    auto at = static_cast<std::size_t>(index);
+    FLines[at] = Prepare(text);
+    FLengths[at] = static_cast<int>(Utf8CharCount(FLines[at]));
+    FMaxLength = std::max(FMaxLength, FLengths[at]);
+    Changed(index);
+}
+
+void TCodeMemoStrings::Delete(int index) {
+    DeleteLines(index, 1);
+}
+
+void TCodeMemoStrings::DeleteLines(int index, int count) {
+    count = std::min(count, Count() - index);
+    if (count <= 0) return;
+    auto from = static_cast<std::ptrdiff_t>(index);
+    FLines.erase(FLines.begin() + from, FLines.begin() + from + count);
+    FLengths.erase(FLengths.begin() + from, FLengths.begin() + from + count);
+    FProps.erase(FProps.begin() + from, FProps.begin() + from + count);
+    Changed(index);
+}
+
+void TCodeMemoStrings::Clear() {
+    FLines.clear();
+    FLengths.clear();
+    FProps.clear();
+    FMaxLength = 0;
+    FPropHigh = -1;
+    Changed(0);
+}
+
+std::string TCodeMemoStrings::Text() const {
+    std::string out;
+    std::size_t total = 0;
+    for (const auto& l : FLines) total += l.size() + 2;
+    out.reserve(total);
+    for (const auto& l : FLines) {
+        out += l;
+        out += "\r\n";
+    }
+    return out;
+}
+
+void TCodeMemoStrings::Loaded(std::string_view utf8) {
+    FLines.clear();
+    FLengths.clear();
+    FProps.clear();
+    FMaxLength = 0;
+    FPropHigh = -1;
+    std::size_t n = utf8.size(), start = 0;
+    // A final line break ends the last line rather than opening an empty one.
+    while (start < n) {
+        std::size_t end = utf8.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) end = n;
+        std::string line = ExpandTabs(utf8.substr(start, end - start), TabSize);
+        int len = static_cast<int>(Utf8CharCount(line));
+        FMaxLength = std::max(FMaxLength, len);
+        FLines.push_back(std::move(line));
+        FLengths.push_back(len);
+        if (end < n && utf8[end] == '\r' && end + 1 < n && utf8[end + 1] == '\n') ++end;
+        start = end + 1;
+    }
+    FProps.resize(FLines.size());
+    Changed(0);
+}
+
+void TCodeMemoStrings::SetText(std::string_view utf8) {
+    if (!IsValidUtf8(utf8)) {
+        Loaded(Windows1252ToUtf8(utf8));
+        return;
+    }
+    Loaded(utf8);
+}
+
+void TCodeMemoStrings::LoadFromFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw EVarnelloError("Cannot open file " + path);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) throw EVarnelloError("Cannot open file " + path);
+    TDecodedText decoded = DecodeText(bytes);
+    bytes.clear();
+    bytes.shrink_to_fit();
+    Encoding = decoded.Encoding;
+    Bom = decoded.Bom;
+    Loaded(decoded.Text);
+}
+
+std::string TCodeMemoStrings::EncodedText() const {
+    std::string out = Bom && Encoding == TTextEncoding::teUtf8 ? "\xEF\xBB\xBF" : "";
+    out += EncodeText(Text(), Encoding);
+    return out;
+}
+
+void TCodeMemoStrings::SaveToFile(const std::string& path) const {
+    std::string bytes = EncodedText(); // may throw before the file is touched
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) throw EVarnelloError("Cannot create file " + path);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) throw EVarnelloError("Cannot create file " + path);
+}
