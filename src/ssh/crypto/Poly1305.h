@@ -1,0 +1,37 @@
+// Poly1305 one-time authenticator (RFC 8439, section 2.5).
+//
+// The accumulator uses three limbs of 44, 44 and 42 bits so every product fits a 128-bit
+// integer; the arithmetic has no branch or index on secret data. Verify compares in constant time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace Varnello::Crypto {
+
+class TPoly1305 {
+public:
+    static constexpr size_t KeySize = 32;
+    static constexpr size_t TagSize = 16;
+
+    TPoly1305() = default;
+    explicit TPoly1305(const uint8_t key[KeySize]) { Init(key); }
+    ~TPoly1305();
+
+    // key = r (clamped here) followed by the 16-byte pad s. A key authenticates one message only.
+    void Init(const uint8_t key[KeySize]);
+    void Update(const void* data, size_t len);
+    void Final(uint8_t tag[TagSize]);
+
+    static void Compute(const uint8_t key[KeySize], const void* data, size_t len, uint8_t tag[TagSize]);
+    static bool Verify(const uint8_t key[KeySize], const void* data, size_t len, const uint8_t tag[TagSize]);
+
+private:
+    void Blocks(const uint8_t* m, size_t blocks, uint64_t hibit);
+
+    uint64_t FR[3] = {}, FH[3] = {}, FPad[2] = {};
+    uint8_t FBuffer[16] = {};
+    size_t FBuffered = 0;
+};
+
+} // namespace Varnello::Crypto
