@@ -1,0 +1,132 @@
+#include "app/FileList.h"
+
+#include <QApplication>
+#include <QCollator>
+#include <QDateTime>
+#include <QHeaderView>
+#include <QLocale>
+#include <QStyle>
+#include <algorithm>
+
+namespace {
+
+QLocale DisplayLocale() {
+    QLocale loc;
+    // The C locale has no digit grouping; English keeps the "1,234" form in that case.
+    if (loc.language() == QLocale::C) return QLocale(QLocale::English, QLocale::UnitedStates);
+    return loc;
+}
+
+const QIcon& ListIcon(int index) {
+    static const QIcon folder = QApplication::style()->standardIcon(QStyle::SP_DirIcon);
+    static const QIcon file = QApplication::style()->standardIcon(QStyle::SP_FileIcon);
+    return index == kImageFolder ? folder : file;
+}
+
+} // namespace
+
+QString FormatSizeText(uint64_t size) {
+    return DisplayLocale().toString(static_cast<qulonglong>(size));
+}
+
+QString FormatTimeText(uint64_t fileTimeUtc) {
+    if (fileTimeUtc == 0) return QString();
+    const QDateTime utc = QDateTime::fromMSecsSinceEpoch(
+        FileTimeToUnixTime(fileTimeUtc) * 1000 + static_cast<qint64>((fileTimeUtc / 10000) % 1000), Qt::UTC);
+    const QDateTime local = utc.toLocalTime();
+    if (!local.isValid()) return QString();
+    const QLocale loc = DisplayLocale();
+    QString text = loc.toString(local.date(), QLocale::ShortFormat);
+    const QTime t = local.time();
+    if (t != QTime(0, 0)) {
+        // The long time form without the zone name, which the lists have no room for.
+        QString fmt = loc.timeFormat(QLocale::LongFormat);
+        fmt.remove(QLatin1Char('t')).replace("  ", " ");
+        text += " " + loc.toString(t, fmt.trimmed());
+    }
+    return text;
+}
+
+void FillListItem(QTreeWidgetItem* item, const TListRecord& record) {
+    const bool folder = (record.Attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) != 0;
+    item->setText(0, QString::fromStdString(record.Name));
+    item->setText(1, folder ? QString() : FormatSizeText(record.Size));
+    item->setText(2, FormatTimeText(record.LastWriteTime));
+    item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+    const int image = folder ? kImageFolder : kImageFile;
+    item->setData(0, Qt::UserRole, image);
+    item->setIcon(0, ListIcon(image));
+}
+
+int ItemImageIndex(const QTreeWidgetItem* item) {
+    return item->data(0, Qt::UserRole).toInt();
+}
+
+bool IsFolderItem(const QTreeWidgetItem* item) {
+    return item && ItemImageIndex(item) == kImageFolder;
+}
+
+int ListItemCompare(const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
+    const bool fa = IsFolderItem(a), fb = IsFolderItem(b);
+    if (fa != fb) return fa ? -1 : 1;
+    static thread_local QCollator collator = [] {
+        QCollator c;
+        c.setCaseSensitivity(Qt::CaseInsensitive);
+        return c;
+    }();
+    return collator.compare(a->text(0), b->text(0));
+}
+
+TFileList::TFileList(QWidget* parent) : QTreeWidget(parent) {
+    setColumnCount(3);
+    setHeaderLabels({"Name", "Size", "Modified"});
+    header()->resizeSection(0, 100);
+    header()->resizeSection(1, 75);
+    header()->resizeSection(2, 125);
+    headerItem()->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+    header()->setSectionsMovable(false);
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setIconSize(QSize(24, 24));
+    setAllColumnsShowFocus(true);
+    setSortingEnabled(false);
+    setDragEnabled(true);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    // Grid lines between rows and columns, as a report view shows them.
+    setStyleSheet("QTreeView::item { border-right: 1px solid palette(midlight); "
+                  "border-bottom: 1px solid palette(midlight); }");
+}
+
+void TFileList::SetRecords(const std::vector<TListRecord>& records) {
+    setUpdatesEnabled(false);
+    clear();
+    QList<QTreeWidgetItem*> items;
+    items.reserve(static_cast<qsizetype>(records.size()));
+    for (const TListRecord& r : records) {
+        auto* item = new QTreeWidgetItem;
+        FillListItem(item, r);
+        items.append(item);
+    }
+    std::stable_sort(items.begin(), items.end(), [](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
+        return ListItemCompare(a, b) < 0;
+    });
+    addTopLevelItems(items);
+    setUpdatesEnabled(true);
+}
+
+QList<QTreeWidgetItem*> TFileList::SelectedInListOrder() const {
+    QList<QTreeWidgetItem*> result;
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        if (topLevelItem(i)->isSelected()) result.append(topLevelItem(i));
+    return result;
+}
+
+QTreeWidgetItem* TFileList::FirstSelected() const {
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        if (topLevelItem(i)->isSelected()) return topLevelItem(i);
+    return nullptr;
+}

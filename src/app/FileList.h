@@ -1,0 +1,33 @@
+// The two file lists of the FTP tab and the rules they share: how an entry is filled from a
+// listing record, how entries are ordered, and how a folder entry is recognised.
+//
+// The image index stored with an entry (0 = folder, 1 = file) is the only record of whether it
+// is a folder; ".." carries image 0 and so counts as a folder everywhere.
+#pragma once
+
+#include "local/LocalDir.h"
+
+#include <QTreeWidget>
+
+enum { kImageFolder = 0, kImageFile = 1 };
+
+class TFileList : public QTreeWidget {
+    Q_OBJECT
+public:
+    explicit TFileList(QWidget* parent = nullptr);
+
+    // Replaces every entry with `records` (filled and sorted once), keeping redraws off meanwhile.
+    void SetRecords(const std::vector<TListRecord>& records);
+    QList<QTreeWidgetItem*> SelectedInListOrder() const;
+    QTreeWidgetItem* FirstSelected() const;
+};
+
+// Fills an entry from a record: caption, size text (whole 64-bit size, thousands separators),
+// time text (local short date + long time, time left out at midnight), image.
+void FillListItem(QTreeWidgetItem* item, const TListRecord& record);
+// Folders first, then captions compared without regard to case by the user's collation.
+int ListItemCompare(const QTreeWidgetItem* a, const QTreeWidgetItem* b);
+bool IsFolderItem(const QTreeWidgetItem* item);
+int ItemImageIndex(const QTreeWidgetItem* item);
+QString FormatSizeText(uint64_t size);
+QString FormatTimeText(uint64_t fileTimeUtc);

@@ -1,0 +1,165 @@
+// TFormMain: the program's one main window. The "FTP" tab is a dual-pane FTP client (local
+// files left, the server's right), the "Editor" tab the source editor. Every command is one of
+// the window's handlers and runs on the GUI thread through RunCommand, which shows a failure in
+// the window's message box; only file transfers run in a worker thread.
+#pragma once
+
+#include "local/LocalDir.h"
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QSplitter;
+class QTabWidget;
+class QToolButton;
+class QTreeWidgetItem;
+class TAboutBox1;
+class TFileList;
+class TFormSettings;
+class THelpWindow;
+class TTips;
+
+// One pending transfer: where the file is and where it goes.
+struct TTransferEntry {
+    std::string LocalPath;
+    std::string RemotePath;
+};
+
+class TFormMain : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TFormMain(QWidget* parent = nullptr);
+    ~TFormMain() override;
+
+    // --- controls (named as the window's layout names them) ---
+    QTabWidget* PageControlMain = nullptr;
+    QWidget* TabFTP = nullptr;
+    QWidget* TabEditor = nullptr;
+
+    QToolButton* BtnOpen = nullptr;
+    QToolButton* BtnSave = nullptr;
+    QToolButton* BtnSftp = nullptr;
+    QToolButton* ConnectBut = nullptr;
+    QToolButton* DisconBut = nullptr;
+    QToolButton* GetBut = nullptr;
+    QToolButton* SendBut = nullptr;
+    QToolButton* ExitBut = nullptr;
+    QAction* mnuFTPConfiguration = nullptr;
+    QAction* mnuFiletoedit = nullptr;
+    QAction* mnuSaveFTPConfiguration = nullptr;
+    QAction* mnuSaveEditedFile = nullptr;
+
+    QMenu* File1 = nullptr;
+    QMenu* Edit1 = nullptr;
+    QMenu* Help1 = nullptr;
+    QAction* Open2 = nullptr;
+    QAction* Save2 = nullptr;
+    QAction* SaveAs2 = nullptr;
+    QAction* Exit2 = nullptr;
+    QAction* Cut1 = nullptr;
+    QAction* Copy1 = nullptr;
+    QAction* Paste1 = nullptr;
+    QAction* HelpContents = nullptr;
+    QAction* Tips2 = nullptr;
+    QAction* About2 = nullptr;
+
+    QGroupBox* ConnectionPanel = nullptr;
+    QLineEdit* FTPEdit = nullptr;
+    QLineEdit* LogonEdit = nullptr;
+    QLineEdit* PassEdit = nullptr;
+    QLineEdit* FTPDirEdit = nullptr;
+    QLineEdit* LocalDirEdit = nullptr;
+    QPushButton* BrowseBut = nullptr;
+    QCheckBox* CBSSH1 = nullptr;
+    QCheckBox* CBSSH2 = nullptr;
+    QLineEdit* EditPrivKey = nullptr;
+    QPushButton* BrowsePrivKeyBut = nullptr;
+
+    QSplitter* Splitter1 = nullptr;
+    QGroupBox* LocalTopPanel = nullptr;
+    QGroupBox* HostPanel = nullptr;
+    TFileList* LocalList = nullptr;
+    TFileList* FTPList = nullptr;
+    QComboBox* DriveComboBox1 = nullptr;
+    QMenu* LocalPopup = nullptr;
+    QMenu* FTPPopup = nullptr;
+    QAction* Put1 = nullptr;
+    QAction* LocalDelete = nullptr;
+    QAction* Get1 = nullptr;
+    QAction* HostDelete = nullptr;
+    QAction* CreateDirectory1 = nullptr;
+
+    QLabel* StatusPanel0 = nullptr;
+    QLabel* StatusPanel1 = nullptr;
+
+    TFormSettings* FormSettings1 = nullptr;
+    TTips* Tips1 = nullptr;
+    TAboutBox1* AboutBox1 = nullptr;
+    THelpWindow* HelpWindow = nullptr;
+
+    // --- state ---
+    void* FInternet = nullptr;   // root handle of the FTP layer, null when absent
+    void* FConnection = nullptr; // FTP connection handle; non-null means "connected"
+    std::string FHostDir;
+    std::string FLocalDir;
+    bool FDownloading = false;
+    std::unique_ptr<std::vector<TTransferEntry>> FTransferQueue;
+    std::string FEditFileName; // the editor's document name
+    bool FModified = false;    // the editor's "modified" flag
+
+    // Injected folder chooser for tests; when unset the system's folder dialog asks.
+    std::function<std::optional<std::string>()> ChooseFolder;
+
+    // --- shared operations ---
+    void SetStatus(int panel, const QString& text);
+    QString StatusText(int panel) const;
+    void UpdateButtons();
+    // Runs one command; a failure ends it and shows the window's error message box.
+    void RunCommand(const std::function<void()>& command);
+
+    // --- local panel ---
+    void ListLocalDirectory();
+    void LocalListDblClick();
+    void DriveComboBox1Change();
+    void BrowseButClick();
+    void LocalDirEditDblClick();
+    void LocalDeleteClick();
+    // Mounted volumes' root folders, "/" first.
+    static std::vector<std::string> DriveRoots();
+
+    // --- help, tips, about ---
+    void HelpContentsClick();
+    void Tips2Click();
+    void About2Click();
+
+    void FormCreate();
+    bool FormCloseQuery();
+    void FormClose();
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+
+private:
+    void BuildMenus();
+    void BuildToolBar();
+    void BuildFtpTab();
+    void BuildEditorTab();
+    void BuildStatusBar();
+    void WireCommands();
+    void SelectDrive(const std::string& root);
+    bool FFirstShowDone = false;
+    bool FStartDirListed = false;
+};
