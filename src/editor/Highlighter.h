@@ -141,13 +141,13 @@ private:
         std::string HexPrefix;            // upper-cased
         char Escape = 0;
         bool Multi = false;                            // both multi-line delimiters set
+        std::array<bool, 256> StateChars{};            // bytes that can change the carried state
         std::unordered_map<std::string, int> Keywords; // word (upper-cased unless case-sensitive) -> entry
     };
+    struct TLineScan;
     void Prepare();
     void ScanStateLine(std::string_view line, THighlightState& state) const;
-    void ScanPiece(std::string_view line, int start, int end, THighlightState& state, bool& lineComment,
-                   std::vector<THighlightRun>& runs, THighlightState& pending, int& pendingStart,
-                   int& pendingEnd) const;
+    THighlightRun RunOf(const THighlightState& state, int start, int length) const;
 
     const TCustomMemoStyler* FStyler = nullptr;
     TSets FSets;
