@@ -3,7 +3,8 @@
 #include "ssh/crypto/BigInt.h"
 #include "ssh/crypto/Random.h"
 
-#include <gmp.h>
+#include "GmpOracle.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -11,25 +12,6 @@
 using namespace Varnello::Crypto;
 
 namespace {
-
-// A GMP integer that frees itself.
-struct TMpz {
-    mpz_t V;
-    TMpz() { mpz_init(V); }
-    explicit TMpz(const TBigInt& b) {
-        mpz_init(V);
-        std::vector<uint8_t> bytes = b.ToBytes();
-        mpz_import(V, bytes.size(), 1, 1, 1, 0, bytes.data());
-        if (b.IsNegative()) mpz_neg(V, V);
-    }
-    ~TMpz() { mpz_clear(V); }
-    std::string Hex() const {
-        char* s = mpz_get_str(nullptr, 16, V);
-        std::string r(s);
-        free(s);
-        return r;
-    }
-};
 
 TBigInt RandomValue(std::mt19937_64& gen, int bits, bool allowNegative = false) {
     std::vector<uint8_t> bytes((bits + 7) / 8);
