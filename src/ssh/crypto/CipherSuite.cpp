@@ -1,0 +1,404 @@
+// Cipher contexts: one small class per algorithm and mode over the block functions, sharing the
+// block-length rules through TBlockContext.
+#include "ssh/crypto/CipherSuite.h"
+
+#include "ssh/crypto/Aes.h"
+#include "ssh/crypto/Blowfish.h"
+#include "ssh/crypto/Cast128.h"
+#include "ssh/crypto/Des.h"
+#include "ssh/crypto/Idea.h"
+#include "ssh/crypto/Rc4.h"
+#include "ssh/crypto/Serpent.h"
+#include "ssh/crypto/Twofish.h"
+
+#include <cstring>
+#include <vector>
+
+namespace Varnello::Crypto {
+
+namespace {
+
+constexpr const char* OutputTooSmall = "Output buffer too small";
+
+inline void Wipe(void* p, size_t n) {
+    volatile uint8_t* b = static_cast<volatile uint8_t*>(p);
+    while (n--) *b++ = 0;
+}
+
+// Length rules of a block cipher context. Either the incomplete tail is held for the next call
+// (SizeError == nullptr) or a length that is not a whole number of blocks is refused.
+class TBlockContext : public TNvCipher {
+public:
+    TBlockContext(size_t block, const char* sizeError, const char* outError)
+        : FBlock(block), FSizeError(sizeError), FOutError(outError) {}
+    ~TBlockContext() override { Wipe(FHeld, sizeof(FHeld)); }
+
+    size_t BlockSize() const override { return FBlock; }
+
+    size_t Process(const uint8_t* in, size_t len, uint8_t* out, size_t outSize) override {
+        if (FSizeError) {
+            if (len % FBlock) throw ENvCipherError(FSizeError);
+            if (outSize < len) throw ENvCipherError(FOutError);
+            Blocks(in, out, len / FBlock);
+            return len;
+        }
+        const size_t total = FHeldLen + len;
+        const size_t produce = total - total % FBlock;
+        if (outSize < produce) throw ENvCipherError(FOutError);
+        const size_t tail = total - produce;
+        if (FHeldLen == 0) {
+            uint8_t keep[16];
+            std::memcpy(keep, in + produce, tail);
+            Blocks(in, out, produce / FBlock);
+            std::memcpy(FHeld, keep, tail);
+        } else {
+            // Held bytes shift the data against the block grid; work from a copy so that an
+            // in-place call cannot overwrite input it has not read yet.
+            std::vector<uint8_t> joined(total);
+            std::memcpy(joined.data(), FHeld, FHeldLen);
+            std::memcpy(joined.data() + FHeldLen, in, len);
+            Blocks(joined.data(), out, produce / FBlock);
+            std::memcpy(FHeld, joined.data() + produce, tail);
+            Wipe(joined.data(), joined.size());
+        }
+        FHeldLen = tail;
+        return produce;
+    }
+
+protected:
+    virtual void Blocks(const uint8_t* in, uint8_t* out, size_t blocks) = 0;
+
+    uint8_t FIv[16] = {};
+
+private:
+    size_t FBlock;
+    const char* FSizeError;
+    const char* FOutError;
+    uint8_t FHeld[16] = {};
+    size_t FHeldLen = 0;
+};
+
+// ---- protocol 2 contexts -------------------------------------------------------------------------
+
+class TAesCbc : public TBlockContext {
+public:
+    TAesCbc(bool encrypt, const uint8_t* key, size_t keyLen, const uint8_t* iv)
+        : TBlockContext(16, nullptr, OutputTooSmall), FEncrypt(encrypt) {
+        if (encrypt)
+            FKey.SetEncryptKey(key, keyLen);
+        else
+            FKey.SetDecryptKey(key, keyLen);
+        std::memcpy(FIv, iv, 16);
+    }
+
+protected:
+    void Blocks(const uint8_t* in, uint8_t* out, size_t n) override {
+        if (FEncrypt)
+            AesCbcEncrypt(FKey, FIv, in, out, n);
+        else
+            AesCbcDecrypt(FKey, FIv, in, out, n);
+    }
+
+private:
+    TAesKey FKey;
+    bool FEncrypt;
+};
+
+class TDesCbc : public TBlockContext {
+public:
+    TDesCbc(bool encrypt, const uint8_t* key, const uint8_t* iv)
+        : TBlockContext(8, nullptr, OutputTooSmall), FEncrypt(encrypt) {
+        FKey.SetKey(key);
+        std::memcpy(FIv, iv, 8);
+    }
+
+protected:
+    void Blocks(const uint8_t* in, uint8_t* out, size_t n) override {
+        if (FEncrypt)
+            DesCbcEncrypt(FKey, FIv, in, out, n);
+        else
+            DesCbcDecrypt(FKey, FIv, in, out, n);
+    }
+
+private:
+    TDesKey FKey;
+    bool FEncrypt;
+};
+
+class TDes3Cbc : public TBlockContext {
+public:
+    TDes3Cbc(bool encrypt, const uint8_t* key, const uint8_t* iv)
+        : TBlockContext(8, nullptr, OutputTooSmall), FEncrypt(encrypt) {
+        FKey.SetKey(key);
+        std::memcpy(FIv, iv, 8);
+    }
+
+protected:
+    void Blocks(const uint8_t* in, uint8_t* out, size_t n) override {
+        if (FEncrypt)
+            Des3CbcEncrypt(FKey, FIv, in, out, n);
+        else
+            Des3CbcDecrypt(FKey, FIv, in, out, n);
+    }
+
+private:
+    TDes3Key FKey;
+    bool FEncrypt;
+};
+
+class TBlowfishCbc : public TBlockContext {
+public:
+    TBlowfishCbc(bool encrypt, const uint8_t* key, size_t keyLen, const uint8_t* iv, bool littleEndianWords)
+        : TBlockContext(8, "Invalid chunk size", OutputTooSmall), FEncrypt(encrypt),
+          FLittle(littleEndianWords) {
+        FKey.SetKey(key, keyLen);
+        std::memcpy(FIv, iv, 8);
+    }
+
+protected:
+    void Blocks(const uint8_t* in, uint8_t* out, size_t n) override {
+        if (FEncrypt)
+            BlowfishCbcEncrypt(FKey, FIv, in, out, n, FLittle);
+        else
+            BlowfishCbcDecrypt(FKey, FIv, in, out, n, FLittle);
+    }
+
+private:
+    TBlowfishKey FKey;
+    bool FEncrypt;
+    bool FLittle;
+};
+
+class TTwofishCbc : public TBlockContext {
+public:
+    TTwofishCbc(bool encrypt, const uint8_t* key, size_t keyLen, const uint8_t* iv)
+        : TBlockContext(16, "The input size must be a multiple of cipher block size", OutputTooSmall),
+          FEncrypt(encrypt) {
+        FKey.SetKey(key, keyLen);
+        std::memcpy(FIv, iv, 16);
+    }
+
+protected:
+    void Blocks(const uint8_t* in, uint8_t* out, size_t n) override {
+        if (FEncrypt)
+            TwofishCbcEncrypt(FKey, FIv, in, out, n);
+        else
+            TwofishCbcDecrypt(FKey, FIv, in, out, n);
+    }
+
+private:
+    TTwofishKey FKey;
+    bool FEncrypt;
+};
+
+class TSerpentCbc : public TBlockContext {
+public:
+    TSerpentCbc(bool encrypt, const uint8_t* key, size_t keyLen, const uint8_t* iv)
+        : TBlockContext(16, "Size must be a multiple of 16", OutputTooSmall), FEncrypt(encrypt) {
+        FKey.SetKey(key, keyLen);
+        std::memcpy(FIv, iv, 16);
+    }
+
+protected:
+    void Blocks(const uint8_t* in, uint8_t* out, size_t n) override {
+        if (FEncrypt)
+            SerpentCbcEncrypt(FKey, FIv, in, out, n);
+        else
+            SerpentCbcDecrypt(FKey, FIv, in, out, n);
+    }
+
+private:
+    TSerpentKey FKey;
+    bool FEncrypt;
+};
+
+class TCast128Cbc : public TBlockContext {
+public:
+    TCast128Cbc(bool encrypt, const uint8_t* key, const uint8_t* iv)
+        : TBlockContext(8, "Invalid input size", "Output buffer size too small"), FEncrypt(encrypt) {
+        FKey.SetKey(key, 16);
+        std::memcpy(FIv, iv, 8);
+    }
+
+protected:
+    void Blocks(const uint8_t* in, uint8_t* out, size_t n) override {
+        if (FEncrypt)
+            Cast128CbcEncrypt(FKey, FIv, in, out, n);
+        else
+            Cast128CbcDecrypt(FKey, FIv, in, out, n);
+    }
+
+private:
+    TCast128Key FKey;
+    bool FEncrypt;
+};
+
+// IDEA in CBC (protocol 2) or 64-bit CFB (protocol 1). CFB uses the encryption key both ways.
+class TIdeaContext : public TBlockContext {
+public:
+    TIdeaContext(bool encrypt, bool cfb, const uint8_t* key, const uint8_t* iv)
+        : TBlockContext(8, nullptr, OutputTooSmall), FEncrypt(encrypt), FCfb(cfb) {
+        if (encrypt || cfb)
+            FKey.SetEncryptKey(key);
+        else
+            FKey.SetDecryptKey(key);
+        std::memcpy(FIv, iv, 8);
+    }
+
+protected:
+    void Blocks(const uint8_t* in, uint8_t* out, size_t n) override {
+        if (FCfb) {
+            if (FEncrypt)
+                IdeaCfbEncrypt(FKey, FIv, in, out, n);
+            else
+                IdeaCfbDecrypt(FKey, FIv, in, out, n);
+        } else {
+            if (FEncrypt)
+                IdeaCbcEncrypt(FKey, FIv, in, out, n);
+            else
+                IdeaCbcDecrypt(FKey, FIv, in, out, n);
+        }
+    }
+
+private:
+    TIdeaKey FKey;
+    bool FEncrypt;
+    bool FCfb;
+};
+
+class TRc4Context : public TNvCipher {
+public:
+    TRc4Context(const uint8_t* key, size_t len) { FRc4.SetKey(key, len); }
+    size_t BlockSize() const override { return 8; }
+    size_t Process(const uint8_t* in, size_t len, uint8_t* out, size_t outSize) override {
+        if (outSize < len) throw ENvCipherError(OutputTooSmall);
+        FRc4.Process(in, out, len);
+        return len;
+    }
+
+private:
+    TRc4 FRc4;
+};
+
+class TNoneContext : public TNvCipher {
+public:
+    size_t BlockSize() const override { return 1; }
+    size_t Process(const uint8_t* in, size_t len, uint8_t* out, size_t outSize) override {
+        if (outSize < len) throw ENvCipherError(OutputTooSmall);
+        if (out != in) std::memmove(out, in, len);
+        return len;
+    }
+};
+
+// ---- protocol 1: three DES-CBC passes, each with its own chaining value ---------------------------
+
+class TDes3Ssh1 : public TBlockContext {
+public:
+    TDes3Ssh1(bool encrypt, const uint8_t* key24)
+        : TBlockContext(8, nullptr, OutputTooSmall), FEncrypt(encrypt) {
+        for (int i = 0; i < 3; ++i) FKeys[i].SetKey(key24 + 8 * i);
+    }
+    ~TDes3Ssh1() override { Wipe(FIvs, sizeof(FIvs)); }
+
+protected:
+    void Blocks(const uint8_t* in, uint8_t* out, size_t n) override {
+        if (FEncrypt) {
+            DesCbcEncrypt(FKeys[0], FIvs[0], in, out, n);
+            DesCbcDecrypt(FKeys[1], FIvs[1], out, out, n);
+            DesCbcEncrypt(FKeys[2], FIvs[2], out, out, n);
+        } else {
+            DesCbcDecrypt(FKeys[2], FIvs[2], in, out, n);
+            DesCbcEncrypt(FKeys[1], FIvs[1], out, out, n);
+            DesCbcDecrypt(FKeys[0], FIvs[0], out, out, n);
+        }
+    }
+
+private:
+    TDesKey FKeys[3];
+    uint8_t FIvs[3][8] = {};
+    bool FEncrypt;
+};
+
+// ---- factories -----------------------------------------------------------------------------------
+
+template <size_t KeyLen> std::unique_ptr<TNvCipher> MakeAes(bool e, const uint8_t* k, const uint8_t* iv) {
+    return std::make_unique<TAesCbc>(e, k, KeyLen, iv);
+}
+template <size_t KeyLen> std::unique_ptr<TNvCipher> MakeTwofish(bool e, const uint8_t* k, const uint8_t* iv) {
+    return std::make_unique<TTwofishCbc>(e, k, KeyLen, iv);
+}
+template <size_t KeyLen> std::unique_ptr<TNvCipher> MakeSerpent(bool e, const uint8_t* k, const uint8_t* iv) {
+    return std::make_unique<TSerpentCbc>(e, k, KeyLen, iv);
+}
+std::unique_ptr<TNvCipher> Make3Des(bool e, const uint8_t* k, const uint8_t* iv) {
+    return std::make_unique<TDes3Cbc>(e, k, iv);
+}
+std::unique_ptr<TNvCipher> MakeBlowfish(bool e, const uint8_t* k, const uint8_t* iv) {
+    return std::make_unique<TBlowfishCbc>(e, k, 16, iv, false);
+}
+std::unique_ptr<TNvCipher> MakeRc4(bool, const uint8_t* k, const uint8_t*) {
+    return std::make_unique<TRc4Context>(k, 16);
+}
+std::unique_ptr<TNvCipher> MakeIdea(bool e, const uint8_t* k, const uint8_t* iv) {
+    return std::make_unique<TIdeaContext>(e, false, k, iv);
+}
+std::unique_ptr<TNvCipher> MakeCast128(bool e, const uint8_t* k, const uint8_t* iv) {
+    return std::make_unique<TCast128Cbc>(e, k, iv);
+}
+std::unique_ptr<TNvCipher> MakeNone(bool, const uint8_t*, const uint8_t*) {
+    return std::make_unique<TNoneContext>();
+}
+std::unique_ptr<TNvCipher> MakeDes(bool e, const uint8_t* k, const uint8_t* iv) {
+    return std::make_unique<TDesCbc>(e, k, iv);
+}
+
+} // namespace
+
+const TNvCipherInfo NvCiphers[NvCipherCount] = {
+    {0, "3des-cbc", 24, 8, false, 3, Make3Des},
+    {1, "blowfish-cbc", 16, 8, true, 6, MakeBlowfish},
+    {2, "twofish256-cbc", 32, 16, true, -1, MakeTwofish<32>},
+    {3, "twofish192-cbc", 24, 16, true, -1, MakeTwofish<24>},
+    {4, "twofish128-cbc", 16, 16, true, -1, MakeTwofish<16>},
+    {5, "aes256-cbc", 32, 16, true, -1, MakeAes<32>},
+    {6, "aes192-cbc", 24, 16, true, -1, MakeAes<24>},
+    {7, "aes128-cbc", 16, 16, true, -1, MakeAes<16>},
+    {8, "serpent256-cbc", 32, 16, true, -1, MakeSerpent<32>},
+    {9, "serpent192-cbc", 24, 16, true, -1, MakeSerpent<24>},
+    {10, "serpent128-cbc", 16, 16, true, -1, MakeSerpent<16>},
+    {11, "arcfour", 16, 8, true, 5, MakeRc4},
+    {12, "idea-cbc", 16, 8, true, 1, MakeIdea},
+    {13, "cast128-cbc", 16, 8, true, -1, MakeCast128},
+    {14, "none", 0, 0, true, 0, MakeNone},
+    // Offered with real DES-CBC attached; left bare, packets under it would travel in clear.
+    {15, "des-cbc", 8, 8, true, 2, MakeDes},
+};
+
+const TNvCipherInfo* FindCipher(std::string_view name) {
+    for (const auto& c : NvCiphers)
+        if (name == c.Name) return &c;
+    return nullptr;
+}
+
+std::unique_ptr<TNvCipher> CreateSsh1Cipher(int number, bool encrypt, const uint8_t* sessionKey32) {
+    static const uint8_t zeroIv[8] = {};
+    switch (number) {
+    case 0:
+        return std::make_unique<TNoneContext>();
+    case 1:
+        return std::make_unique<TIdeaContext>(encrypt, true, sessionKey32, zeroIv);
+    case 2:
+        return std::make_unique<TDesCbc>(encrypt, sessionKey32, zeroIv);
+    case 3:
+        return std::make_unique<TDes3Ssh1>(encrypt, sessionKey32);
+    case 5:
+        // Server-to-client (our decryption) uses bytes 0..15, client-to-server bytes 16..31.
+        return std::make_unique<TRc4Context>(sessionKey32 + (encrypt ? 16 : 0), 16);
+    case 6:
+        return std::make_unique<TBlowfishCbc>(encrypt, sessionKey32, 32, zeroIv, true);
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace Varnello::Crypto
