@@ -1,0 +1,450 @@
+// The FTP protocol engine; see FtpSession.h.
+#include "ftp/inet/FtpSession.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <ctime>
+
+#include "ftp/inet/FtpList.h"
+
+namespace {
+
+// Large reads and writes keep the per-byte cost of a transfer down to one copy.
+constexpr std::size_t BufferSize = 1 << 20;
+// QUIT on close waits no longer than this for the goodbye.
+constexpr int QuitTimeoutMs = 3000;
+
+bool Is2xx(const TFtpReply& r) {
+    return r.Code / 100 == 2;
+}
+
+} // namespace
+
+TFtpSession::TFtpSession(const TInetOptions& options) : FOptions(options) {}
+
+TFtpSession::~TFtpSession() = default;
+
+void TFtpSession::CheckUsable() {
+    if (FAborted) throw EInetFailure{ERROR_INTERNET_OPERATION_CANCELLED};
+    if (FDead || !FControl.IsOpen()) throw EInetFailure{ERROR_INTERNET_CONNECTION_ABORTED};
+}
+
+void TFtpSession::Dropped() {
+    FDead = true;
+    if (FAborted) throw EInetFailure{ERROR_INTERNET_OPERATION_CANCELLED};
+    throw EInetFailure{FInTransfer ? ERROR_FTP_DROPPED : ERROR_INTERNET_CONNECTION_ABORTED};
+}
+
+void TFtpSession::Refused(const TFtpReply& reply) {
+    if (reply.Code == 421) FDead = true; // the server is closing the connection
+    throw EInetFailure{ERROR_INTERNET_EXTENDED_ERROR};
+}
+
+TFtpReply TFtpSession::ReadReply() {
+    TFtpReply reply;
+    for (;;) {
+        switch (FReader.Next(reply)) {
+        case rsComplete:
+            FLastReply = reply;
+            return reply;
+        case rsInvalid:
+            // Not FTP, or a reply without end: we cannot tell which command it belongs to.
+            FDead = true;
+            throw EInetFailure{ERROR_INTERNET_CONNECTION_ABORTED};
+        case rsIncomplete:
+            break;
+        }
+        if (FAborted) Dropped();
+        if (!WaitFor(FControl.Fd(), POLLIN, FOptions.ReceiveTimeoutMs)) {
+            FDead = true; // a late reply would answer the wrong command
+            throw EInetFailure{ERROR_INTERNET_TIMEOUT};
+        }
+        char chunk[4096];
+        ssize_t n = ::recv(FControl.Fd(), chunk, sizeof chunk, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) Dropped();
+        FReader.Feed(chunk, static_cast<std::size_t>(n));
+    }
+}
+
+TFtpReply TFtpSession::ReadFinalReply() {
+    TFtpReply reply = ReadReply();
+    while (reply.Code / 100 == 1) reply = ReadReply();
+    return reply;
+}
+
+void TFtpSession::SendCommand(const std::string& line) {
+    CheckUsable();
+    std::string wire = line + "\r\n";
+    std::size_t sent = 0;
+    while (sent < wire.size()) {
+        if (!WaitFor(FControl.Fd(), POLLOUT, FOptions.SendTimeoutMs)) {
+            FDead = true;
+            throw EInetFailure{ERROR_INTERNET_TIMEOUT};
+        }
+        ssize_t n = ::send(FControl.Fd(), wire.data() + sent, wire.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) Dropped();
+        sent += static_cast<std::size_t>(n);
+    }
+}
+
+TFtpReply TFtpSession::Command(const std::string& line) {
+    SendCommand(line);
+    return ReadFinalReply();
+}
+
+void TFtpSession::Open(const std::string& hostField, std::uint16_t defaultPort, const std::string& user,
+                       const std::string& password, bool passiveOnly) {
+    std::string host;
+    std::uint16_t port = 0;
+    if (!SplitHostPort(hostField, host, port)) throw EInetFailure{ERROR_INTERNET_NAME_NOT_RESOLVED};
+    if (port == 0) port = defaultPort ? defaultPort : INTERNET_DEFAULT_FTP_PORT;
+    DWORD lastFailure = ERROR_INTERNET_CANNOT_CONNECT;
+    for (const TAddress& address : Resolve(host, port)) {
+        try {
+            FControl = ConnectTo(address, FOptions.ConnectTimeoutMs);
+            break;
+        } catch (const EInetFailure& e) {
+            lastFailure = e.Code;
+        }
+    }
+    if (!FControl.IsOpen()) throw EInetFailure{lastFailure};
+    FPeer = PeerAddress(FControl.Fd());
+    FPassive = passiveOnly;
+
+    TFtpReply greeting = ReadFinalReply(); // "120 ready in n minutes" precedes the real greeting
+    if (!Is2xx(greeting)) Refused(greeting);
+
+    TFtpReply reply = Command("USER " + user);
+    if (reply.Code / 100 == 3 && reply.Code != 332) {
+        reply = Command("PASS " + password);
+        if (reply.Code == 530) throw EInetFailure{ERROR_INTERNET_INCORRECT_PASSWORD};
+    }
+    if (!Is2xx(reply)) throw EInetFailure{ERROR_INTERNET_LOGIN_FAILURE}; // includes a demanded ACCT
+
+    reply = Command("FEAT");
+    if (reply.Code == 211) {
+        std::set<std::string> features = ParseFeatures(reply.Text);
+        FUseMlsd = features.count("MLST") || features.count("MLSD");
+        if (features.count("UTF8")) Command("OPTS UTF8 ON"); // names are bytes to us either way
+    }
+    reply = Command("TYPE I");
+    if (!Is2xx(reply)) Refused(reply);
+}
+
+std::string TFtpSession::CurrentDirectory() {
+    TFtpReply reply = Command("PWD");
+    std::string path;
+    if (reply.Code != 257 || !ParsePwdReply(reply.Text, path)) Refused(reply);
+    return path;
+}
+
+void TFtpSession::Simple(const std::string& verb, const std::string& argument) {
+    TFtpReply reply = Command(verb + " " + argument);
+    if (!Is2xx(reply)) Refused(reply);
+}
+
+void TFtpSession::CloseData() {
+    std::lock_guard<std::mutex> lock(FSocketLock);
+    FData.Close();
+}
+
+void TFtpSession::CloseListener() {
+    std::lock_guard<std::mutex> lock(FSocketLock);
+    FListener.Close();
+}
+
+void TFtpSession::Abort() {
+    FAborted = true;
+    std::lock_guard<std::mutex> lock(FSocketLock);
+    for (TSocket* s : {&FControl, &FData, &FListener})
+        if (s->IsOpen()) ::shutdown(s->Fd(), SHUT_RDWR);
+}
+
+bool TFtpSession::PrepareActive() {
+    TAddress local = LocalAddress(FControl.Fd());
+    local.SetPort(0);
+    {
+        TSocket listener(::socket(local.Family(), SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (!listener.IsOpen() ||
+            ::bind(listener.Fd(), reinterpret_cast<sockaddr*>(&local.Storage), local.Length) != 0 ||
+            ::listen(listener.Fd(), 4) != 0)
+            return false; // no way to listen here: passive it is
+        std::lock_guard<std::mutex> lock(FSocketLock);
+        FListener = std::move(listener);
+    }
+    std::uint16_t port = LocalAddress(FListener.Fd()).Port();
+    std::string line;
+    if (local.Family() == AF_INET) {
+        std::string host = local.HostText();
+        std::replace(host.begin(), host.end(), '.', ',');
+        line = "PORT " + host + "," + std::to_string(port >> 8) + "," + std::to_string(port & 0xFF);
+    } else {
+        line = "EPRT |2|" + local.HostText() + "|" + std::to_string(port) + "|";
+    }
+    TFtpReply reply = Command(line);
+    if (Is2xx(reply)) return true;
+    CloseListener();
+    if (reply.Code == 421) Refused(reply);
+    return false;
+}
+
+void TFtpSession::PreparePassive() {
+    std::uint16_t port = 0;
+    bool ok = false;
+    if (FUseEpsv || FPeer.Family() != AF_INET) {
+        TFtpReply reply = Command("EPSV");
+        ok = reply.Code == 229 && ParseEpsvReply(reply.Text, port);
+        if (!ok) {
+            if (reply.Code == 421 || FPeer.Family() != AF_INET) Refused(reply);
+            FUseEpsv = false;
+        }
+    }
+    if (!ok) {
+        TFtpReply reply = Command("PASV");
+        // Only the port of the reply is used; see the file comment.
+        if (reply.Code != 227 || !ParsePasvReply(reply.Text, port)) Refused(reply);
+    }
+    TAddress target = FPeer;
+    target.SetPort(port);
+    TSocket data = ConnectTo(target, FOptions.ConnectTimeoutMs);
+    std::lock_guard<std::mutex> lock(FSocketLock);
+    FData = std::move(data);
+}
+
+void TFtpSession::AcceptFromServer() {
+    TAddress from;
+    from.Length = sizeof from.Storage;
+    TSocket s(
+        ::accept4(FListener.Fd(), reinterpret_cast<sockaddr*>(&from.Storage), &from.Length, SOCK_CLOEXEC));
+    if (!s.IsOpen()) {
+        if (FAborted) Dropped();
+        return; // a connection that vanished before we took it; keep waiting
+    }
+    if (!from.SameHost(FPeer)) return; // not the server: dropped, we keep waiting for the server
+    std::lock_guard<std::mutex> lock(FSocketLock);
+    FData = std::move(s);
+}
+
+std::optional<TFtpReply> TFtpSession::OpenData(const std::string& command) {
+    FEarlyFinal.reset();
+    for (;;) {
+        bool active = !FPassive && PrepareActive();
+        if (!active) {
+            FPassive = true;
+            PreparePassive();
+            SendCommand(command);
+            TFtpReply reply = ReadReply();
+            if (reply.Code / 100 == 1) return std::nullopt;
+            CloseData();
+            return reply;
+        }
+        SendCommand(command);
+        // The server may connect before or after its preliminary reply, or answer 425 when it
+        // cannot reach us; watch both the control connection and the listener.
+        bool preliminary = false;
+        bool fallBack = false;
+        auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(FOptions.ReceiveTimeoutMs);
+        while (!FData.IsOpen()) {
+            if (FReader.HasBufferedData()) {
+                TFtpReply reply = ReadReply();
+                if (reply.Code / 100 == 1) {
+                    preliminary = true;
+                    continue;
+                }
+                CloseListener();
+                if (reply.Code == 425 && !preliminary) {
+                    fallBack = true;
+                    break;
+                }
+                return reply;
+            }
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                CloseListener();
+                FDead = true;
+                throw EInetFailure{ERROR_INTERNET_TIMEOUT};
+            }
+            pollfd p[2] = {{FControl.Fd(), POLLIN, 0}, {FListener.Fd(), POLLIN, 0}};
+            int rc = ::poll(p, 2, static_cast<int>(left.count()));
+            if (FAborted) Dropped();
+            if (rc < 0 && errno != EINTR) Dropped();
+            if (rc <= 0) continue;
+            if (p[1].revents) AcceptFromServer();
+            if (p[0].revents && !FData.IsOpen()) {
+                char chunk[4096];
+                ssize_t n = ::recv(FControl.Fd(), chunk, sizeof chunk, 0);
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) Dropped();
+                FReader.Feed(chunk, static_cast<std::size_t>(n));
+            }
+        }
+        if (fallBack) {
+            FPassive = true;
+            continue;
+        }
+        CloseListener();
+        if (!preliminary) {
+            TFtpReply reply = ReadReply();
+            if (Is2xx(reply)) {
+                FEarlyFinal = reply; // all data already sent; still read what the socket holds
+            } else if (reply.Code / 100 != 1) {
+                CloseData();
+                return reply;
+            }
+        }
+        return std::nullopt;
+    }
+}
+
+void TFtpSession::FinishTransfer() {
+    if (FAborted) Dropped(); // the data may have ended because we were cut off
+    TFtpReply reply = FEarlyFinal ? *FEarlyFinal : ReadFinalReply();
+    FEarlyFinal.reset();
+    if (!Is2xx(reply)) Refused(reply);
+}
+
+void TFtpSession::DataFailed() {
+    CloseData();
+    if (FAborted) Dropped();
+    TFtpReply reply = FEarlyFinal ? *FEarlyFinal : ReadFinalReply();
+    FEarlyFinal.reset();
+    if (!Is2xx(reply)) Refused(reply);
+    throw EInetFailure{ERROR_FTP_DROPPED};
+}
+
+void TFtpSession::ReceiveAll(const TSink& sink, const TProgress& progress) {
+    if (!FBuffer) FBuffer.reset(new char[BufferSize]);
+    for (;;) {
+        if (!WaitFor(FData.Fd(), POLLIN, FOptions.ReceiveTimeoutMs)) {
+            CloseData();
+            FDead = true;
+            throw EInetFailure{ERROR_INTERNET_TIMEOUT};
+        }
+        ssize_t n = ::recv(FData.Fd(), FBuffer.get(), BufferSize, 0);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            DataFailed();
+        }
+        try {
+            sink(FBuffer.get(), static_cast<std::size_t>(n));
+            if (progress) progress(static_cast<std::size_t>(n));
+        } catch (...) {
+            // Our side failed: drop the data connection and let the server say its piece, so
+            // the control connection stays in step for the next command.
+            CloseData();
+            try {
+                if (!FEarlyFinal) ReadFinalReply();
+            } catch (const EInetFailure&) {
+            }
+            FEarlyFinal.reset();
+            throw;
+        }
+    }
+    CloseData();
+}
+
+std::vector<TWin32FindData> TFtpSession::List(const std::string& argument) {
+    CheckUsable();
+    for (;;) {
+        std::string verb = FUseMlsd ? "MLSD" : "LIST";
+        std::optional<TFtpReply> refusal = OpenData(argument.empty() ? verb : verb + " " + argument);
+        if (refusal) {
+            if (FUseMlsd && (refusal->Code == 500 || refusal->Code == 502)) {
+                FUseMlsd = false; // advertised but not served: plain LIST from now on
+                continue;
+            }
+            if (refusal->Code == 450) return {}; // "no files found"
+            Refused(*refusal);
+        }
+        std::string text;
+        constexpr std::size_t MaxListing = 256u << 20;
+        ReceiveAll(
+            [&](const char* data, std::size_t length) {
+                if (text.size() + length > MaxListing) throw EInetFailure{ERROR_NOT_ENOUGH_MEMORY};
+                text.append(data, length);
+            },
+            nullptr);
+        FinishTransfer();
+        return ParseListing(text, FUseMlsd, std::time(nullptr));
+    }
+}
+
+void TFtpSession::Retrieve(const std::string& remote, const TSink& sink, const TProgress& progress) {
+    CheckUsable();
+    FInTransfer = true;
+    struct TReset {
+        bool& Flag;
+        ~TReset() { Flag = false; }
+    } reset{FInTransfer};
+    if (std::optional<TFtpReply> refusal = OpenData("RETR " + remote)) Refused(*refusal);
+    ReceiveAll(sink, progress);
+    FinishTransfer();
+}
+
+void TFtpSession::Store(const std::string& remote, int fd, const TProgress& progress) {
+    CheckUsable();
+    FInTransfer = true;
+    struct TReset {
+        bool& Flag;
+        ~TReset() { Flag = false; }
+    } reset{FInTransfer};
+    if (std::optional<TFtpReply> refusal = OpenData("STOR " + remote)) Refused(*refusal);
+    if (!FBuffer) FBuffer.reset(new char[BufferSize]);
+    for (;;) {
+        ssize_t n = ::read(fd, FBuffer.get(), BufferSize);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            // The server would store a cut file as if complete; closing the data connection
+            // is all FTP offers, so abort it and report our read error.
+            CloseData();
+            try {
+                ReadFinalReply();
+            } catch (const EInetFailure&) {
+            }
+            throw EInetFailure{ERROR_READ_FAULT};
+        }
+        if (n == 0) break;
+        std::size_t sent = 0;
+        while (sent < std::size_t(n)) {
+            if (!WaitFor(FData.Fd(), POLLOUT, FOptions.SendTimeoutMs)) {
+                CloseData();
+                FDead = true;
+                throw EInetFailure{ERROR_INTERNET_TIMEOUT};
+            }
+            ssize_t w = ::send(FData.Fd(), FBuffer.get() + sent, std::size_t(n) - sent, MSG_NOSIGNAL);
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) DataFailed();
+            sent += std::size_t(w);
+        }
+        if (progress) progress(std::size_t(n));
+    }
+    CloseData();
+    FinishTransfer();
+}
+
+void TFtpSession::Quit() {
+    if (!FAborted && !FDead && FControl.IsOpen()) {
+        FOptions.ReceiveTimeoutMs = std::min(FOptions.ReceiveTimeoutMs, QuitTimeoutMs);
+        FOptions.SendTimeoutMs = std::min(FOptions.SendTimeoutMs, QuitTimeoutMs);
+        try {
+            Command("QUIT");
+        } catch (const EInetFailure&) {
+        }
+    }
+    std::lock_guard<std::mutex> lock(FSocketLock);
+    FData.Close();
+    FListener.Close();
+    FControl.Close();
+    FDead = true;
+}

@@ -1,0 +1,104 @@
+// One FTP control connection and the data connections it opens: login, the directory
+// commands, listings and file transfers. The session speaks the protocol and knows nothing of
+// handles, threads or the last-error slot; every failure is thrown as EInetFailure with the
+// library's code, and LastReply() keeps the server's last words for the extended-error text.
+//
+// Data connections start in active mode (PORT, or EPRT over IPv6). When the server refuses
+// that or says it cannot open the connection, the session switches to passive mode (EPSV,
+// then PASV) for good. Passive data connections go to the control connection's peer whatever
+// address a PASV reply names, and active ones are accepted only from that peer, so a server
+// cannot point our data at a third host nor can a third host feed us data.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ftp/inet/FtpReply.h"
+#include "ftp/inet/FtpSocket.h"
+#include "ftp/inet/WinInet.h"
+
+struct TInetOptions {
+    int ConnectTimeoutMs = 30000;
+    int ReceiveTimeoutMs = 30000; // control replies and data reads
+    int SendTimeoutMs = 30000;    // control commands and data writes
+    DWORD ProgressStep = 64 * 1024;
+};
+
+class TFtpSession {
+public:
+    // Called after each chunk of a transfer with its size; a throw ends the transfer.
+    using TProgress = std::function<void(std::size_t bytes)>;
+    // Receives downloaded bytes; throws EInetFailure on a local write error.
+    using TSink = std::function<void(const char* data, std::size_t length)>;
+
+    explicit TFtpSession(const TInetOptions& options);
+    ~TFtpSession();
+
+    TInetOptions& Options() { return FOptions; }
+    const TFtpReply& LastReply() const { return FLastReply; }
+    bool UsesMlsd() const { return FUseMlsd; }
+    bool IsPassive() const { return FPassive; }
+
+    // Connects, logs in, reads FEAT, switches to UTF-8 names when offered and to binary type.
+    void Open(const std::string& hostField, std::uint16_t defaultPort, const std::string& user,
+              const std::string& password, bool passiveOnly);
+
+    std::string CurrentDirectory();
+    // Sends "verb argument" and requires a 2xx reply (else ERROR_INTERNET_EXTENDED_ERROR).
+    void Simple(const std::string& verb, const std::string& argument);
+    // The entries of a folder (argument empty = the current one); MLSD when the server offers it.
+    std::vector<TWin32FindData> List(const std::string& argument);
+    void Retrieve(const std::string& remote, const TSink& sink, const TProgress& progress);
+    // Sends the file behind fd until its end.
+    void Store(const std::string& remote, int fd, const TProgress& progress);
+
+    // Polite close: QUIT when the connection is sound, then close.
+    void Quit();
+    // From any thread: wakes a call blocked on this session, which then fails with
+    // ERROR_INTERNET_OPERATION_CANCELLED. The session is unusable afterwards.
+    void Abort();
+
+private:
+    TFtpReply ReadReply();
+    TFtpReply ReadFinalReply(); // skips 1xx
+    void SendCommand(const std::string& line);
+    TFtpReply Command(const std::string& line);
+    [[noreturn]] void Refused(const TFtpReply& reply); // throws 12003
+    [[noreturn]] void Dropped();                       // throws 12030, 12111 or 12017
+    void CheckUsable();
+
+    bool PrepareActive();
+    void PreparePassive();
+    // Opens the data connection and sends the command. Returns the server's refusal, if any,
+    // with the data connection closed; otherwise the data connection is ready.
+    std::optional<TFtpReply> OpenData(const std::string& command);
+    void AcceptFromServer();
+    // After the data connection is done: the transfer's final reply must be 2xx.
+    void FinishTransfer();
+    // The data connection broke: the server's reply, if it sends one, says why.
+    [[noreturn]] void DataFailed();
+    void CloseData();
+    void CloseListener();
+    void ReceiveAll(const TSink& sink, const TProgress& progress);
+
+    TInetOptions FOptions;
+    TSocket FControl, FData, FListener;
+    std::mutex FSocketLock; // guards closing the sockets against Abort from another thread
+    std::atomic<bool> FAborted{false};
+    bool FDead = false;       // the control connection can no longer be trusted
+    bool FInTransfer = false; // a drop now is a dropped transfer
+    bool FPassive = false;
+    bool FUseEpsv = true;
+    bool FUseMlsd = false;
+    TAddress FPeer;
+    TFtpReplyReader FReader;
+    TFtpReply FLastReply;
+    std::optional<TFtpReply> FEarlyFinal; // a final reply that came before the data connection
+    std::unique_ptr<char[]> FBuffer;
+};

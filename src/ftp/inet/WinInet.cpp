@@ -1,0 +1,462 @@
+// The Internet-library calls over TFtpSession: a table of live handles, the per-thread last
+// error and last response, the status callback and the local-file side of transfers.
+//
+// Handles are keys of a table of shared objects, so a stale or foreign handle fails with
+// ERROR_INVALID_HANDLE instead of being followed, and closing a connection while another thread
+// transfers on it is safe: the object lives until that call has returned.
+#include "ftp/inet/WinInet.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fnmatch.h>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <string>
+#include <unordered_map>
+
+#include "ftp/inet/FtpSession.h"
+
+namespace {
+
+thread_local DWORD tLastError = ERROR_SUCCESS;
+thread_local std::string tLastResponse;
+thread_local DWORD tLastResponseCode = 0;
+
+struct TInetObject {
+    virtual ~TInetObject() = default;
+};
+
+struct TRootObject : TInetObject {
+    std::mutex Lock;
+    TInetOptions Options;
+    std::atomic<TInternetStatusCallback> Callback{nullptr};
+};
+
+struct TConnectionObject : TInetObject {
+    explicit TConnectionObject(const TInetOptions& options) : Session(options) {}
+    TFtpSession Session;
+    std::mutex Busy; // held for the whole of every call on the connection
+    std::atomic<TInternetStatusCallback> Callback{nullptr};
+};
+
+struct TFindObject : TInetObject {
+    std::mutex Lock;
+    std::vector<TWin32FindData> Records;
+    std::size_t Next = 0;
+};
+
+std::mutex gHandlesLock;
+std::unordered_map<HINTERNET, std::shared_ptr<TInetObject>>& Handles() {
+    static auto* handles = new std::unordered_map<HINTERNET, std::shared_ptr<TInetObject>>;
+    return *handles;
+}
+
+HINTERNET Register(std::shared_ptr<TInetObject> object) {
+    HINTERNET handle = object.get();
+    std::lock_guard<std::mutex> lock(gHandlesLock);
+    Handles()[handle] = std::move(object);
+    return handle;
+}
+
+std::shared_ptr<TInetObject> Unregister(HINTERNET handle) {
+    std::lock_guard<std::mutex> lock(gHandlesLock);
+    auto it = Handles().find(handle);
+    if (it == Handles().end()) return nullptr;
+    std::shared_ptr<TInetObject> object = std::move(it->second);
+    Handles().erase(it);
+    return object;
+}
+
+template <class T> std::shared_ptr<T> Lookup(HINTERNET handle) {
+    std::shared_ptr<TInetObject> object;
+    {
+        std::lock_guard<std::mutex> lock(gHandlesLock);
+        auto it = Handles().find(handle);
+        if (it != Handles().end()) object = it->second;
+    }
+    if (!object) throw EInetFailure{ERROR_INVALID_HANDLE};
+    std::shared_ptr<T> typed = std::dynamic_pointer_cast<T>(object);
+    if (!typed) throw EInetFailure{ERROR_INTERNET_INCORRECT_HANDLE_TYPE};
+    return typed;
+}
+
+// Runs body; a failure becomes the thread's last error and a FALSE result.
+template <class F> BOOL Guard(F&& body) {
+    try {
+        body();
+        return 1;
+    } catch (const EInetFailure& e) {
+        tLastError = e.Code;
+    } catch (const std::bad_alloc&) {
+        tLastError = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    return 0;
+}
+
+// A text that travels into a command line: CR or LF would end the command early and let the
+// rest run as a command of its own.
+std::string Argument(const char* text, bool mayBeEmpty = false) {
+    if (!text) throw EInetFailure{ERROR_INVALID_PARAMETER};
+    std::string s(text);
+    if ((!mayBeEmpty && s.empty()) || s.find_first_of("\r\n") != std::string::npos)
+        throw EInetFailure{ERROR_INVALID_PARAMETER};
+    return s;
+}
+
+void KeepResponse(const TFtpSession& session) {
+    tLastResponse = session.LastReply().Text;
+    tLastResponseCode = static_cast<DWORD>(session.LastReply().Code);
+}
+
+// Runs body with the connection to itself; another call in progress on it means 12110.
+template <class F> BOOL OnConnection(HINTERNET handle, F&& body) {
+    return Guard([&] {
+        std::shared_ptr<TConnectionObject> c = Lookup<TConnectionObject>(handle);
+        std::unique_lock<std::mutex> busy(c->Busy, std::try_to_lock);
+        if (!busy) throw EInetFailure{ERROR_FTP_TRANSFER_IN_PROGRESS};
+        struct TKeep {
+            TFtpSession& Session;
+            ~TKeep() { KeepResponse(Session); }
+        } keep{c->Session};
+        body(*c);
+    });
+}
+
+DWORD LocalError(int err, DWORD fallback) {
+    switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+        return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+        return ERROR_ACCESS_DENIED;
+    case ENOSPC:
+    case EDQUOT:
+        return ERROR_DISK_FULL;
+    case ENOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    default:
+        return fallback;
+    }
+}
+
+// Splits the byte count of each chunk into notifications of at most the progress step.
+TFtpSession::TProgress Notifier(HINTERNET handle, TConnectionObject& c, DWORD_PTR context, DWORD status) {
+    TInternetStatusCallback callback = c.Callback.load();
+    if (!callback || !context) return nullptr;
+    DWORD step = c.Session.Options().ProgressStep ? c.Session.Options().ProgressStep : 64 * 1024;
+    return [=](std::size_t bytes) {
+        while (bytes > 0) {
+            DWORD count = static_cast<DWORD>(std::min<std::size_t>(bytes, step));
+            callback(handle, context, status, &count, sizeof count);
+            bytes -= count;
+        }
+    };
+}
+
+class TTempFile {
+public:
+    // A new file beside target, created exclusively and readable as the umask allows.
+    explicit TTempFile(const std::string& target) {
+        std::size_t slash = target.rfind('/');
+        std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+        std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+        if (base.size() > 200) base.resize(200);
+        std::random_device seed;
+        std::mt19937_64 random(seed());
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            char suffix[24];
+            std::snprintf(suffix, sizeof suffix, ".part-%08x", static_cast<unsigned>(random()));
+            FPath = folder + "." + base + suffix;
+            FFd = ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (FFd >= 0) return;
+            if (errno != EEXIST) throw EInetFailure{LocalError(errno, ERROR_WRITE_FAULT)};
+        }
+        throw EInetFailure{ERROR_WRITE_FAULT};
+    }
+    ~TTempFile() {
+        if (FFd >= 0) ::close(FFd);
+        if (!FKept) ::unlink(FPath.c_str());
+    }
+    void Write(const char* data, std::size_t length) {
+        while (length > 0) {
+            ssize_t n = ::write(FFd, data, length);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) throw EInetFailure{LocalError(n < 0 ? errno : ENOSPC, ERROR_WRITE_FAULT)};
+            data += n;
+            length -= std::size_t(n);
+        }
+    }
+    void MoveTo(const std::string& target) {
+        int fd = FFd;
+        FFd = -1;
+        if (::close(fd) != 0) throw EInetFailure{LocalError(errno, ERROR_WRITE_FAULT)};
+        if (::rename(FPath.c_str(), target.c_str()) != 0)
+            throw EInetFailure{LocalError(errno, ERROR_WRITE_FAULT)};
+        FKept = true;
+    }
+
+private:
+    std::string FPath;
+    int FFd = -1;
+    bool FKept = false;
+};
+
+} // namespace
+
+DWORD GetLastError() {
+    return tLastError;
+}
+
+void SetLastError(DWORD code) {
+    tLastError = code;
+}
+
+HINTERNET InternetOpen(const char*, DWORD accessType, const char*, const char*, DWORD) {
+    if (accessType != INTERNET_OPEN_TYPE_DIRECT && accessType != INTERNET_OPEN_TYPE_PRECONFIG) {
+        tLastError = ERROR_INVALID_PARAMETER;
+        return nullptr;
+    }
+    try {
+        return Register(std::make_shared<TRootObject>());
+    } catch (const std::bad_alloc&) {
+        tLastError = ERROR_NOT_ENOUGH_MEMORY;
+        return nullptr;
+    }
+}
+
+HINTERNET InternetConnect(HINTERNET internet, const char* serverName, INTERNET_PORT serverPort,
+                          const char* userName, const char* password, DWORD service, DWORD flags, DWORD_PTR) {
+    HINTERNET result = nullptr;
+    Guard([&] {
+        std::shared_ptr<TRootObject> root = Lookup<TRootObject>(internet);
+        if (service != INTERNET_SERVICE_FTP) throw EInetFailure{ERROR_INVALID_PARAMETER};
+        std::string host = Argument(serverName, true);
+        // No user means anonymous, as the library does.
+        std::string user = userName && *userName ? Argument(userName) : "anonymous";
+        std::string pass =
+            password && *password ? Argument(password) : (userName && *userName ? "" : "guest@");
+        TInetOptions options;
+        {
+            std::lock_guard<std::mutex> lock(root->Lock);
+            options = root->Options;
+        }
+        auto c = std::make_shared<TConnectionObject>(options);
+        c->Callback = root->Callback.load();
+        tLastResponse.clear();
+        tLastResponseCode = 0;
+        try {
+            c->Session.Open(host, serverPort, user, pass, (flags & INTERNET_FLAG_PASSIVE) != 0);
+        } catch (const EInetFailure&) {
+            KeepResponse(c->Session);
+            throw;
+        }
+        KeepResponse(c->Session);
+        result = Register(std::move(c));
+    });
+    return result;
+}
+
+BOOL FtpGetCurrentDirectory(HINTERNET connect, char* currentDirectory, DWORD* length) {
+    return OnConnection(connect, [&](TConnectionObject& c) {
+        if (!currentDirectory || !length || *length == 0) throw EInetFailure{ERROR_INVALID_PARAMETER};
+        currentDirectory[0] = '\0';
+        std::string path = c.Session.CurrentDirectory();
+        if (path.size() + 1 > *length) {
+            *length = static_cast<DWORD>(path.size() + 1);
+            throw EInetFailure{ERROR_INSUFFICIENT_BUFFER};
+        }
+        std::memcpy(currentDirectory, path.c_str(), path.size() + 1);
+        *length = static_cast<DWORD>(path.size());
+    });
+}
+
+BOOL FtpSetCurrentDirectory(HINTERNET connect, const char* directory) {
+    return OnConnection(connect, [&](TConnectionObject& c) { c.Session.Simple("CWD", Argument(directory)); });
+}
+
+BOOL FtpCreateDirectory(HINTERNET connect, const char* directory) {
+    return OnConnection(connect, [&](TConnectionObject& c) { c.Session.Simple("MKD", Argument(directory)); });
+}
+
+BOOL FtpRemoveDirectory(HINTERNET connect, const char* directory) {
+    return OnConnection(connect, [&](TConnectionObject& c) { c.Session.Simple("RMD", Argument(directory)); });
+}
+
+BOOL FtpDeleteFile(HINTERNET connect, const char* fileName) {
+    return OnConnection(connect, [&](TConnectionObject& c) { c.Session.Simple("DELE", Argument(fileName)); });
+}
+
+HINTERNET FtpFindFirstFile(HINTERNET connect, const char* searchFile, TWin32FindData* findData, DWORD,
+                           DWORD_PTR) {
+    HINTERNET result = nullptr;
+    OnConnection(connect, [&](TConnectionObject& c) {
+        if (!findData) throw EInetFailure{ERROR_INVALID_PARAMETER};
+        std::string pattern = Argument(searchFile ? searchFile : "", true);
+        bool whole = pattern.empty() || pattern == "*" || pattern == "*.*";
+        bool wildcard = !whole && pattern.find_first_of("*?") != std::string::npos;
+        auto find = std::make_shared<TFindObject>();
+        find->Records = c.Session.List(whole || wildcard ? std::string() : pattern);
+        if (wildcard) {
+            std::erase_if(find->Records, [&](const TWin32FindData& r) {
+                return fnmatch(pattern.c_str(), r.cFileName, 0) != 0;
+            });
+        }
+        if (find->Records.empty()) throw EInetFailure{ERROR_NO_MORE_FILES};
+        *findData = find->Records[0];
+        find->Next = 1;
+        result = Register(std::move(find));
+    });
+    return result;
+}
+
+BOOL InternetFindNextFile(HINTERNET find, TWin32FindData* findData) {
+    return Guard([&] {
+        std::shared_ptr<TFindObject> f = Lookup<TFindObject>(find);
+        if (!findData) throw EInetFailure{ERROR_INVALID_PARAMETER};
+        std::lock_guard<std::mutex> lock(f->Lock);
+        if (f->Next >= f->Records.size()) throw EInetFailure{ERROR_NO_MORE_FILES};
+        *findData = f->Records[f->Next++];
+    });
+}
+
+BOOL FtpGetFile(HINTERNET connect, const char* remoteFile, const char* newFile, BOOL failIfExists, DWORD,
+                DWORD, DWORD_PTR context) {
+    return OnConnection(connect, [&](TConnectionObject& c) {
+        std::string remote = Argument(remoteFile);
+        if (!newFile || !*newFile) throw EInetFailure{ERROR_INVALID_PARAMETER};
+        std::string target(newFile);
+        struct stat st;
+        if (failIfExists && ::stat(target.c_str(), &st) == 0) throw EInetFailure{ERROR_FILE_EXISTS};
+        if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) throw EInetFailure{ERROR_ACCESS_DENIED};
+        TTempFile temp(target);
+        c.Session.Retrieve(
+            remote, [&](const char* data, std::size_t length) { temp.Write(data, length); },
+            Notifier(connect, c, context, INTERNET_STATUS_RESPONSE_RECEIVED));
+        temp.MoveTo(target);
+    });
+}
+
+BOOL FtpPutFile(HINTERNET connect, const char* localFile, const char* newRemoteFile, DWORD,
+                DWORD_PTR context) {
+    return OnConnection(connect, [&](TConnectionObject& c) {
+        std::string remote = Argument(newRemoteFile);
+        if (!localFile || !*localFile) throw EInetFailure{ERROR_INVALID_PARAMETER};
+        int fd = ::open(localFile, O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            throw EInetFailure{errno == ENOENT ? ERROR_FILE_NOT_FOUND : LocalError(errno, ERROR_READ_FAULT)};
+        struct TClose {
+            int Fd;
+            ~TClose() { ::close(Fd); }
+        } closer{fd};
+        struct stat st;
+        if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) throw EInetFailure{ERROR_ACCESS_DENIED};
+        c.Session.Store(remote, fd, Notifier(connect, c, context, INTERNET_STATUS_REQUEST_SENT));
+    });
+}
+
+TInternetStatusCallback InternetSetStatusCallback(HINTERNET internet, TInternetStatusCallback callback) {
+    std::shared_ptr<TInetObject> object;
+    {
+        std::lock_guard<std::mutex> lock(gHandlesLock);
+        auto it = Handles().find(internet);
+        if (it != Handles().end()) object = it->second;
+    }
+    if (auto c = std::dynamic_pointer_cast<TConnectionObject>(object)) return c->Callback.exchange(callback);
+    if (auto r = std::dynamic_pointer_cast<TRootObject>(object)) return r->Callback.exchange(callback);
+    tLastError = object ? ERROR_INTERNET_INCORRECT_HANDLE_TYPE : ERROR_INVALID_HANDLE;
+    return INTERNET_INVALID_STATUS_CALLBACK;
+}
+
+BOOL InternetGetLastResponseInfo(DWORD* error, char* buffer, DWORD* length) {
+    if (!length || (!buffer && *length)) {
+        tLastError = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    if (error) *error = tLastResponseCode;
+    const std::string& text = tLastResponse;
+    if (text.size() < *length) {
+        std::memcpy(buffer, text.c_str(), text.size() + 1);
+        *length = static_cast<DWORD>(text.size());
+        return 1;
+    }
+    if (*length > 0) { // cut to fit, still terminated
+        std::memcpy(buffer, text.data(), *length - 1);
+        buffer[*length - 1] = '\0';
+    }
+    *length = static_cast<DWORD>(text.size() + 1);
+    tLastError = ERROR_INSUFFICIENT_BUFFER;
+    return 0;
+}
+
+BOOL InternetSetOption(HINTERNET internet, DWORD option, const void* buffer, DWORD length) {
+    return Guard([&] {
+        std::shared_ptr<TInetObject> object;
+        {
+            std::lock_guard<std::mutex> lock(gHandlesLock);
+            auto it = Handles().find(internet);
+            if (it != Handles().end()) object = it->second;
+        }
+        if (!object) throw EInetFailure{ERROR_INVALID_HANDLE};
+        if (!buffer || length != sizeof(DWORD)) throw EInetFailure{ERROR_INTERNET_BAD_OPTION_LENGTH};
+        DWORD value;
+        std::memcpy(&value, buffer, sizeof value);
+        auto apply = [&](TInetOptions& o) {
+            int ms = value > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(value);
+            switch (option) {
+            case INTERNET_OPTION_CONNECT_TIMEOUT:
+                o.ConnectTimeoutMs = ms;
+                break;
+            case INTERNET_OPTION_SEND_TIMEOUT:
+            case INTERNET_OPTION_DATA_SEND_TIMEOUT:
+                o.SendTimeoutMs = ms;
+                break;
+            case INTERNET_OPTION_RECEIVE_TIMEOUT:
+            case INTERNET_OPTION_DATA_RECEIVE_TIMEOUT:
+                o.ReceiveTimeoutMs = ms;
+                break;
+            case INTERNET_OPTION_PROGRESS_STEP:
+                if (value == 0) throw EInetFailure{ERROR_INVALID_PARAMETER};
+                o.ProgressStep = value;
+                break;
+            default:
+                throw EInetFailure{ERROR_INTERNET_INVALID_OPTION};
+            }
+        };
+        if (auto r = std::dynamic_pointer_cast<TRootObject>(object)) {
+            std::lock_guard<std::mutex> lock(r->Lock);
+            apply(r->Options);
+        } else if (auto c = std::dynamic_pointer_cast<TConnectionObject>(object)) {
+            std::unique_lock<std::mutex> busy(c->Busy, std::try_to_lock);
+            if (!busy) throw EInetFailure{ERROR_FTP_TRANSFER_IN_PROGRESS};
+            apply(c->Session.Options());
+        } else {
+            throw EInetFailure{ERROR_INTERNET_INCORRECT_HANDLE_TYPE};
+        }
+    });
+}
+
+BOOL InternetCloseHandle(HINTERNET internet) {
+    if (!internet) return 1; // closing nothing is harmless
+    std::shared_ptr<TInetObject> object = Unregister(internet);
+    if (!object) {
+        tLastError = ERROR_INVALID_HANDLE;
+        return 0;
+    }
+    if (auto c = std::dynamic_pointer_cast<TConnectionObject>(object)) {
+        std::unique_lock<std::mutex> busy(c->Busy, std::try_to_lock);
+        if (busy)
+            c->Session.Quit();
+        else
+            c->Session.Abort(); // the running call fails and drops the last reference
+    }
+    return 1;
+}

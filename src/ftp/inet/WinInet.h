@@ -1,0 +1,166 @@
+// The Internet-library interface the FTP side of the program is written against: handles,
+// find-data records, status callbacks and a per-thread last-error code with the library's
+// numbers, implemented by our own FTP client over POSIX sockets. The window and the transfer
+// worker call these exactly as they would call the platform library, so the names, argument
+// orders and results follow that library; everything behind them (time-outs, data-connection
+// modes, listing formats) is ours.
+//
+// Threads: any call may come from any thread. A connection serves one call at a time; a call
+// made while another runs on the same connection fails at once with ERROR_FTP_TRANSFER_IN_PROGRESS.
+// The last error and the last server response belong to the calling thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+using DWORD = std::uint32_t;
+using BOOL = int;
+using DWORD_PTR = std::uintptr_t;
+using INTERNET_PORT = std::uint16_t;
+using HINTERNET = void*;
+
+// 100-nanosecond intervals since 1601-01-01 00:00 UTC.
+struct TFileTime {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+
+constexpr std::size_t MAX_PATH = 260;
+
+struct TWin32FindData {
+    DWORD dwFileAttributes;
+    TFileTime ftCreationTime;
+    TFileTime ftLastAccessTime;
+    TFileTime ftLastWriteTime; // UTC
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    char cFileName[MAX_PATH]; // zero-terminated
+    char cAlternateFileName[14];
+};
+
+inline std::uint64_t FindDataSize(const TWin32FindData& data) {
+    return (std::uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+inline std::uint64_t FileTimeValue(const TFileTime& t) {
+    return (std::uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+
+constexpr DWORD INTERNET_OPEN_TYPE_PRECONFIG = 0;
+constexpr DWORD INTERNET_OPEN_TYPE_DIRECT = 1;
+constexpr DWORD INTERNET_SERVICE_FTP = 1;
+constexpr INTERNET_PORT INTERNET_INVALID_PORT_NUMBER = 0; // use the default port
+constexpr INTERNET_PORT INTERNET_DEFAULT_FTP_PORT = 21;
+constexpr DWORD INTERNET_FLAG_PASSIVE = 0x08000000; // skip active mode altogether
+constexpr DWORD INTERNET_FLAG_NO_CACHE_WRITE = 0x04000000;
+constexpr DWORD FTP_TRANSFER_TYPE_UNKNOWN = 0;
+constexpr DWORD FTP_TRANSFER_TYPE_ASCII = 1;
+constexpr DWORD FTP_TRANSFER_TYPE_BINARY = 2;
+
+// Status codes passed to the callback; both carry a DWORD byte count as status data.
+constexpr DWORD INTERNET_STATUS_REQUEST_SENT = 31;      // upload: bytes sent since the last one
+constexpr DWORD INTERNET_STATUS_RESPONSE_RECEIVED = 41; // download: bytes received since the last one
+
+// Options for InternetSetOption: time-outs in milliseconds (DWORD). Set on the root handle they
+// apply to later connections, on a connection handle to its later calls.
+constexpr DWORD INTERNET_OPTION_CONNECT_TIMEOUT = 2;
+constexpr DWORD INTERNET_OPTION_SEND_TIMEOUT = 5;
+constexpr DWORD INTERNET_OPTION_RECEIVE_TIMEOUT = 6;
+constexpr DWORD INTERNET_OPTION_DATA_SEND_TIMEOUT = 7;
+constexpr DWORD INTERNET_OPTION_DATA_RECEIVE_TIMEOUT = 8;
+// Our own: the largest byte count one progress notification carries (default 64 KiB).
+constexpr DWORD INTERNET_OPTION_PROGRESS_STEP = 0x7F000001;
+
+// Last-error codes. System codes first, then the library's.
+constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_NO_MORE_FILES = 18;
+constexpr DWORD ERROR_WRITE_FAULT = 29;
+constexpr DWORD ERROR_READ_FAULT = 30;
+constexpr DWORD ERROR_FILE_EXISTS = 80;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_DISK_FULL = 112;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_INTERNET_TIMEOUT = 12002;
+constexpr DWORD ERROR_INTERNET_EXTENDED_ERROR = 12003;
+constexpr DWORD ERROR_INTERNET_INTERNAL_ERROR = 12004;
+constexpr DWORD ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
+constexpr DWORD ERROR_INTERNET_INVALID_OPTION = 12009;
+constexpr DWORD ERROR_INTERNET_BAD_OPTION_LENGTH = 12010;
+constexpr DWORD ERROR_INTERNET_INCORRECT_PASSWORD = 12014;
+constexpr DWORD ERROR_INTERNET_LOGIN_FAILURE = 12015;
+constexpr DWORD ERROR_INTERNET_OPERATION_CANCELLED = 12017;
+constexpr DWORD ERROR_INTERNET_INCORRECT_HANDLE_TYPE = 12018;
+constexpr DWORD ERROR_INTERNET_CANNOT_CONNECT = 12029;
+constexpr DWORD ERROR_INTERNET_CONNECTION_ABORTED = 12030;
+constexpr DWORD ERROR_FTP_TRANSFER_IN_PROGRESS = 12110;
+constexpr DWORD ERROR_FTP_DROPPED = 12111;
+
+using TInternetStatusCallback = void (*)(HINTERNET handle, DWORD_PTR context, DWORD status,
+                                         void* statusInformation, DWORD statusInformationLength);
+// Returned by InternetSetStatusCallback for a handle it does not know.
+inline const TInternetStatusCallback INTERNET_INVALID_STATUS_CALLBACK =
+    reinterpret_cast<TInternetStatusCallback>(static_cast<std::intptr_t>(-1));
+
+DWORD GetLastError();
+void SetLastError(DWORD code);
+
+// Root handle. Only direct access exists; agent, proxy and bypass are accepted and unused.
+HINTERNET InternetOpen(const char* agent, DWORD accessType, const char* proxy, const char* proxyBypass,
+                       DWORD flags);
+
+// Connects and logs in. serverName is "host", "host:port", "[v6]:port" or a bare IPv6 address;
+// a port in it wins over serverPort, and serverPort 0 means 21. Flags 0 = active data
+// connections (falling back to passive when refused), INTERNET_FLAG_PASSIVE = passive only.
+// Failures: 12007 unknown host, 12029 no connection, 12002 time-out, 12014/12015 login refused,
+// 12003 any other refusal (the reply is in InternetGetLastResponseInfo).
+HINTERNET InternetConnect(HINTERNET internet, const char* serverName, INTERNET_PORT serverPort,
+                          const char* userName, const char* password, DWORD service, DWORD flags,
+                          DWORD_PTR context);
+
+// length is in/out: buffer size in, characters stored (without the zero) out. A buffer too
+// small fails with ERROR_INSUFFICIENT_BUFFER, *length = size needed, buffer = "".
+BOOL FtpGetCurrentDirectory(HINTERNET connect, char* currentDirectory, DWORD* length);
+BOOL FtpSetCurrentDirectory(HINTERNET connect, const char* directory);
+BOOL FtpCreateDirectory(HINTERNET connect, const char* directory);
+BOOL FtpRemoveDirectory(HINTERNET connect, const char* directory);
+BOOL FtpDeleteFile(HINTERNET connect, const char* fileName);
+
+// Lists the directory named by searchFile ("", "*" or "*.*" = the current directory; a pattern
+// with * or ? filters the current directory's names; anything else is listed as a path) and
+// returns a find handle with the first record. The whole listing is read during this call.
+// An empty listing returns null with ERROR_NO_MORE_FILES.
+HINTERNET FtpFindFirstFile(HINTERNET connect, const char* searchFile, TWin32FindData* findData, DWORD flags,
+                           DWORD_PTR context);
+BOOL InternetFindNextFile(HINTERNET find, TWin32FindData* findData);
+
+// Downloads into a temporary file beside newFile and renames it over newFile once the server
+// has confirmed the transfer; a failed download leaves newFile as it was. With a non-zero
+// context the connection's status callback receives INTERNET_STATUS_RESPONSE_RECEIVED counts.
+BOOL FtpGetFile(HINTERNET connect, const char* remoteFile, const char* newFile, BOOL failIfExists,
+                DWORD flagsAndAttributes, DWORD flags, DWORD_PTR context);
+// Uploads; with a non-zero context the callback receives INTERNET_STATUS_REQUEST_SENT counts.
+BOOL FtpPutFile(HINTERNET connect, const char* localFile, const char* newRemoteFile, DWORD flags,
+                DWORD_PTR context);
+
+// Installs the callback on a connection (or root) handle and returns the previous one.
+TInternetStatusCallback InternetSetStatusCallback(HINTERNET internet, TInternetStatusCallback callback);
+
+// The calling thread's last server reply. *length: buffer size in, text length out. When the
+// buffer is too small the text is cut to fit (still zero-terminated), *length is the size
+// needed and the call fails with ERROR_INSUFFICIENT_BUFFER.
+BOOL InternetGetLastResponseInfo(DWORD* error, char* buffer, DWORD* length);
+
+BOOL InternetSetOption(HINTERNET internet, DWORD option, const void* buffer, DWORD length);
+
+// Releases any handle; null is harmless. Closing a connection sends QUIT when it is idle and
+// aborts a transfer running on it in another thread (that call then fails with 12017).
+BOOL InternetCloseHandle(HINTERNET internet);

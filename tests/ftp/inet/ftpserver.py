@@ -1,0 +1,85 @@
+"""FTP peer for the interop tests: pyftpdlib on a loopback address and a free port.
+
+Prints one line "PORT <n>" once it listens, then serves until it is killed. The modes imitate
+the server set-ups the client must cope with:
+  active     PORT/EPRT accepted (pyftpdlib connects at once)
+  no-active  PORT/EPRT refused with 502, as by servers that allow passive mode only
+  late-425   PORT/EPRT accepted but the transfer command answers 425 (no data connection)
+  no-epsv    EPSV refused, PORT refused: the client must use PASV
+  no-mlsd    MLSD/MLST not offered: the client must parse LIST
+  masquerade passive only, PASV naming a foreign host (192.0.2.1) and EPSV refused
+"""
+import argparse
+import logging
+import sys
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--host", default="127.0.0.1")
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--user", default="tester")
+    parser.add_argument("--password", default="secret")
+    parser.add_argument("--mode", default="active")
+    args = parser.parse_args()
+    logging.basicConfig(level=logging.ERROR)
+
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+    mode = args.mode
+
+    class Handler(FTPHandler):
+        late425 = False
+
+        def ftp_PORT(self, line):
+            if mode in ("no-active", "no-epsv", "masquerade"):
+                return self.respond("502 Active mode not allowed.")
+            if mode == "late-425":
+                self.late425 = True
+                return self.respond("200 PORT command successful.")
+            return FTPHandler.ftp_PORT(self, line)
+
+        def ftp_EPRT(self, line):
+            if mode in ("no-active", "no-epsv", "masquerade"):
+                return self.respond("502 Active mode not allowed.")
+            if mode == "late-425":
+                self.late425 = True
+                return self.respond("200 EPRT command successful.")
+            return FTPHandler.ftp_EPRT(self, line)
+
+        def ftp_EPSV(self, line):
+            if mode in ("no-epsv", "masquerade"):
+                return self.respond("500 Command not understood.")
+            return FTPHandler.ftp_EPSV(self, line)
+
+        def pre_process_command(self, line, cmd, arg):
+            if self.late425 and cmd in ("RETR", "STOR", "LIST", "MLSD", "NLST"):
+                self.late425 = False
+                return self.respond("425 Can't open data connection.")
+            if self.late425 and cmd in ("PASV", "EPSV"):
+                self.late425 = False
+            if mode == "no-mlsd" and cmd in ("MLSD", "MLST"):
+                return self.respond("500 Command \"%s\" not understood." % cmd)
+            return FTPHandler.pre_process_command(self, line, cmd, arg)
+
+        def ftp_FEAT(self, line):
+            if mode != "no-mlsd":
+                return FTPHandler.ftp_FEAT(self, line)
+            self.push("211-Features supported:\r\n UTF8\r\n SIZE\r\n EPSV\r\n211 End FEAT.\r\n")
+
+    Handler.authorizer = authorizer
+    if mode == "masquerade":
+        Handler.masquerade_address = "192.0.2.1"
+    Handler.banner = "Test peer ready."
+    Handler.auth_failed_timeout = 0  # answer a bad password at once
+    server = FTPServer((args.host, 0), Handler)
+    print("PORT %d" % server.address[1], flush=True)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
