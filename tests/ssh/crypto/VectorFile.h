@@ -27,9 +27,11 @@ inline std::vector<TVectorRecord> ReadVectorFile(const std::string& name) {
             continue;
         }
         if (line[0] == '#') continue;
-        const auto eq = line.find(" = ");
+        const auto eq = line.find(" =");
         if (eq == std::string::npos) throw std::runtime_error("bad vector line: " + line);
-        current[line.substr(0, eq)] = line.substr(eq + 3);
+        std::string value = line.substr(eq + 2);
+        if (!value.empty() && value[0] == ' ') value.erase(0, 1);
+        current[line.substr(0, eq)] = value;
     }
     flush();
     return records;
