@@ -20,17 +20,11 @@ TMemoPos TextEndPos(TMemoPos from, std::string_view text) {
     return pos;
 }
 
-namespace {
-bool HasBreak(std::string_view s) {
-    return s.find_first_of("\r\n") != std::string_view::npos;
-}
-} // namespace
-
 bool TInsertCharUndo::Absorb(const TUndo& next) {
     auto* other = dynamic_cast<const TInsertCharUndo*>(&next);
-    if (!other || other->StartPos != EndPos || other->OverwriteMode != OverwriteMode) return false;
-    // Characters typed over must stay one contiguous run on one line to be given back in place.
-    if (OverwriteMode && (HasBreak(Text) || HasBreak(other->Text))) return false;
+    if (!other || other->StartPos != EndPos) return false;
+    // The next action starts where this one's text ends, so what it typed over continues what this
+    // one typed over: both pairs join into one replacement at StartPos.
     Text += other->Text;
     Overwritten += other->Overwritten;
     EndPos = other->EndPos;

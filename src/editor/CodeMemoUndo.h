@@ -52,17 +52,15 @@ public:
     virtual void Redo(TUndoTarget& target) const = 0;
 };
 
-// Typed characters, Tab and Enter (CR plus the indentation inserted). In overwrite mode the
-// characters typed over are kept too, so undo gives them back.
+// Typed characters, Tab and Enter (CR plus the indentation inserted). The record says "at StartPos,
+// Overwritten was replaced by Text": Overwritten holds characters typed over in overwrite mode and
+// the leading spaces Enter takes off the carried text, so undo gives them back.
 class TInsertCharUndo : public TUndo {
 public:
-    bool OverwriteMode = false;
     std::string Overwritten;
 
-    TInsertCharUndo(TMemoPos start, TMemoPos end, std::string text, bool overwriteMode = false,
-                    std::string overwritten = {})
-        : TUndo(start, end, std::move(text)), OverwriteMode(overwriteMode),
-          Overwritten(std::move(overwritten)) {}
+    TInsertCharUndo(TMemoPos start, TMemoPos end, std::string text, std::string overwritten = {})
+        : TUndo(start, end, std::move(text)), Overwritten(std::move(overwritten)) {}
     bool Absorb(const TUndo& next) override;
     void Undo(TUndoTarget& target) const override;
     void Redo(TUndoTarget& target) const override;
