@@ -5,11 +5,14 @@
 
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace CipherTest {
 
@@ -103,6 +106,24 @@ inline std::vector<size_t> RandomSplit(std::mt19937& rng, size_t n) {
         n -= take;
     }
     return parts;
+}
+
+// Runs every record of a block-cipher vector file (In and Out may span several blocks, processed
+// one block at a time): encryption gives Out, and decryption in place gives In back.
+using TBlockFn = std::function<void(const TBytes& key, const uint8_t* in, uint8_t* out)>;
+
+inline void CheckBlockVectors(const std::string& file, size_t block, const TBlockFn& encrypt,
+                              const TBlockFn& decrypt) {
+    for (const auto& v : ReadVectors(file)) {
+        const TBytes key = FromHex(v.at("Key")), in = FromHex(v.at("In")), out = FromHex(v.at("Out"));
+        ASSERT_EQ(in.size(), out.size());
+        ASSERT_EQ(in.size() % block, 0u);
+        TBytes buf(in.size());
+        for (size_t at = 0; at < in.size(); at += block) encrypt(key, in.data() + at, buf.data() + at);
+        EXPECT_EQ(ToHex(buf), ToHex(out)) << file << " key " << v.at("Key");
+        for (size_t at = 0; at < in.size(); at += block) decrypt(key, buf.data() + at, buf.data() + at);
+        EXPECT_EQ(ToHex(buf), ToHex(in)) << file << " key " << v.at("Key");
+    }
 }
 
 } // namespace CipherTest
