@@ -39,7 +39,7 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::string script = std::string(VARNELLO_TEST_DATA) + "/ftpserver.py";
+        std::string script = std::string(VARNELLO_SOURCE_DIR) + "/tests/ftp/inet/ftpserver.py";
         std::vector<std::string> args = {"/usr/bin/python3", script, "--host",     host,     "--root", FRoot,
                                          "--user",           User,   "--password", Password, "--mode", mode};
         std::vector<char*> argv;

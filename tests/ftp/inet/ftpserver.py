@@ -7,6 +7,7 @@ the server set-ups the client must cope with:
   late-425   PORT/EPRT accepted but the transfer command answers 425 (no data connection)
   no-epsv    EPSV refused, PORT refused: the client must use PASV
   no-mlsd    MLSD/MLST not offered: the client must parse LIST
+  (any mode) "DELE long-reply" is refused with a reply of 6,000 characters
   masquerade passive only, PASV naming a foreign host (192.0.2.1) and EPSV refused
 """
 import argparse
@@ -57,6 +58,8 @@ def main():
             return FTPHandler.ftp_EPSV(self, line)
 
         def pre_process_command(self, line, cmd, arg):
+            if cmd == "DELE" and arg == "long-reply":  # a refusal longer than any reply buffer
+                return self.respond("550-" + "x" * 3000 + "\r\n550 " + "y" * 3000)
             if self.late425 and cmd in ("RETR", "STOR", "LIST", "MLSD", "NLST"):
                 self.late425 = False
                 return self.respond("425 Can't open data connection.")
