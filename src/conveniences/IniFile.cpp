@@ -88,6 +88,8 @@ struct TKeyPlace {
 
 TKeyPlace FindKey(const std::vector<std::string_view>& lines, std::string_view section,
                   std::string_view key) {
+    section = Trim(section); // as the file's names are read
+    key = Trim(key);
     TKeyPlace place;
     for (size_t i = 0; i < lines.size(); ++i) {
         if (auto name = SectionName(lines[i])) {

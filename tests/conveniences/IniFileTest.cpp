@@ -51,6 +51,7 @@ protected:
 TEST_F(IniFileTest, LooksUpKeysWithoutCaseInTheFirstMatchingSection) {
     const char* s = "MRU_Files_FormMain";
     EXPECT_EQ(IniReadString(Sample, s, "COUNT", "-"), "2");
+    EXPECT_EQ(IniReadString(Sample, " mru_files_FORMMAIN\t", " Count ", "-"), "2"); // names are trimmed
     EXPECT_EQ(IniReadString(Sample, "mru_files_formmain", "file_0", "-"), "/sites/b.vrnl");
     EXPECT_EQ(IniReadString(Sample, s, "File_1", "-"), ""); // present but empty: not the default
     EXPECT_EQ(IniReadString(Sample, s, "File_3", "-"), "-");
