@@ -3,7 +3,23 @@
 
 #include "ssh/crypto/CipherError.h"
 
+#include <cstring>
+
 namespace Varnello::Crypto {
+
+namespace {
+
+// The keystream word is assembled least significant byte first; on a big-endian host swap it
+// so its bytes land in stream order.
+inline uint64_t LittleEndian(uint64_t v) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return __builtin_bswap64(v);
+#else
+    return v;
+#endif
+}
+
+} // namespace
 
 TRc4::~TRc4() {
     volatile uint32_t* p = FS;
@@ -25,17 +41,30 @@ void TRc4::SetKey(const uint8_t* key, size_t len) {
 }
 
 void TRc4::Process(const uint8_t* in, uint8_t* out, size_t len) {
+    // Eight keystream bytes are gathered into one word and XORed at once; the byte-wide indices
+    // wrap by themselves, which measured clearly faster than masking word-wide ones.
     uint32_t* s = FS;
-    uint32_t i = FI, j = FJ;
-    for (size_t n = 0; n < len; ++n) {
-        i = (i + 1) & 0xff;
+    uint8_t i = static_cast<uint8_t>(FI), j = static_cast<uint8_t>(FJ);
+    auto step = [&]() -> uint32_t {
+        ++i;
         const uint32_t si = s[i];
-        j = (j + si) & 0xff;
+        j = static_cast<uint8_t>(j + si);
         const uint32_t sj = s[j];
         s[i] = sj;
         s[j] = si;
-        out[n] = static_cast<uint8_t>(in[n] ^ s[(si + sj) & 0xff]);
+        return s[static_cast<uint8_t>(si + sj)];
+    };
+    size_t n = 0;
+    for (; n + 8 <= len; n += 8) {
+        uint64_t ks = 0;
+#pragma GCC unroll 8
+        for (int b = 0; b < 8; ++b) ks |= uint64_t(step()) << (8 * b);
+        uint64_t x;
+        std::memcpy(&x, in + n, 8);
+        x ^= LittleEndian(ks);
+        std::memcpy(out + n, &x, 8);
     }
+    for (; n < len; ++n) out[n] = static_cast<uint8_t>(in[n] ^ step());
     FI = i;
     FJ = j;
 }
