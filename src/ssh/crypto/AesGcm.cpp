@@ -6,7 +6,9 @@
 #include "ssh/crypto/ConstTime.h"
 #include "ssh/crypto/CpuFeatures.h"
 
+#include <atomic>
 #include <cstring>
+#include <type_traits>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -162,11 +164,11 @@ VARNELLO_GCM_NI inline __m128i GfMul(__m128i a, __m128i b) {
     return Finish(lo, mid, hi);
 }
 
-// H^1..H^8 in byte-reversed form.
-VARNELLO_GCM_NI void PowersNi(const uint8_t h[16], uint8_t powers[8][16]) {
+// H^1..H^16 in byte-reversed form.
+VARNELLO_GCM_NI void PowersNi(const uint8_t h[16], uint8_t powers[16][16]) {
     const __m128i hr = ByteReverse(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h)));
     __m128i p = hr;
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < 16; ++i) {
         _mm_store_si128(reinterpret_cast<__m128i*>(powers[i]), p);
         p = GfMul(p, hr);
     }
@@ -181,7 +183,7 @@ VARNELLO_GCM_NI inline __m128i Ghash8(__m128i y, const __m128i x[8], const __m12
     return Finish(lo, mid, hi);
 }
 
-VARNELLO_GCM_NI void GhashNi(uint8_t yBytes[16], const uint8_t powers[8][16], const uint8_t* data,
+VARNELLO_GCM_NI void GhashNi(uint8_t yBytes[16], const uint8_t powers[16][16], const uint8_t* data,
                              size_t blocks) {
     const __m128i* hp = reinterpret_cast<const __m128i*>(powers);
     __m128i y = ByteReverse(_mm_loadu_si128(reinterpret_cast<const __m128i*>(yBytes)));
@@ -199,7 +201,7 @@ VARNELLO_GCM_NI void GhashNi(uint8_t yBytes[16], const uint8_t powers[8][16], co
 
 // Counter mode from counter ctr over whole blocks, with GHASH of the ciphertext folded in.
 template <int Nr>
-VARNELLO_GCM_NI void GcmBlocksNi(const uint8_t* rkBytes, const uint8_t powers[8][16], uint8_t yBytes[16],
+VARNELLO_GCM_NI void GcmBlocksNi(const uint8_t* rkBytes, const uint8_t powers[16][16], uint8_t yBytes[16],
                                  const uint8_t nonce[12], uint32_t ctr, const uint8_t* in, uint8_t* out,
                                  size_t blocks, bool encrypt) {
     __m128i k[Nr + 1];
@@ -239,17 +241,100 @@ VARNELLO_GCM_NI void GcmBlocksNi(const uint8_t* rkBytes, const uint8_t powers[8]
     }
     _mm_storeu_si128(reinterpret_cast<__m128i*>(yBytes), ByteReverse(y));
 }
+
+#define VARNELLO_GCM_VAES __attribute__((target("aes,pclmul,sse4.1,avx2,vaes,vpclmulqdq")))
+
+VARNELLO_GCM_VAES inline __m256i ByteReverse2(__m256i x) {
+    const __m128i m = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    return _mm256_shuffle_epi8(x, _mm256_broadcastsi128_si256(m));
+}
+
+VARNELLO_GCM_VAES inline __m128i FoldLanes(__m256i v) {
+    return _mm_xor_si128(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+}
+
+// Sixteen blocks per step on 256-bit registers (two blocks each): VAES for the counter mode,
+// VPCLMULQDQ for GHASH against H^16..H^1, one reduction per step. The rest goes to GcmBlocksNi.
+template <int Nr>
+VARNELLO_GCM_VAES void GcmBlocksVaes(const uint8_t* rkBytes, const uint8_t powers[16][16], uint8_t yBytes[16],
+                                     const uint8_t nonce[12], uint32_t ctr, const uint8_t* in, uint8_t* out,
+                                     size_t blocks, bool encrypt) {
+    const size_t wide = blocks / 16;
+    if (wide > 0) {
+        __m256i k[Nr + 1];
+        for (int r = 0; r <= Nr; ++r)
+            k[r] = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(rkBytes) + r));
+        // hp[j] pairs the blocks 2j and 2j+1 of a step with H^(16-2j) and H^(15-2j).
+        __m256i hp[8];
+        for (int j = 0; j < 8; ++j)
+            hp[j] = _mm256_set_m128i(_mm_load_si128(reinterpret_cast<const __m128i*>(powers[14 - 2 * j])),
+                                     _mm_load_si128(reinterpret_cast<const __m128i*>(powers[15 - 2 * j])));
+        // Counter blocks kept with the 32-bit counter as a native integer in the last word; one
+        // byte shuffle per register turns it big-endian.
+        uint32_t words[8];
+        std::memcpy(words, nonce, 12);
+        words[3] = ctr;
+        std::memcpy(words + 4, nonce, 12);
+        words[7] = ctr + 1;
+        __m256i counters = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words));
+        const __m256i two = _mm256_set_epi32(2, 0, 0, 0, 2, 0, 0, 0);
+        const __m256i toBigEndian =
+            _mm256_broadcastsi128_si256(_mm_set_epi8(12, 13, 14, 15, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0));
+        __m128i y = ByteReverse(_mm_loadu_si128(reinterpret_cast<const __m128i*>(yBytes)));
+        for (size_t step = 0; step < wide; ++step, in += 256, out += 256) {
+            __m256i b[8];
+#pragma GCC unroll 8
+            for (int i = 0; i < 8; ++i) {
+                b[i] = _mm256_xor_si256(_mm256_shuffle_epi8(counters, toBigEndian), k[0]);
+                counters = _mm256_add_epi32(counters, two);
+            }
+#pragma GCC unroll 16
+            for (int r = 1; r < Nr; ++r) {
+#pragma GCC unroll 8
+                for (int i = 0; i < 8; ++i) b[i] = _mm256_aesenc_epi128(b[i], k[r]);
+            }
+            __m256i lo = _mm256_setzero_si256(), mid = lo, hi = lo;
+#pragma GCC unroll 8
+            for (int i = 0; i < 8; ++i) {
+                const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in) + i);
+                const __m256i c = _mm256_xor_si256(p, _mm256_aesenclast_epi128(b[i], k[Nr]));
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(out) + i, c);
+                __m256i x = ByteReverse2(encrypt ? c : p);
+                if (i == 0) x = _mm256_xor_si256(x, _mm256_zextsi128_si256(y));
+                lo = _mm256_xor_si256(lo, _mm256_clmulepi64_epi128(x, hp[i], 0x00));
+                hi = _mm256_xor_si256(hi, _mm256_clmulepi64_epi128(x, hp[i], 0x11));
+                mid = _mm256_xor_si256(mid, _mm256_xor_si256(_mm256_clmulepi64_epi128(x, hp[i], 0x10),
+                                                             _mm256_clmulepi64_epi128(x, hp[i], 0x01)));
+            }
+            y = Finish(FoldLanes(lo), FoldLanes(mid), FoldLanes(hi));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(yBytes), ByteReverse(y));
+        ctr += uint32_t(16 * wide);
+        blocks -= 16 * wide;
+    }
+    if (blocks > 0) GcmBlocksNi<Nr>(rkBytes, powers, yBytes, nonce, ctr, in, out, blocks, encrypt);
+}
 #endif
 
-bool UseNi() {
+std::atomic<TGcmKernel> GKernelLimit{TGcmKernel::gkFastest};
+
+enum class TPath { Portable, AesNi, Vaes };
+
+TPath ChoosePath() {
+    const TGcmKernel limit = GKernelLimit.load(std::memory_order_relaxed);
 #ifdef VARNELLO_GCM_X86
-    return HaveAesNi() && HavePclmul();
-#else
-    return false;
+    if (limit == TGcmKernel::gkFastest && HaveVaes() && HaveVpClmul()) return TPath::Vaes;
+    if (limit != TGcmKernel::gkPortable && HaveAesNi() && HavePclmul()) return TPath::AesNi;
 #endif
+    (void)limit;
+    return TPath::Portable;
 }
 
 } // namespace
+
+void LimitGcmKernel(TGcmKernel limit) {
+    GKernelLimit.store(limit, std::memory_order_relaxed);
+}
 
 TAesGcm::~TAesGcm() {
     SecureWipe(FH, sizeof(FH));
@@ -276,7 +361,8 @@ void TAesGcm::Run(bool encrypt, const uint8_t* aad, size_t aadLen, const uint8_t
                   uint8_t* out, uint8_t tag[TagSize]) {
     // 32-bit block counter starting at 2: at most 2^32 - 2 blocks (SP 800-38D, section 5.2.1.1).
     if (uint64_t(len) > (uint64_t(1) << 36) - 32) throw ENvCipherError("GCM message too long");
-    const bool ni = UseNi();
+    const TPath path = ChoosePath();
+    const bool ni = path != TPath::Portable;
     uint8_t y[16] = {};
     auto ghash = [&](const uint8_t* data, size_t blocks) {
 #ifdef VARNELLO_GCM_X86
@@ -300,15 +386,23 @@ void TAesGcm::Run(bool encrypt, const uint8_t* aad, size_t aadLen, const uint8_t
     const uint32_t firstCounter = 2;
     if (ni) {
 #ifdef VARNELLO_GCM_X86
+        const bool vaes = path == TPath::Vaes;
+        auto kernel = [&](auto rounds) {
+            constexpr int Nr = decltype(rounds)::value;
+            if (vaes)
+                GcmBlocksVaes<Nr>(FKey.FBytes, FHPowers, y, FNonce, firstCounter, in, out, whole, encrypt);
+            else
+                GcmBlocksNi<Nr>(FKey.FBytes, FHPowers, y, FNonce, firstCounter, in, out, whole, encrypt);
+        };
         switch (FKey.Rounds()) {
         case 10:
-            GcmBlocksNi<10>(FKey.FBytes, FHPowers, y, FNonce, firstCounter, in, out, whole, encrypt);
+            kernel(std::integral_constant<int, 10>());
             break;
         case 12:
-            GcmBlocksNi<12>(FKey.FBytes, FHPowers, y, FNonce, firstCounter, in, out, whole, encrypt);
+            kernel(std::integral_constant<int, 12>());
             break;
         default:
-            GcmBlocksNi<14>(FKey.FBytes, FHPowers, y, FNonce, firstCounter, in, out, whole, encrypt);
+            kernel(std::integral_constant<int, 14>());
             break;
         }
 #endif

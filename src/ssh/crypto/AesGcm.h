@@ -3,8 +3,9 @@
 // Nonces are 12 bytes: a 4-byte fixed field and an 8-byte big-endian invocation counter. Every
 // Seal or Open consumes the current nonce and then adds one to the invocation counter, as
 // RFC 5647 prescribes per packet, so a nonce is never used twice by mistake. With AES-NI and
-// PCLMULQDQ the counter mode and GHASH run fused, eight blocks per step with one reduction;
-// otherwise table AES and a constant-time GHASH on 64-bit multiplies do the work.
+// PCLMULQDQ the counter mode and GHASH run fused, eight blocks per step with one reduction
+// (sixteen on 256-bit registers with VAES and VPCLMULQDQ); otherwise table AES and a constant-time GHASH on
+// 64-bit multiplies do the work.
 #pragma once
 
 #include "ssh/crypto/Aes.h"
@@ -13,6 +14,13 @@
 #include <cstdint>
 
 namespace Varnello::Crypto {
+
+// Which implementation GCM may use, for tests and benchmarks that run each in turn: the fastest
+// the processor has (256-bit VAES/VPCLMULQDQ), at most the 128-bit AES-NI/PCLMULQDQ kernel, or
+// the portable code. Process-wide; set it between runs, not while another thread encrypts.
+// ForcePortableCrypto (CpuFeatures.h) overrides it.
+enum class TGcmKernel { gkFastest, gkAesNi, gkPortable };
+void LimitGcmKernel(TGcmKernel limit);
 
 class TAesGcm {
 public:
@@ -44,8 +52,9 @@ private:
 
     TAesKey FKey;
     uint8_t FNonce[NonceSize] = {};
-    uint8_t FH[16] = {};                      // E_K(0), the hash key
-    alignas(16) uint8_t FHPowers[8][16] = {}; // H^1 .. H^8, byte-reversed, for the PCLMULQDQ path
+    uint8_t FH[16] = {}; // E_K(0), the hash key
+    alignas(
+        16) uint8_t FHPowers[16][16] = {}; // H^1 .. H^16, byte-reversed, for the carry-less multiply paths
 };
 
 } // namespace Varnello::Crypto
