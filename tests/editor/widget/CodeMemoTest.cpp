@@ -1,0 +1,204 @@
+// The editor control driven with real key and mouse events on the offscreen platform.
+#include "editor/widget/CodeMemo.h"
+
+#include "VarnelloError.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QImage>
+#include <QMenu>
+#include <QScrollBar>
+#include <QTest>
+#include <QWheelEvent>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct TCodeMemoFixture : ::testing::Test {
+    TCodeMemo Memo;
+    void SetUp() override {
+        Memo.resize(500, 300);
+        Memo.show();
+        QApplication::setActiveWindow(&Memo);
+        Memo.setFocus();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&Memo));
+    }
+    QWidget* View() { return Memo.viewport(); }
+    QPoint CellCentre(int col, int line) {
+        return Memo.CellToPoint({col, line}) + QPoint(Memo.CharWidth() / 4, Memo.LineHeight() / 2);
+    }
+    std::string Line(int i) { return Memo.Lines()[i]; }
+};
+
+} // namespace
+
+TEST_F(TCodeMemoFixture, TypingEditingAndUndoThroughKeys) {
+    int status = 0;
+    Memo.OnStatusChange = [&](TCustomCodeMemo& sender) {
+        EXPECT_EQ(&sender, &Memo);
+        ++status;
+    };
+    QTest::keyClicks(&Memo, "    abc def");
+    for (int i = 0; i < 3; ++i) QTest::keyClick(&Memo, Qt::Key_Left);
+    QTest::keyClick(&Memo, Qt::Key_Return);
+    EXPECT_EQ(Line(0), "    abc");
+    EXPECT_EQ(Line(1), "    def");
+    EXPECT_GT(status, 10);
+    EXPECT_TRUE(Memo.Modified());
+    // Tab stays in the editor and inserts spaces; Alt+Backspace undoes, Ctrl+Z does nothing.
+    QTest::keyClick(&Memo, Qt::Key_Tab);
+    EXPECT_EQ(Line(1), "        def");
+    EXPECT_TRUE(Memo.hasFocus());
+    QTest::keyClick(&Memo, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(Line(1), "        def");
+    // Enter and the Tab typed right after it are one run of typing: one undo takes both.
+    QTest::keyClick(&Memo, Qt::Key_Backspace, Qt::AltModifier);
+    ASSERT_EQ(Memo.Lines().Count(), 1);
+    EXPECT_EQ(Line(0), "    abc def");
+    QTest::keyClick(&Memo, Qt::Key_Backspace, Qt::AltModifier | Qt::ShiftModifier);
+    ASSERT_EQ(Memo.Lines().Count(), 2);
+    EXPECT_EQ(Line(1), "        def");
+    // Shift+Home selects, Ctrl+C copies, Ctrl+V pastes it back after End.
+    QTest::keyClick(&Memo, Qt::Key_End);
+    QTest::keyClick(&Memo, Qt::Key_Home, Qt::ShiftModifier);
+    QTest::keyClick(&Memo, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("        def"));
+    QTest::keyClick(&Memo, Qt::Key_End);
+    QTest::keyClick(&Memo, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(Line(1), "        def        def");
+    // Non-ASCII characters are one column each.
+    for (QString ch : {QStringLiteral("é"), QStringLiteral("€")}) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, ch);
+        QApplication::sendEvent(&Memo, &press);
+    }
+    EXPECT_EQ(Memo.Model().CaretX(), 24);
+    QTest::keyClick(&Memo, Qt::Key_Backspace);
+    EXPECT_EQ(Line(1), "        def        defé");
+}
+
+TEST_F(TCodeMemoFixture, MouseClickDragDoubleClickAndWheel) {
+    TPascalMemoStyler pas;
+    Memo.SetSyntaxStyles(&pas);
+    std::string text;
+    for (int i = 0; i < 100; ++i) text += "begin writeln(x" + std::to_string(i) + "); end\r\n";
+    Memo.SetText(text);
+    QTest::mouseClick(View(), Qt::LeftButton, {}, CellCentre(6, 2));
+    EXPECT_EQ(Memo.Model().Caret(), (TMemoPos{6, 2}));
+    QTest::mousePress(View(), Qt::LeftButton, {}, CellCentre(0, 1));
+    QMouseEvent move(QEvent::MouseMove, CellCentre(5, 1), View()->mapToGlobal(CellCentre(5, 1)), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(View(), &move);
+    QTest::mouseRelease(View(), Qt::LeftButton, {}, CellCentre(5, 1));
+    EXPECT_EQ(Memo.Model().SelText(), "begin");
+    QTest::mouseDClick(View(), Qt::LeftButton, {}, CellCentre(8, 3));
+    EXPECT_EQ(Memo.Model().SelText(), "writeln");
+
+    QPoint at = CellCentre(2, 2);
+    QWheelEvent wheel(at, View()->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(View(), &wheel);
+    EXPECT_GT(Memo.Model().TopLine(), 0);
+    EXPECT_EQ(Memo.verticalScrollBar()->value(), Memo.Model().TopLine());
+    // Keys keep the caret in view.
+    QTest::keyClick(&Memo, Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(Memo.Model().CaretY(), 99);
+    EXPECT_GE(Memo.Model().TopLine() + Memo.Model().VisibleLines(), 100);
+}
+
+TEST_F(TCodeMemoFixture, ContextMenuEntriesFollowSelectionAndClipboard) {
+    Memo.SetText("alpha beta\r\n");
+    QGuiApplication::clipboard()->clear();
+    QTest::mouseClick(View(), Qt::RightButton, {}, CellCentre(1, 0));
+    QMenu* menu = Memo.ContextMenu();
+    ASSERT_TRUE(menu->isVisible());
+    QStringList texts;
+    for (QAction* a : menu->actions()) texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    EXPECT_EQ(texts,
+              (QStringList{"Copy\tCtrl-C", "Cut\tCtrl-X", "Paste\tCtrl-V", "-", "Select All\tCtrl-A"}));
+    EXPECT_FALSE(menu->actions()[0]->isEnabled());
+    EXPECT_FALSE(menu->actions()[2]->isEnabled());
+    menu->actions()[4]->trigger();
+    menu->hide();
+    EXPECT_EQ(Memo.Model().SelText(), "alpha beta");
+    QTest::mouseClick(View(), Qt::RightButton, {}, CellCentre(1, 0));
+    EXPECT_TRUE(menu->actions()[0]->isEnabled());
+    menu->actions()[1]->trigger(); // Cut
+    menu->hide();
+    EXPECT_EQ(Memo.Text(), "\r\n");
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("alpha beta"));
+    // A right-click in the gutter opens nothing.
+    QTest::mouseClick(View(), Qt::RightButton, {}, QPoint(5, 5));
+    EXPECT_FALSE(menu->isVisible());
+}
+
+TEST_F(TCodeMemoFixture, CompletionListAndHintWindows) {
+    TSQLMemoStyler sql;
+    Memo.SetSyntaxStyles(&sql);
+    QTest::keyClicks(&Memo, "sel");
+    QTest::keyClick(&Memo, Qt::Key_Space, Qt::ControlModifier);
+    TCompletionForm* form = Memo.CompletionForm();
+    ASSERT_TRUE(form->isVisible());
+    EXPECT_EQ(form->ListBox()->count(), 1);
+    EXPECT_GE(form->width(), 200);
+    EXPECT_EQ(form->height(), 100);
+    // The list sits below the caret line at the caret column.
+    QPoint expected = Memo.viewport()->mapToGlobal(Memo.CellToPoint({3, 1}));
+    EXPECT_EQ(form->pos(), expected);
+    QTest::keyClick(&Memo, Qt::Key_Return);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(Line(0), "SELECT");
+
+    TPascalMemoStyler pas;
+    Memo.SetSyntaxStyles(&pas);
+    Memo.SetText("");
+    QTest::keyClicks(&Memo, "ShowMessage(");
+    TParamHintForm* hint = Memo.HintForm();
+    ASSERT_TRUE(hint->isVisible());
+    EXPECT_EQ(hint->Hint().Text, "const Msg: string");
+    QTest::keyClick(&Memo, Qt::Key_Escape);
+    EXPECT_FALSE(hint->isVisible());
+}
+
+TEST_F(TCodeMemoFixture, KeywordPixelsGutterAndSelectionColours) {
+    TPascalMemoStyler pas;
+    Memo.SetSyntaxStyles(&pas);
+    Memo.SetText("begin\r\n");
+    Memo.Model().SetCaret(5, 1);
+    QImage shot = Memo.viewport()->grab().toImage();
+    // Some pixel in the cells of "begin" takes the keyword colour (green).
+    bool green = false;
+    QPoint cell = Memo.CellToPoint({0, 0});
+    for (int x = cell.x(); x < cell.x() + 5 * Memo.CharWidth(); ++x)
+        for (int y = 0; y < Memo.LineHeight(); ++y)
+            green |= shot.pixelColor(x, y) == QColor(0x00, 0x80, 0x00);
+    EXPECT_TRUE(green);
+    EXPECT_EQ(shot.pixelColor(2, Memo.LineHeight() * 3), Memo.GutterColor);
+    // Selection colours only while focused.
+    Memo.Model().SelectAll();
+    Memo.viewport()->repaint();
+    shot = Memo.viewport()->grab().toImage();
+    EXPECT_EQ(shot.pixelColor(cell + QPoint(1, 1)), QColor(0x00, 0x00, 0x80));
+    Memo.clearFocus();
+    shot = Memo.viewport()->grab().toImage();
+    EXPECT_NE(shot.pixelColor(cell + QPoint(1, 1)), QColor(0x00, 0x00, 0x80));
+}
+
+TEST_F(TCodeMemoFixture, FontMustBeFixedPitchAndLoadErrorsCarryThePath) {
+    QFont before = Memo.MemoFont();
+    QFont proportional(QStringLiteral("DejaVu Sans"));
+    proportional.setPixelSize(13);
+    try {
+        Memo.SetMemoFont(proportional);
+        FAIL() << "a proportional font was accepted";
+    } catch (const EVarnelloError& e) {
+        EXPECT_STREQ(e.what(), "Monospace font required");
+    }
+    EXPECT_EQ(Memo.MemoFont(), before);
+    try {
+        Memo.LoadLines("/nonexistent/x.html");
+        FAIL();
+    } catch (const EVarnelloError& e) {
+        EXPECT_STREQ(e.what(), "Cannot open file /nonexistent/x.html");
+    }
+}
