@@ -2,6 +2,8 @@
 // as every value is) while another section's value stays as it was.
 #include "conveniences/IniFile.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <fuzzer/FuzzedDataProvider.h>
@@ -26,7 +28,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     IniReadInteger(text, section, key, 0);
     if (!IniCanWrite(section, key, value)) return 0;
     const std::string other = "Other Section Of Its Own";
-    if (TrimBlanks(section) == other) return 0;
+    std::string_view trimmed = TrimBlanks(section);
+    if (trimmed.size() == other.size() &&
+        std::equal(trimmed.begin(), trimmed.end(), other.begin(), [](char a, char b) {
+            return std::tolower(static_cast<unsigned char>(a)) == std::tolower(b);
+        }))
+        return 0; // the same section, names compare without case
     std::string before = IniReadString(text, other, key, "\x01");
     std::string written = IniWriteString(text, section, key, value);
     if (IniReadString(written, section, key, "\x01") != TrimBlanks(value)) __builtin_trap();
