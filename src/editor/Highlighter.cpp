@@ -32,7 +32,7 @@ bool IsContinuationByte(char c) {
 
 // True when `what` (non-empty) stands at `pos` of `s`.
 bool StartsAt(std::string_view s, std::size_t pos, std::string_view what) {
-    return !what.empty() && pos <= s.size() && s.size() - pos >= what.size() &&
+    return !what.empty() && pos < s.size() && s[pos] == what[0] && s.size() - pos >= what.size() &&
            s.compare(pos, what.size(), what) == 0;
 }
 
@@ -72,40 +72,44 @@ void InvalidateLineStates(THighlightLines& lines, int fromLine) {
     for (int i = std::max(fromLine, 0), n = lines.LineCount(); i < n; ++i) lines.LineProp(i).Invalidate();
 }
 
-std::vector<std::pair<int, int>> SplitPieces(std::string_view line, char escape, bool urlAware) {
-    std::vector<std::pair<int, int>> pieces;
+int PieceEnd(std::string_view line, int start, char escape) {
     const int n = int(line.size());
-    if (n == 0) return pieces;
-    if (!urlAware) {
-        pieces.emplace_back(0, n);
-        return pieces;
-    }
-    int start = 0;
-    int kind = -1; // of the current piece: 1 separators, 0 others, -1 not yet known
-    int i = 0;
+    int kind = -1; // of the piece: 1 separators, 0 others, -1 not yet known
+    int i = start;
     while (i < n) {
-        const char c = line[i];
+        const char c = line[std::size_t(i)];
         if (escape != 0 && c == escape) {
-            // The escape and the character after it (all of its bytes) join the current piece.
+            // The escape and the character after it (all of its bytes) join the piece.
             if (kind == -1) kind = 0;
             i += 2;
-            while (i < n && IsContinuationByte(line[i])) ++i;
-            i = std::min(i, n);
+            while (i < n && IsContinuationByte(line[std::size_t(i)])) ++i;
             continue;
         }
         const int k = IsSeparator(c) ? 1 : 0;
-        if (kind != -1 && k != kind) {
-            pieces.emplace_back(start, i);
-            start = i;
-        }
+        if (kind != -1 && k != kind) return i;
         kind = k;
         ++i;
     }
-    pieces.emplace_back(start, n);
+    return n;
+}
+
+std::vector<std::pair<int, int>> SplitPieces(std::string_view line, char escape, bool urlAware) {
+    std::vector<std::pair<int, int>> pieces;
+    const int n = int(line.size());
+    if (!urlAware) {
+        if (n > 0) pieces.emplace_back(0, n);
+        return pieces;
+    }
+    for (int start = 0; start < n;) {
+        const int end = std::min(PieceEnd(line, start, escape), n);
+        pieces.emplace_back(start, end);
+        start = end;
+    }
     return pieces;
 }
 
 bool IsLinkPiece(std::string_view piece) {
+    if (piece.empty() || (Up(piece[0]) != 'H' && Up(piece[0]) != 'M')) return false;
     return StartsAtUpper(piece, 0, "HTTP://") || StartsAtUpper(piece, 0, "MAILTO:");
 }
 
@@ -134,7 +138,10 @@ void TMemoHighlighter::Prepare() {
                 FSets.Keywords.emplace(Options.CaseSensitive ? w : Upper(w), i); // first entry wins
             break;
         case stBracket:
-            if (e.Bracket != 0) FSets.StateChars[(unsigned char)e.Bracket] = true;
+            if (e.Bracket != 0) {
+                FSets.StateChars[(unsigned char)e.Bracket] = true;
+                FSets.Brackets.emplace_back(i, e.Bracket);
+            }
             break;
         }
     }
@@ -148,6 +155,8 @@ void TMemoHighlighter::Prepare() {
         FSets.StateChars[(unsigned char)s.MultiCommentLeft[0]] = true;
         FSets.StateChars[(unsigned char)s.MultiCommentRight[0]] = true;
     }
+    if (!s.LineComment.empty()) FSets.StateChars[(unsigned char)s.LineComment[0]] = true;
+    if (FSets.Escape != 0) FSets.StateChars[(unsigned char)FSets.Escape] = true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -390,7 +399,9 @@ std::vector<THighlightRun> TMemoHighlighter::ScanLine(std::string_view line, THi
     if (line.empty()) return {};
     if (!FStyler) return {RunOf(state, 0, int(line.size()))};
     TLineScan scan(*this, *FStyler, line, state);
-    for (const auto& [start, end] : SplitPieces(line, FSets.Escape, Options.UrlAware)) {
+    const int n = int(line.size());
+    for (int start = 0, end = 0; start < n; start = end) {
+        end = Options.UrlAware ? std::min(PieceEnd(line, start, FSets.Escape), n) : n;
         if (Options.UrlAware && IsLinkPiece(line.substr(std::size_t(start), std::size_t(end - start)))) {
             // A link is one token: no rule looks into it, so it opens and closes nothing.
             state.IsUrl = true;
@@ -420,20 +431,53 @@ std::vector<std::vector<THighlightRun>> TMemoHighlighter::ScanLines(THighlightLi
 
 void TMemoHighlighter::ScanStateLine(std::string_view line, THighlightState& st) const {
     if (line.empty() || !FSets.Multi) return;
-    // Only the delimiters' first bytes and the quote characters can change the state.
-    if (std::none_of(line.begin(), line.end(), [this](char c) { return FSets.StateChars[(unsigned char)c]; }))
-        return;
     const TCustomMemoStyler& s = *FStyler;
     const std::string& left = s.MultiCommentLeft;
     const std::string& right = s.MultiCommentRight;
     const std::string& lineComment = s.LineComment;
     const char escape = FSets.Escape;
-    for (const auto& [start, end] : SplitPieces(line, escape, Options.UrlAware)) {
+    const auto& brackets = FSets.Brackets;
+    const int n = int(line.size());
+
+    // Most lines change nothing; these two exits give the same result as the walk below.
+    if (st.InComment && !st.InBracket && line.find(right) == std::string_view::npos) return;
+    if (!st.InComment && !st.InBracket && line.find(left) == std::string_view::npos &&
+        std::none_of(brackets.begin(), brackets.end(),
+                     [line](const auto& b) { return line.find(b.second) != std::string_view::npos; })) {
+        // Only the bracket visit at the first position walked leaves a trace: the last entry's values.
+        for (int start = 0; start < n;) {
+            const int end = Options.UrlAware ? std::min(PieceEnd(line, start, escape), n) : n;
+            const std::string_view T = line.substr(std::size_t(start), std::size_t(end - start));
+            start = end;
+            if (Options.UrlAware && IsLinkPiece(T)) continue;
+            if (!StartsAt(T, 0, lineComment) && !brackets.empty()) {
+                st.BracketChar = brackets.back().second;
+                st.StyleIndex = brackets.back().first;
+            }
+            break;
+        }
+        return;
+    }
+
+    for (int start = 0; start < n;) {
+        const int end = Options.UrlAware ? std::min(PieceEnd(line, start, escape), n) : n;
         const std::string_view T = line.substr(std::size_t(start), std::size_t(end - start));
+        start = end;
         if (Options.UrlAware && IsLinkPiece(T)) continue;
-        const std::size_t n = T.size();
+        const std::size_t len = T.size();
         std::size_t i = 0;
-        while (i < n) {
+        while (i < len) {
+            if (!FSets.StateChars[(unsigned char)T[i]]) {
+                // No delimiter or quote starts here: outside comments and strings, the bracket visit
+                // only leaves the last bracket entry's character and index behind. Skip the run.
+                if (!st.InComment && !st.InBracket && !brackets.empty()) {
+                    st.BracketChar = brackets.back().second;
+                    st.StyleIndex = brackets.back().first;
+                }
+                while (++i < len && !FSets.StateChars[(unsigned char)T[i]]) {
+                }
+                continue;
+            }
             if (!st.InComment && !st.InBracket && StartsAt(T, i, left)) {
                 st.InComment = true;
                 i += left.size();
@@ -446,12 +490,11 @@ void TMemoHighlighter::ScanStateLine(std::string_view line, THighlightState& st)
             }
             if (!st.InComment && !st.InBracket && StartsAt(T, i, lineComment)) return;
             if (!st.InComment) {
-                for (int k = 0; k < s.AllStyles.Count() && i < n; ++k) {
-                    const TElementStyle& e = s.AllStyles[k];
-                    if (e.StyleType != stBracket || e.Bracket == 0) continue;
+                for (const auto& [index, bracket] : brackets) {
+                    if (i >= len) break;
                     if (!st.InBracket) {
-                        st.BracketChar = e.Bracket;
-                        st.StyleIndex = k;
+                        st.BracketChar = bracket;
+                        st.StyleIndex = index;
                     }
                     if (st.InBracket && escape != 0 && T[i] == escape) {
                         i += 2; // the escape and its character are dropped; later entries see what follows

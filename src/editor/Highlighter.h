@@ -141,7 +141,8 @@ private:
         std::string HexPrefix;            // upper-cased
         char Escape = 0;
         bool Multi = false;                            // both multi-line delimiters set
-        std::array<bool, 256> StateChars{};            // bytes that can change the carried state
+        std::array<bool, 256> StateChars{};            // bytes the state scanner must look at
+        std::vector<std::pair<int, char>> Brackets;    // (entry index, bracket) in list order
         std::unordered_map<std::string, int> Keywords; // word (upper-cased unless case-sensitive) -> entry
     };
     struct TLineScan;
@@ -161,6 +162,9 @@ private:
 // and of other characters; an escape character takes the next character into its piece. Returns
 // the [start, end) byte ranges, which together cover the line. urlAware false = one piece.
 std::vector<std::pair<int, int>> SplitPieces(std::string_view line, char escape, bool urlAware = true);
+
+// End of the piece that starts at `start` (the same cut as SplitPieces).
+int PieceEnd(std::string_view line, int start, char escape);
 
 // True for a piece that begins, ignoring case, with "http://" or "mailto:".
 bool IsLinkPiece(std::string_view piece);
