@@ -2,8 +2,14 @@
 #include "ssh/crypto/Poly1305.h"
 
 #include "ssh/crypto/ConstTime.h"
+#include "ssh/crypto/CpuFeatures.h"
 
 #include <cstring>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define VARNELLO_POLY_AVX2 1
+#endif
 
 namespace Varnello::Crypto {
 
@@ -19,6 +25,146 @@ inline uint64_t LoadLe64(const uint8_t* p) {
     return v;
 }
 
+// a * b mod 2^130 - 5 on the 44/44/42-bit limbs (result partly reduced).
+void MulMod(const uint64_t a[3], const uint64_t b[3], uint64_t out[3]) {
+    const uint64_t s1 = b[1] * 20, s2 = b[2] * 20;
+    const u128 d0 = u128(a[0]) * b[0] + u128(a[1]) * s2 + u128(a[2]) * s1;
+    u128 d1 = u128(a[0]) * b[1] + u128(a[1]) * b[0] + u128(a[2]) * s2;
+    u128 d2 = u128(a[0]) * b[2] + u128(a[1]) * b[1] + u128(a[2]) * b[0];
+    uint64_t c = uint64_t(d0 >> 44);
+    out[0] = uint64_t(d0) & Mask44;
+    d1 += c;
+    c = uint64_t(d1 >> 44);
+    out[1] = uint64_t(d1) & Mask44;
+    d2 += c;
+    c = uint64_t(d2 >> 42);
+    out[2] = uint64_t(d2) & Mask42;
+    out[0] += c * 5;
+    c = out[0] >> 44;
+    out[0] &= Mask44;
+    out[1] += c;
+}
+
+// The same value on five 26-bit limbs (the top limb takes whatever is left), and back.
+void To26(const uint64_t h[3], uint32_t l[5]) {
+    u128 t = h[0];
+    l[0] = uint32_t(t) & 0x3ffffff;
+    t = (t >> 26) + (u128(h[1]) << 18);
+    l[1] = uint32_t(t) & 0x3ffffff;
+    t = (t >> 26) + (u128(h[2]) << 36);
+    l[2] = uint32_t(t) & 0x3ffffff;
+    t >>= 26;
+    l[3] = uint32_t(t) & 0x3ffffff;
+    l[4] = uint32_t(t >> 26);
+}
+
+void From26(const uint64_t l[5], uint64_t h[3]) {
+    u128 t = u128(l[0]) + (u128(l[1]) << 26) + (u128(l[2]) << 52);
+    h[0] = uint64_t(t) & Mask44;
+    t = (t >> 44) + (u128(l[3]) << 34);
+    h[1] = uint64_t(t) & Mask44;
+    t = (t >> 44) + (u128(l[4]) << 16);
+    // Fold everything above 2^130 back in (times 5) so the scalar code sees small limbs.
+    h[2] = uint64_t(t) & Mask42;
+    h[0] += uint64_t(t >> 42) * 5;
+    h[1] += h[0] >> 44;
+    h[0] &= Mask44;
+}
+
+#ifdef VARNELLO_POLY_AVX2
+#define VARNELLO_AVX2 __attribute__((target("avx2")))
+
+// Four consecutive blocks, lane j = block j, as 26-bit limbs with the 2^128 bit set.
+VARNELLO_AVX2 inline void LoadGroup(const uint8_t* m, __m256i out[5]) {
+    const __m256i mask = _mm256_set1_epi64x(0x3ffffff);
+    const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m));
+    const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m + 32));
+    const __m256i lo = _mm256_permute4x64_epi64(_mm256_unpacklo_epi64(v0, v1), 0xD8);
+    const __m256i hi = _mm256_permute4x64_epi64(_mm256_unpackhi_epi64(v0, v1), 0xD8);
+    out[0] = _mm256_and_si256(lo, mask);
+    out[1] = _mm256_and_si256(_mm256_srli_epi64(lo, 26), mask);
+    out[2] = _mm256_and_si256(_mm256_or_si256(_mm256_srli_epi64(lo, 52), _mm256_slli_epi64(hi, 12)), mask);
+    out[3] = _mm256_and_si256(_mm256_srli_epi64(hi, 14), mask);
+    out[4] = _mm256_or_si256(_mm256_srli_epi64(hi, 40), _mm256_set1_epi64x(1 << 24));
+}
+
+// a = a * r mod 2^130 - 5 per lane; s holds 5 * r limbs. Limbs stay below 2^27 or so.
+VARNELLO_AVX2 inline void MulLanes(__m256i a[5], const __m256i r[5], const __m256i s[5]) {
+#define M(x, y) _mm256_mul_epu32(x, y)
+    __m256i d0 =
+        _mm256_add_epi64(_mm256_add_epi64(M(a[0], r[0]), M(a[1], s[4])),
+                         _mm256_add_epi64(_mm256_add_epi64(M(a[2], s[3]), M(a[3], s[2])), M(a[4], s[1])));
+    __m256i d1 =
+        _mm256_add_epi64(_mm256_add_epi64(M(a[0], r[1]), M(a[1], r[0])),
+                         _mm256_add_epi64(_mm256_add_epi64(M(a[2], s[4]), M(a[3], s[3])), M(a[4], s[2])));
+    __m256i d2 =
+        _mm256_add_epi64(_mm256_add_epi64(M(a[0], r[2]), M(a[1], r[1])),
+                         _mm256_add_epi64(_mm256_add_epi64(M(a[2], r[0]), M(a[3], s[4])), M(a[4], s[3])));
+    __m256i d3 =
+        _mm256_add_epi64(_mm256_add_epi64(M(a[0], r[3]), M(a[1], r[2])),
+                         _mm256_add_epi64(_mm256_add_epi64(M(a[2], r[1]), M(a[3], r[0])), M(a[4], s[4])));
+    __m256i d4 =
+        _mm256_add_epi64(_mm256_add_epi64(M(a[0], r[4]), M(a[1], r[3])),
+                         _mm256_add_epi64(_mm256_add_epi64(M(a[2], r[2]), M(a[3], r[1])), M(a[4], r[0])));
+#undef M
+    const __m256i mask = _mm256_set1_epi64x(0x3ffffff);
+    __m256i c = _mm256_srli_epi64(d0, 26);
+    d0 = _mm256_and_si256(d0, mask);
+    d1 = _mm256_add_epi64(d1, c);
+    c = _mm256_srli_epi64(d1, 26);
+    d1 = _mm256_and_si256(d1, mask);
+    d2 = _mm256_add_epi64(d2, c);
+    c = _mm256_srli_epi64(d2, 26);
+    d2 = _mm256_and_si256(d2, mask);
+    d3 = _mm256_add_epi64(d3, c);
+    c = _mm256_srli_epi64(d3, 26);
+    d3 = _mm256_and_si256(d3, mask);
+    d4 = _mm256_add_epi64(d4, c);
+    c = _mm256_srli_epi64(d4, 26);
+    d4 = _mm256_and_si256(d4, mask);
+    d0 = _mm256_add_epi64(d0, _mm256_add_epi64(c, _mm256_slli_epi64(c, 2)));
+    c = _mm256_srli_epi64(d0, 26);
+    d0 = _mm256_and_si256(d0, mask);
+    d1 = _mm256_add_epi64(d1, c);
+    a[0] = d0;
+    a[1] = d1;
+    a[2] = d2;
+    a[3] = d3;
+    a[4] = d4;
+}
+
+// Four interleaved Horner chains: lane j takes blocks j, j+4, j+8, ... stepping by r^4, and is
+// finally multiplied by r^(4-j), so the lanes add up to the serial result.
+VARNELLO_AVX2 void GroupsAvx2(uint64_t h[3], const uint32_t powers[4][5], const uint8_t* m, size_t groups) {
+    __m256i r4[5], s4[5], rm[5], sm[5], a[5], t[5];
+    for (int i = 0; i < 5; ++i) {
+        r4[i] = _mm256_set1_epi64x(powers[3][i]);
+        s4[i] = _mm256_set1_epi64x(5 * uint64_t(powers[3][i]));
+        rm[i] = _mm256_set_epi64x(powers[0][i], powers[1][i], powers[2][i], powers[3][i]);
+        sm[i] = _mm256_set_epi64x(5 * uint64_t(powers[0][i]), 5 * uint64_t(powers[1][i]),
+                                  5 * uint64_t(powers[2][i]), 5 * uint64_t(powers[3][i]));
+    }
+    uint32_t hl[5];
+    To26(h, hl);
+    LoadGroup(m, a);
+    for (int i = 0; i < 5; ++i) a[i] = _mm256_add_epi64(a[i], _mm256_set_epi64x(0, 0, 0, hl[i]));
+    for (size_t g = 1; g < groups; ++g) {
+        m += 64;
+        MulLanes(a, r4, s4);
+        LoadGroup(m, t);
+        for (int i = 0; i < 5; ++i) a[i] = _mm256_add_epi64(a[i], t[i]);
+    }
+    MulLanes(a, rm, sm);
+    uint64_t limbs[5];
+    for (int i = 0; i < 5; ++i) {
+        alignas(32) uint64_t lanes[4];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), a[i]);
+        limbs[i] = lanes[0] + lanes[1] + lanes[2] + lanes[3];
+    }
+    From26(limbs, h);
+}
+#endif
+
 } // namespace
 
 TPoly1305::~TPoly1305() {
@@ -26,6 +172,7 @@ TPoly1305::~TPoly1305() {
     SecureWipe(FH, sizeof(FH));
     SecureWipe(FPad, sizeof(FPad));
     SecureWipe(FBuffer, sizeof(FBuffer));
+    SecureWipe(FPowers, sizeof(FPowers));
 }
 
 void TPoly1305::Init(const uint8_t key[KeySize]) {
@@ -38,9 +185,23 @@ void TPoly1305::Init(const uint8_t key[KeySize]) {
     FPad[0] = LoadLe64(key + 16);
     FPad[1] = LoadLe64(key + 24);
     FBuffered = 0;
+    // r^1..r^4 for the four-lane path, computed once per key.
+    uint64_t p[3] = {FR[0], FR[1], FR[2]};
+    for (int i = 0; i < 4; ++i) {
+        To26(p, FPowers[i]);
+        MulMod(p, FR, p);
+    }
 }
 
 void TPoly1305::Blocks(const uint8_t* m, size_t blocks, uint64_t hibit) {
+#ifdef VARNELLO_POLY_AVX2
+    if (hibit != 0 && blocks >= 8 && HaveAvx2()) {
+        const size_t groups = blocks / 4;
+        GroupsAvx2(FH, FPowers, m, groups);
+        m += 64 * groups;
+        blocks -= 4 * groups;
+    }
+#endif
     const uint64_t r0 = FR[0], r1 = FR[1], r2 = FR[2];
     // 2^132 = 4 * 2^130 = 20 mod p: products that overflow the top limb come back times 20.
     const uint64_t s1 = r1 * 20, s2 = r2 * 20;
