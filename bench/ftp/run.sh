@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# Loopback FTP throughput of our layer against curl on the same pyftpdlib server: a 256 MiB
-# file down and up (best of three runs each), and the time to list a folder of 10,000 entries.
-# The figures go through the layer's calls with a status callback, not yet through the window's
-# transfer worker. Needs BUILD (the build folder) in the environment.
+# Loopback FTP throughput against curl on the same pyftpdlib server: a 256 MiB file down and up
+# (best of three runs each) through the transfer worker as the window runs it (every status line
+# handed to the GUI thread), and through the layer's calls alone; then the time to list a folder
+# of 10,000 entries through the layer (not yet into the window's list). The ratio lines are the
+# worker's. Needs BUILD (the build folder) in the environment.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 repo="$(cd "$here/../.." && pwd)"
 BUILD="${BUILD:-build}"
 case "$BUILD" in /*) ;; *) BUILD="$repo/$BUILD" ;; esac
 bench="$BUILD/bin/bench_ftp"
-[ -x "$bench" ] || { echo "missing $bench (build the bench_ftp target)"; exit 1; }
+thread="$BUILD/bin/bench_ftp_thread"
+for b in "$bench" "$thread"; do [ -x "$b" ] || { echo "missing $b"; exit 1; }; done
 
 work="$(mktemp -d /tmp/varnello-ftp-bench-XXXXXX)"
 server_pid=""
@@ -41,11 +43,17 @@ curl_get=$(for i in 1 2 3; do
 ours_get=$(for i in 1 2 3; do
     "$bench" get "$host" bench bench /big.bin "$work/local/ours.bin" | awk '{print $1}'; done | best)
 cmp -s "$work/root/big.bin" "$work/local/ours.bin" || { echo "download corrupted"; exit 1; }
+thread_get=$(for i in 1 2 3; do
+    "$thread" get "$host" bench bench /big.bin "$work/local/thread.bin" 2>/dev/null | awk '{print $1}'; done | best)
+cmp -s "$work/root/big.bin" "$work/local/thread.bin" || { echo "worker download corrupted"; exit 1; }
 curl_put=$(for i in 1 2 3; do
     curl -s -T "$work/local/up.bin" -w '%{time_total}\n' "$url/curl-up.bin"; done | best)
 ours_put=$(for i in 1 2 3; do
     "$bench" put "$host" bench bench /ours-up.bin "$work/local/up.bin" | awk '{print $1}'; done | best)
 cmp -s "$work/local/up.bin" "$work/root/ours-up.bin" || { echo "upload corrupted"; exit 1; }
+thread_put=$(for i in 1 2 3; do
+    "$thread" put "$host" bench bench /thread-up.bin "$work/local/up.bin" 2>/dev/null | awk '{print $1}'; done | best)
+cmp -s "$work/local/up.bin" "$work/root/thread-up.bin" || { echo "worker upload corrupted"; exit 1; }
 list_s=$(for i in 1 2 3; do "$bench" list "$host" bench bench /many | awk '{print $1}'; done | best)
 entries=$("$bench" list "$host" bench bench /many | awk '{print $2}')
 notes=$("$bench" get "$host" bench bench /big.bin "$work/local/ours.bin" | awk '{print $3}')
@@ -53,11 +61,13 @@ notes=$("$bench" get "$host" bench bench /big.bin "$work/local/ours.bin" | awk '
 mbs() { awk -v s="$1" -v n="$size" 'BEGIN { printf "%.0f", n / s / 1e6 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b / a }'; }
 
-printf '%-10s %12s %12s\n' "256 MiB" "ours MB/s" "curl MB/s"
-printf '%-10s %12s %12s\n' "download" "$(mbs "$ours_get")" "$(mbs "$curl_get")"
-printf '%-10s %12s %12s\n' "upload" "$(mbs "$ours_put")" "$(mbs "$curl_put")"
-echo "progress notifications per 256 MiB download: $notes"
+printf '%-10s %14s %14s %12s\n' "256 MiB" "worker MB/s" "layer MB/s" "curl MB/s"
+printf '%-10s %14s %14s %12s\n' "download" "$(mbs "$thread_get")" "$(mbs "$ours_get")" "$(mbs "$curl_get")"
+printf '%-10s %14s %14s %12s\n' "upload" "$(mbs "$thread_put")" "$(mbs "$ours_put")" "$(mbs "$curl_put")"
+echo "progress notifications (= status lines handed over) per 256 MiB download: $notes"
 echo "listing $entries entries through FtpFindFirstFile/InternetFindNextFile (layer only, no window)"
-echo "ftp-get-ratio $(ratio "$ours_get" "$curl_get")"
-echo "ftp-put-ratio $(ratio "$ours_put" "$curl_put")"
+echo "ftp-layer-get-ratio $(ratio "$ours_get" "$curl_get")"
+echo "ftp-layer-put-ratio $(ratio "$ours_put" "$curl_put")"
+echo "ftp-get-ratio $(ratio "$thread_get" "$curl_get")"
+echo "ftp-put-ratio $(ratio "$thread_put" "$curl_put")"
 echo "ftp-list-10k-ms $(awk -v s="$list_s" 'BEGIN { printf "%.0f", s * 1000 }')"

@@ -1,105 +1,114 @@
+// The transfer worker; see FTPThread.h.
 #include "ftp/FTPThread.h"
+
+#include <cstring>
+#include <exception>
 
 #include "ftp/INetUtil.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
-#include <exception>
-
-TFTPThread::TFTPThread(QObject* parent) : QThread(parent) {}
-
-std::string TFTPThread::FormatCount(int64_t value) {
-    std::string digits = std::to_string(value < 0 ? -value : value);
-    std::string out;
-    for (size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
-        out += digits[i];
-    }
-    return value < 0 ? "-" + out : out;
+TFTPThread::TFTPThread(QObject* parent) : QThread(parent) {
+    // Nobody holds the worker after it has run; it goes once its termination hand-over is over.
+    connect(this, &QThread::finished, this, &QObject::deleteLater);
 }
 
-void TFTPThread::ReportStatus(const std::string& text) {
-    StatusText = text;
-    QObject* gui = QCoreApplication::instance();
-    if (!gui || QThread::currentThread() == gui->thread()) {
-        DoStatus();
-        return;
+TFTPThread::~TFTPThread() {
+    wait();
+}
+
+QString TFTPThread::FormatCount(std::int64_t count) {
+    bool negative = count < 0;
+    std::uint64_t magnitude =
+        negative ? 0 - static_cast<std::uint64_t>(count) : static_cast<std::uint64_t>(count);
+    std::string digits = std::to_string(magnitude);
+    std::string grouped;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) grouped += ',';
+        grouped += digits[i];
     }
-    QMetaObject::invokeMethod(gui, [this] { DoStatus(); }, Qt::BlockingQueuedConnection);
+    return QString::fromStdString((negative ? "-" : "") + grouped);
+}
+
+void TFTPThread::ReportStatus(const QString& text) {
+    StatusText = text;
+    // The worker object lives on the GUI thread, so the call runs there; the worker waits.
+    QMetaObject::invokeMethod(
+        this, [this] { DoStatus(); }, Qt::BlockingQueuedConnection);
 }
 
 void TFTPThread::DoStatus() {
-    if (OnStatus) OnStatus(this, QString::fromStdString(StatusText));
+    if (OnStatus) OnStatus(this, StatusText);
 }
 
-void TFTPThread::DoTerminate() {
-    if (OnTerminate) OnTerminate(this);
-}
-
-void TFTPThread::TransferStatusCallback(HINTERNET, DWORD_PTR context, DWORD status, void* info, DWORD infoLength) {
+void TFTPThread::TransferStatusCallback(HINTERNET, DWORD_PTR context, DWORD status, void* info,
+                                        DWORD length) {
     auto* self = reinterpret_cast<TFTPThread*>(context);
-    if (!self) return;
     if ((status == INTERNET_STATUS_REQUEST_SENT || status == INTERNET_STATUS_RESPONSE_RECEIVED) && info &&
-        infoLength >= sizeof(DWORD))
-        self->BytesDone += *static_cast<const DWORD*>(info);
-    self->ReportStatus(self->ProgressLabel + " = " + FormatCount(self->BytesDone));
+        length >= sizeof(DWORD)) {
+        DWORD count;
+        std::memcpy(&count, info, sizeof count);
+        self->BytesDone += count;
+    }
+    self->ReportStatus(QString("%1 = %2").arg(self->ProgressLabel, FormatCount(self->BytesDone)));
 }
 
 void TFTPThread::Transfer() {
     HINTERNET internet = nullptr;
     HINTERNET connection = Connection;
-    const bool own = connection == nullptr;
-    struct TCloser {
+    struct TOwn {
         HINTERNET& Internet;
         HINTERNET& Connection;
-        bool Own;
-        ~TCloser() {
-            if (Own) {
+        bool Owned;
+        ~TOwn() {
+            if (Owned) {
                 InternetCloseHandle(Connection);
                 InternetCloseHandle(Internet);
             }
         }
-    } closer{internet, connection, own};
-
-    if (own) {
+    } own{internet, connection, Connection == nullptr};
+    if (!Connection) {
         ReportStatus("Initializing Internet Functions");
         internet = InternetOpen("Ostrel FTP", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
         InetCheck(internet);
         ReportStatus("Connecting to Host");
-        connection = InternetConnect(internet, ServerName.c_str(), INTERNET_DEFAULT_FTP_PORT, LogonName.c_str(),
-                                     LogonPassword.c_str(), INTERNET_SERVICE_FTP, 0, 0);
+        connection = InternetConnect(internet, ServerName.c_str(), INTERNET_DEFAULT_FTP_PORT,
+                                     LogonName.c_str(), LogonPassword.c_str(), INTERNET_SERVICE_FTP, 0, 0);
         InetCheck(connection);
     }
     BytesDone = 0;
-    const auto context = reinterpret_cast<DWORD_PTR>(this);
+    auto context = reinterpret_cast<DWORD_PTR>(this);
     if (Receiving) {
         ReportStatus("Receiving File");
         ProgressLabel = "Bytes Received";
-        InternetSetStatusCallback(connection, &TFTPThread::TransferStatusCallback);
-        InetCheck(FtpGetFile(connection, RemoteFile.c_str(), LocalFile.c_str(), false, 0, FTP_TRANSFER_TYPE_BINARY,
-                             context));
+        InternetSetStatusCallback(connection, TransferStatusCallback);
+        InetCheck(FtpGetFile(connection, RemoteFile.c_str(), LocalFile.c_str(), 0, 0,
+                             FTP_TRANSFER_TYPE_BINARY, context));
         ProgressLabel = "Receive Complete";
     } else {
         ReportStatus("Sending File");
         ProgressLabel = "Bytes Sent";
-        InternetSetStatusCallback(connection, &TFTPThread::TransferStatusCallback);
+        InternetSetStatusCallback(connection, TransferStatusCallback);
         InetCheck(FtpPutFile(connection, LocalFile.c_str(), RemoteFile.c_str(), PutFlags, context));
         ProgressLabel = "Send Complete";
     }
-    ReportStatus(ProgressLabel + "  " + FormatCount(BytesDone) + " bytes");
+    if (own.Owned) {
+        InternetCloseHandle(connection);
+        InternetCloseHandle(internet);
+        own.Owned = false;
+    }
+    ReportStatus(QString("%1  %2 bytes").arg(ProgressLabel, FormatCount(BytesDone)));
 }
 
 void TFTPThread::run() {
     try {
         Transfer();
     } catch (const std::exception& e) {
-        ErrorText = e.what();
-        ReportStatus(ErrorText);
-    } catch (...) {
-        ErrorText = "Unknown error";
+        ErrorText = QString::fromStdString(e.what());
         ReportStatus(ErrorText);
     }
-    // The end of the run is handled on the GUI thread while the worker waits.
-    QObject* gui = QCoreApplication::instance();
-    if (gui) QMetaObject::invokeMethod(gui, [this] { DoTerminate(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (OnTerminate) OnTerminate(this);
+        },
+        Qt::BlockingQueuedConnection);
 }

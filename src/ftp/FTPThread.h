@@ -1,52 +1,54 @@
-// TFTPThread: moves exactly one file between the local disk and the server in a worker thread,
-// so the window keeps painting while the bytes flow.
-//
-// The worker never touches window state. Every status line goes to the GUI thread through
-// ReportStatus, which waits until the window's handler has run; the end of the run is handed
-// over the same way (OnTerminate), so the window starts the next worker only after this one
-// has finished with the shared connection handle.
+// TFTPThread: moves one file between the local disk and the server on a thread of its own, so
+// the window keeps painting while the bytes flow. The worker never touches window state: each
+// status line is handed to the GUI thread through OnStatus and the worker waits until it has
+// been shown; when the run ends, OnTerminate runs on the GUI thread while the worker waits, and
+// the worker then deletes itself. The window keeps no reference after Start.
 #pragma once
 
-#include "ftp/inet/WinInet.h"
-
+#include <QString>
 #include <QThread>
 #include <cstdint>
 #include <functional>
 #include <string>
 
+#include "ftp/inet/WinInet.h"
+
 class TFTPThread : public QThread {
     Q_OBJECT
 public:
+    // Create on the GUI thread; set the fields, then start().
     explicit TFTPThread(QObject* parent = nullptr);
+    ~TFTPThread() override;
 
-    HINTERNET Connection = nullptr; // null: the worker opens its own connection
+    HINTERNET Connection = nullptr; // the window's connection; null = open an own one
     bool Receiving = false;         // true = download
     std::string LocalFile;
     std::string RemoteFile;
     std::string ServerName, LogonName, LogonPassword; // for an own connection
     DWORD PutFlags = 0;
-    int64_t BytesDone = 0; // 64-bit: one transfer can exceed 2 GiB
-    std::string ProgressLabel;
-    std::string StatusText;
-    std::string ErrorText;
+    // 64-bit: transfers beyond 2 GiB count on (and the final line shows the full size).
+    std::int64_t BytesDone = 0;
+    QString ProgressLabel;
+    QString StatusText;
+    QString ErrorText; // empty after success
 
-    // Run on the GUI thread while the worker waits.
-    std::function<void(TFTPThread* sender, const QString& text)> OnStatus;
-    std::function<void(TFTPThread* sender)> OnTerminate;
+    // Receives every status line, on the GUI thread.
+    std::function<void(QObject* sender, const QString& text)> OnStatus;
+    // The termination event, on the GUI thread, after the run and before the worker ends.
+    std::function<void(QObject* sender)> OnTerminate;
 
-    // Hands `text` to OnStatus on the GUI thread and waits until it has run.
-    void ReportStatus(const std::string& text);
+    // From the worker: show the text through OnStatus and wait until it has been shown.
+    void ReportStatus(const QString& text);
 
-    // "%s = %1.0n" and "%s  %1.0n bytes" with the digits grouped by thousands.
-    static std::string FormatCount(int64_t value);
+    // "12,345": the count with thousands separators, as the status lines show counts.
+    static QString FormatCount(std::int64_t count);
 
 protected:
-    void run() override; // Execute: Transfer inside an error guard, then the hand-over of the end
+    void run() override; // Execute: Transfer inside an error guard, then the termination hand-over
 
 private:
     void Transfer();
     void DoStatus();
-    void DoTerminate();
     static void TransferStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, void* info,
-                                       DWORD infoLength);
+                                       DWORD length);
 };
