@@ -314,14 +314,22 @@ NI_TARGET void NiCbcEncrypt(const uint8_t* rkBytes, uint8_t* iv, const uint8_t* 
     const __m128i* src = reinterpret_cast<const __m128i*>(in);
     __m128i* dst = reinterpret_cast<__m128i*>(out);
     __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(iv));
-    for (; blocks; --blocks, ++src, ++dst) {
-        // Fold the whitening key into the plaintext first, so the chain's critical path is the rounds.
-        c = _mm_xor_si128(c, _mm_xor_si128(_mm_loadu_si128(src), k[0]));
+    if (!blocks) return;
+    // The chain is the only serial part. The next block's plaintext and whitening key are folded
+    // into the last round key of the current block, so no XOR sits between two AES rounds; the
+    // ciphertext itself is recovered off the chain.
+    __m128i s = _mm_xor_si128(c, _mm_xor_si128(_mm_loadu_si128(src), k[0]));
+    for (; blocks > 1; --blocks, ++src, ++dst) {
+        const __m128i fold = _mm_xor_si128(_mm_loadu_si128(src + 1), k[0]);
 #pragma GCC unroll 16
-        for (int r = 1; r < Nr; ++r) c = _mm_aesenc_si128(c, k[r]);
-        c = _mm_aesenclast_si128(c, k[Nr]);
-        _mm_storeu_si128(dst, c);
+        for (int r = 1; r < Nr; ++r) s = _mm_aesenc_si128(s, k[r]);
+        s = _mm_aesenclast_si128(s, _mm_xor_si128(k[Nr], fold));
+        _mm_storeu_si128(dst, _mm_xor_si128(s, fold));
     }
+#pragma GCC unroll 16
+    for (int r = 1; r < Nr; ++r) s = _mm_aesenc_si128(s, k[r]);
+    c = _mm_aesenclast_si128(s, k[Nr]);
+    _mm_storeu_si128(dst, c);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(iv), c);
 }
 
