@@ -7,6 +7,7 @@
 #include "editor/Highlighter.h"
 
 #include <algorithm>
+#include <array>
 
 namespace {
 
@@ -22,8 +23,14 @@ std::string Upper(std::string_view s) {
     return r;
 }
 
+constexpr std::array<bool, 256> kSeparators = [] {
+    std::array<bool, 256> t{};
+    for (unsigned char c : {' ', '"', '\'', ','}) t[c] = true;
+    return t;
+}();
+
 bool IsSeparator(char c) {
-    return c == ' ' || c == '"' || c == '\'' || c == ',';
+    return kSeparators[(unsigned char)c];
 }
 
 bool IsContinuationByte(char c) {
@@ -32,8 +39,10 @@ bool IsContinuationByte(char c) {
 
 // True when `what` (non-empty) stands at `pos` of `s`.
 bool StartsAt(std::string_view s, std::size_t pos, std::string_view what) {
-    return !what.empty() && pos < s.size() && s[pos] == what[0] && s.size() - pos >= what.size() &&
-           s.compare(pos, what.size(), what) == 0;
+    if (what.empty() || pos >= s.size() || s[pos] != what[0] || s.size() - pos < what.size()) return false;
+    for (std::size_t i = 1; i < what.size(); ++i) // delimiters are short: a loop beats a memcmp call
+        if (s[pos + i] != what[i]) return false;
+    return true;
 }
 
 // Same, comparing `s` upper-cased with an upper-cased `what`.
@@ -441,9 +450,10 @@ void TMemoHighlighter::ScanStateLine(std::string_view line, THighlightState& st)
 
     // Most lines change nothing; these two exits give the same result as the walk below.
     if (st.InComment && !st.InBracket && line.find(right) == std::string_view::npos) return;
-    if (!st.InComment && !st.InBracket && line.find(left) == std::string_view::npos &&
+    if (!st.InComment && !st.InBracket &&
         std::none_of(brackets.begin(), brackets.end(),
-                     [line](const auto& b) { return line.find(b.second) != std::string_view::npos; })) {
+                     [line](const auto& b) { return line.find(b.second) != std::string_view::npos; }) &&
+        line.find(left) == std::string_view::npos) {
         // Only the bracket visit at the first position walked leaves a trace: the last entry's values.
         for (int start = 0; start < n;) {
             const int end = Options.UrlAware ? std::min(PieceEnd(line, start, escape), n) : n;
