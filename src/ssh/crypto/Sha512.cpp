@@ -48,33 +48,59 @@ inline void StoreBe64(uint8_t* p, uint64_t v) {
     }
 }
 
+inline uint64_t Sigma0(uint64_t x) {
+    return Rotr(x, 28) ^ Rotr(x, 34) ^ Rotr(x, 39);
+}
+inline uint64_t Sigma1(uint64_t x) {
+    return Rotr(x, 14) ^ Rotr(x, 18) ^ Rotr(x, 41);
+}
+inline uint64_t Gamma0(uint64_t x) {
+    return Rotr(x, 1) ^ Rotr(x, 8) ^ (x >> 7);
+}
+inline uint64_t Gamma1(uint64_t x) {
+    return Rotr(x, 19) ^ Rotr(x, 61) ^ (x >> 6);
+}
+
+// One round with the working variables renamed instead of moved; W is the 16-word ring.
+#define VARNELLO_R512(a, b, c, d, e, f, g, h, i, wi)                                                         \
+    do {                                                                                                     \
+        const uint64_t t1 = h + Sigma1(e) + ((e & f) ^ (~e & g)) + K[round + i] + (wi);                      \
+        d += t1;                                                                                             \
+        h = t1 + Sigma0(a) + ((a & b) ^ (a & c) ^ (b & c));                                                  \
+    } while (0)
+
+#define VARNELLO_SCHED(i) (w[i] += Gamma1(w[(i + 14) & 15]) + w[(i + 9) & 15] + Gamma0(w[(i + 1) & 15]))
+
+#define VARNELLO_16ROUNDS(W)                                                                                 \
+    VARNELLO_R512(a, b, c, d, e, f, g, h, 0, W(0));                                                          \
+    VARNELLO_R512(h, a, b, c, d, e, f, g, 1, W(1));                                                          \
+    VARNELLO_R512(g, h, a, b, c, d, e, f, 2, W(2));                                                          \
+    VARNELLO_R512(f, g, h, a, b, c, d, e, 3, W(3));                                                          \
+    VARNELLO_R512(e, f, g, h, a, b, c, d, 4, W(4));                                                          \
+    VARNELLO_R512(d, e, f, g, h, a, b, c, 5, W(5));                                                          \
+    VARNELLO_R512(c, d, e, f, g, h, a, b, 6, W(6));                                                          \
+    VARNELLO_R512(b, c, d, e, f, g, h, a, 7, W(7));                                                          \
+    VARNELLO_R512(a, b, c, d, e, f, g, h, 8, W(8));                                                          \
+    VARNELLO_R512(h, a, b, c, d, e, f, g, 9, W(9));                                                          \
+    VARNELLO_R512(g, h, a, b, c, d, e, f, 10, W(10));                                                        \
+    VARNELLO_R512(f, g, h, a, b, c, d, e, 11, W(11));                                                        \
+    VARNELLO_R512(e, f, g, h, a, b, c, d, 12, W(12));                                                        \
+    VARNELLO_R512(d, e, f, g, h, a, b, c, 13, W(13));                                                        \
+    VARNELLO_R512(c, d, e, f, g, h, a, b, 14, W(14));                                                        \
+    VARNELLO_R512(b, c, d, e, f, g, h, a, 15, W(15))
+
+#define VARNELLO_LOADED(i) w[i]
+
 void Compress(uint64_t state[8], const uint8_t* data, size_t blocks) {
     for (; blocks > 0; --blocks, data += 128) {
         uint64_t w[16];
         for (int i = 0; i < 16; ++i) w[i] = LoadBe64(data + 8 * i);
         uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
         uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
-        for (int i = 0; i < 80; ++i) {
-            uint64_t wi;
-            if (i < 16) {
-                wi = w[i];
-            } else {
-                const uint64_t w15 = w[(i - 15) & 15], w2 = w[(i - 2) & 15];
-                const uint64_t s0 = Rotr(w15, 1) ^ Rotr(w15, 8) ^ (w15 >> 7);
-                const uint64_t s1 = Rotr(w2, 19) ^ Rotr(w2, 61) ^ (w2 >> 6);
-                wi = w[i & 15] = w[i & 15] + s0 + w[(i - 7) & 15] + s1;
-            }
-            const uint64_t t1 =
-                h + (Rotr(e, 14) ^ Rotr(e, 18) ^ Rotr(e, 41)) + ((e & f) ^ (~e & g)) + K[i] + wi;
-            const uint64_t t2 = (Rotr(a, 28) ^ Rotr(a, 34) ^ Rotr(a, 39)) + ((a & b) ^ (a & c) ^ (b & c));
-            h = g;
-            g = f;
-            f = e;
-            e = d + t1;
-            d = c;
-            c = b;
-            b = a;
-            a = t1 + t2;
+        int round = 0;
+        VARNELLO_16ROUNDS(VARNELLO_LOADED);
+        for (round = 16; round < 80; round += 16) {
+            VARNELLO_16ROUNDS(VARNELLO_SCHED);
         }
         state[0] += a;
         state[1] += b;
@@ -86,6 +112,11 @@ void Compress(uint64_t state[8], const uint8_t* data, size_t blocks) {
         state[7] += h;
     }
 }
+
+#undef VARNELLO_R512
+#undef VARNELLO_SCHED
+#undef VARNELLO_16ROUNDS
+#undef VARNELLO_LOADED
 
 } // namespace
 
