@@ -193,6 +193,12 @@ TEST(HighlighterTest, CommentsAcrossLinesAndLineCommentExit) {
     EXPECT_EQ(s.Look(3, "from"), (TLook{clr::Green, clr::White, 0}));
     EXPECT_FALSE(s.End.InComment);
 
+    // Text between a closing and a reopening delimiter in one piece is drawn once, as plain text.
+    TScanned again = Scan(sql, {"/*", "*/x/*"});
+    EXPECT_EQ(again.Runs[1].size(), 3u);
+    EXPECT_EQ(again.Look(1, "x"), Plain);
+    EXPECT_TRUE(again.End.InComment);
+
     TPascalMemoStyler pas;
     TScanned p = Scan(pas, {"// note } begin", "ifthen { open", "end } end"});
     EXPECT_EQ(p.Look(0, "// note }"), comment);
@@ -321,6 +327,10 @@ TEST(HighlighterTest, MatchingBlockMark) {
     // From the outer end: the top line itself is searched.
     h.UpdateBlockMark(lines, 2, 1, 0, 4, mark);
     EXPECT_EQ(mark, (TBlockMark{true, 0, 0, 5}));
+    // An end pairs with the nearest begin before it on its line, even after another end.
+    TTestLines mixed({"begin", "  a; end; begin", "end"});
+    h.UpdateBlockMark(mixed, 2, 0, 0, 2, mark);
+    EXPECT_EQ(mark, (TBlockMark{true, 1, 10, 5}));
     // "beginning" counts as a begin while searching but is not a block word under the caret.
     h.UpdateBlockMark(lines, 3, 2, 0, 4, mark);
     EXPECT_FALSE(mark.Visible);
