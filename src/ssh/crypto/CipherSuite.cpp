@@ -31,7 +31,10 @@ class TBlockContext : public TNvCipher {
 public:
     TBlockContext(size_t block, const char* sizeError, const char* outError)
         : FBlock(block), FSizeError(sizeError), FOutError(outError) {}
-    ~TBlockContext() override { Wipe(FHeld, sizeof(FHeld)); }
+    ~TBlockContext() override {
+        Wipe(FHeld, sizeof(FHeld));
+        Wipe(FIv, sizeof(FIv));
+    }
 
     size_t BlockSize() const override { return FBlock; }
 

@@ -121,6 +121,23 @@ TEST_P(AesPaths, MatchesNettleOnRandomRuns) {
     }
 }
 
+TEST(CpuFeatures, PortableSwitchTurnsEveryAccelerationOffAndBack) {
+    const TCpuFeatures& detected = DetectedCpuFeatures();
+    {
+        TPortableCryptoScope portable;
+        EXPECT_TRUE(PortableCryptoForced());
+        EXPECT_FALSE(HaveAesNi() || HavePclmul() || HaveShaNi() || HaveSse41() || HaveSsse3() || HaveAvx2() ||
+                     HaveVaes() || HaveVpClmul());
+    }
+    EXPECT_FALSE(PortableCryptoForced());
+    EXPECT_EQ(HaveAesNi(), detected.AesNi && detected.Sse41);
+    EXPECT_EQ(HaveAvx2(), detected.Avx2);
+    EXPECT_EQ(HaveVaes(), detected.Vaes);
+    // The wide extensions are only reported together with what they build on.
+    EXPECT_TRUE(!detected.Vaes || (detected.Avx2 && detected.AesNi));
+    EXPECT_TRUE(!detected.VpClmul || (detected.Avx2 && detected.Pclmul));
+}
+
 TEST(Aes, RejectsBadKeysAndMisusedDirections) {
     const uint8_t key[32] = {};
     TAesKey k;
