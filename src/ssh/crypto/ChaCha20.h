@@ -2,8 +2,8 @@
 //
 // RFC 8439 splits the last four state words into a 32-bit block counter and a 96-bit nonce; the
 // original layout, which "chacha20-poly1305@openssh.com" uses, has a 64-bit counter and a 64-bit
-// nonce. One type serves both: the layout is fixed by the nonce setter. Bulk keystream runs eight
-// blocks at a time on AVX2 when the processor has it, one block at a time otherwise.
+// nonce. One type serves both: the layout is fixed by the nonce setter. Bulk data runs sixteen
+// blocks at a time on AVX-512, eight on AVX2, one block at a time otherwise.
 #pragma once
 
 #include <cstddef>
