@@ -12,7 +12,7 @@ BIN="$BUILD/bin/bench_crypto_ciphers"
 TMP=$(mktemp -d)
 trap 'rm -rf "$TMP"' EXIT
 
-"$BIN" --benchmark_repetitions=5 --benchmark_min_time=0.15 --benchmark_format=json >"$TMP/ours.json" 2>/dev/null
+"$BIN" --benchmark_repetitions=3 --benchmark_min_time=0.5 --benchmark_format=json >"$TMP/ours.json" 2>/dev/null
 
 LEGACY=(-provider legacy -provider default)
 openssl_rate() { # best kB/s of three runs at 16384 bytes

@@ -111,7 +111,8 @@ inline uint32_t InvMixWord(uint32_t w) {
 #define B3(x) ((x)&0xff)
 
 template <int Nr>
-inline void EncryptWords(const uint32_t* rk, uint32_t& s0, uint32_t& s1, uint32_t& s2, uint32_t& s3) {
+[[gnu::always_inline]] inline void EncryptWords(const uint32_t* rk, uint32_t& s0, uint32_t& s1, uint32_t& s2,
+                                                uint32_t& s3) {
     s0 ^= rk[0];
     s1 ^= rk[1];
     s2 ^= rk[2];
@@ -149,7 +150,8 @@ inline void EncryptWords(const uint32_t* rk, uint32_t& s0, uint32_t& s1, uint32_
 }
 
 template <int Nr>
-inline void DecryptWords(const uint32_t* rk, uint32_t& s0, uint32_t& s1, uint32_t& s2, uint32_t& s3) {
+[[gnu::always_inline]] inline void DecryptWords(const uint32_t* rk, uint32_t& s0, uint32_t& s1, uint32_t& s2,
+                                                uint32_t& s3) {
     s0 ^= rk[0];
     s1 ^= rk[1];
     s2 ^= rk[2];
