@@ -436,6 +436,18 @@ TEST(WinInetDataConnection, PassiveGoesToTheControlPeerNotToTheNamedHost) {
     EXPECT_EQ(TFtpPeer::ReadFile(peer.Local() + "/f.txt"), "payload");
 }
 
+TEST(WinInetDataConnection, ActiveAcceptsOnlyTheServer) {
+    TFtpPeer peer("intruder");
+    TFtpPeer::WriteFile(peer.Root() + "/f.txt", "from the server");
+    TConnection c;
+    Connect(c, peer.HostField());
+    ASSERT_NE(c.Connection, nullptr);
+    ASSERT_TRUE(FtpGetFile(c.Connection, "/f.txt", (peer.Local() + "/f.txt").c_str(), 0, 0, 2, 0))
+        << GetLastError();
+    EXPECT_EQ(TFtpPeer::ReadFile(peer.Local() + "/f.txt"), "from the server");
+    EXPECT_EQ(ListAll(c.Connection).size(), 1u);
+}
+
 TEST(WinInetDataConnection, IPv6HostFieldActiveAndPassive) {
     for (const char* mode : {"active", "no-active"}) {
         TFtpPeer peer(mode, "::1");

@@ -8,10 +8,13 @@ the server set-ups the client must cope with:
   no-epsv    EPSV refused, PORT refused: the client must use PASV
   no-mlsd    MLSD/MLST not offered: the client must parse LIST
   (any mode) "DELE long-reply" is refused with a reply of 6,000 characters
+  intruder   before each active data connection, a connection from 127.0.0.2 that sends
+             "INTRUDER" (a third host racing the server to the client's data port)
   masquerade passive only, PASV naming a foreign host (192.0.2.1) and EPSV refused
 """
 import argparse
 import logging
+import socket
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
@@ -42,7 +45,18 @@ def main():
             if mode == "late-425":
                 self.late425 = True
                 return self.respond("200 PORT command successful.")
+            if mode == "intruder":
+                self.intrude(line)
             return FTPHandler.ftp_PORT(self, line)
+
+        def intrude(self, line):
+            numbers = [int(n) for n in line.split(",")]
+            port = numbers[4] * 256 + numbers[5]
+            s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            s.bind(("127.0.0.2", 0))
+            s.connect(("127.0.0.1", port))
+            s.sendall(b"INTRUDER")
+            s.close()
 
         def ftp_EPRT(self, line):
             if mode in ("no-active", "no-epsv", "masquerade"):
