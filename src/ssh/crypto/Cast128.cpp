@@ -6,6 +6,7 @@
 #include "ssh/crypto/CipherError.h"
 
 #include <cstring>
+#include <utility>
 
 namespace Varnello::Crypto {
 
@@ -46,48 +47,49 @@ inline uint32_t F3(uint32_t d, uint32_t km, unsigned kr) {
     return ((S1[i >> 24] + S2[(i >> 16) & 0xff]) ^ S3[(i >> 8) & 0xff]) - S4[i & 0xff];
 }
 
-inline uint32_t Round(int n, uint32_t d, const TCast128Key& k) {
-    switch (n % 3) {
-    case 0:
-        return F1(d, k.FMask[n], k.FRot[n]);
-    case 1:
-        return F2(d, k.FMask[n], k.FRot[n]);
-    default:
-        return F3(d, k.FMask[n], k.FRot[n]);
-    }
+// Round n (0-based) uses f1, f2, f3 in turn.
+template <int N> [[gnu::always_inline]] inline uint32_t Round(uint32_t d, const TCast128Key& k) {
+    if constexpr (N % 3 == 0)
+        return F1(d, k.FMask[N], k.FRot[N]);
+    else if constexpr (N % 3 == 1)
+        return F2(d, k.FMask[N], k.FRot[N]);
+    else
+        return F3(d, k.FMask[N], k.FRot[N]);
 }
 
-inline void Encrypt(const TCast128Key& k, uint32_t& l, uint32_t& r) {
-#pragma GCC unroll 16
-    for (int n = 0; n < 12; n += 2) {
-        l ^= Round(n, r, k);
-        r ^= Round(n + 1, l, k);
-    }
+template <int... N>
+[[gnu::always_inline]] inline void Forward(const TCast128Key& k, uint32_t& l, uint32_t& r,
+                                           std::integer_sequence<int, N...>) {
+    ((l ^= Round<2 * N>(r, k), r ^= Round<2 * N + 1>(l, k)), ...);
+}
+
+template <int First, int... N>
+[[gnu::always_inline]] inline void Backward(const TCast128Key& k, uint32_t& l, uint32_t& r,
+                                            std::integer_sequence<int, N...>) {
+    ((l ^= Round<First - 2 * N>(r, k), r ^= Round<First - 2 * N - 1>(l, k)), ...);
+}
+
+[[gnu::always_inline]] inline void Encrypt(const TCast128Key& k, uint32_t& l, uint32_t& r) {
+    Forward(k, l, r, std::make_integer_sequence<int, 6>());
     if (k.FRounds == 16) {
-#pragma GCC unroll 4
-        for (int n = 12; n < 16; n += 2) {
-            l ^= Round(n, r, k);
-            r ^= Round(n + 1, l, k);
-        }
+        l ^= Round<12>(r, k);
+        r ^= Round<13>(l, k);
+        l ^= Round<14>(r, k);
+        r ^= Round<15>(l, k);
     }
     const uint32_t t = l;
     l = r;
     r = t;
 }
 
-inline void Decrypt(const TCast128Key& k, uint32_t& l, uint32_t& r) {
+[[gnu::always_inline]] inline void Decrypt(const TCast128Key& k, uint32_t& l, uint32_t& r) {
     if (k.FRounds == 16) {
-#pragma GCC unroll 4
-        for (int n = 15; n > 11; n -= 2) {
-            l ^= Round(n, r, k);
-            r ^= Round(n - 1, l, k);
-        }
+        l ^= Round<15>(r, k);
+        r ^= Round<14>(l, k);
+        l ^= Round<13>(r, k);
+        r ^= Round<12>(l, k);
     }
-#pragma GCC unroll 16
-    for (int n = 11; n > 0; n -= 2) {
-        l ^= Round(n, r, k);
-        r ^= Round(n - 1, l, k);
-    }
+    Backward<11>(k, l, r, std::make_integer_sequence<int, 6>());
     const uint32_t t = l;
     l = r;
     r = t;

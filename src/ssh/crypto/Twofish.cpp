@@ -115,7 +115,7 @@ inline uint32_t H(uint32_t x, const uint32_t* l, int k) {
 #define G0(k, x) (k.FS[0][Byte(x, 0)] ^ k.FS[1][Byte(x, 1)] ^ k.FS[2][Byte(x, 2)] ^ k.FS[3][Byte(x, 3)])
 #define G1(k, x) (k.FS[0][Byte(x, 3)] ^ k.FS[1][Byte(x, 0)] ^ k.FS[2][Byte(x, 1)] ^ k.FS[3][Byte(x, 2)])
 
-inline void Encrypt(const TTwofishKey& k, uint32_t* x) {
+[[gnu::always_inline]] inline void Encrypt(const TTwofishKey& k, uint32_t* x) {
     uint32_t r0 = x[0] ^ k.FK[0], r1 = x[1] ^ k.FK[1], r2 = x[2] ^ k.FK[2], r3 = x[3] ^ k.FK[3];
 #pragma GCC unroll 8
     for (int r = 0; r < 16; r += 2) {
@@ -133,7 +133,7 @@ inline void Encrypt(const TTwofishKey& k, uint32_t* x) {
     x[3] = r1 ^ k.FK[7];
 }
 
-inline void Decrypt(const TTwofishKey& k, uint32_t* x) {
+[[gnu::always_inline]] inline void Decrypt(const TTwofishKey& k, uint32_t* x) {
     uint32_t r2 = x[0] ^ k.FK[4], r3 = x[1] ^ k.FK[5], r0 = x[2] ^ k.FK[6], r1 = x[3] ^ k.FK[7];
 #pragma GCC unroll 8
     for (int r = 14; r >= 0; r -= 2) {
