@@ -133,33 +133,45 @@ VARNELLO_AVX2 inline void MulLanes(__m256i a[5], const __m256i r[5], const __m25
     a[4] = d4;
 }
 
-// Four interleaved Horner chains: lane j takes blocks j, j+4, j+8, ... stepping by r^4, and is
-// finally multiplied by r^(4-j), so the lanes add up to the serial result.
-VARNELLO_AVX2 void GroupsAvx2(uint64_t h[3], const uint32_t powers[4][5], const uint8_t* m, size_t groups) {
-    __m256i r4[5], s4[5], rm[5], sm[5], a[5], t[5];
+// Interleaved Horner chains on 4 * sets lanes: lane j of set k takes blocks 4k+j, 4k+j+n, ...
+// (n = 4 * sets) stepping by r^n, and is finally multiplied by r^(n-4k-j), so the lanes add up
+// to the serial result. Two sets keep two independent multiply chains in flight.
+template <int Sets>
+VARNELLO_AVX2 void LanesAvx2(uint64_t h[3], const uint32_t powers[8][5], const uint8_t* m, size_t steps) {
+    constexpr int N = 4 * Sets;
+    __m256i rn[5], sn[5], rf[Sets][5], sf[Sets][5], a[Sets][5], t[5];
     for (int i = 0; i < 5; ++i) {
-        r4[i] = _mm256_set1_epi64x(powers[3][i]);
-        s4[i] = _mm256_set1_epi64x(5 * uint64_t(powers[3][i]));
-        rm[i] = _mm256_set_epi64x(powers[0][i], powers[1][i], powers[2][i], powers[3][i]);
-        sm[i] = _mm256_set_epi64x(5 * uint64_t(powers[0][i]), 5 * uint64_t(powers[1][i]),
-                                  5 * uint64_t(powers[2][i]), 5 * uint64_t(powers[3][i]));
+        rn[i] = _mm256_set1_epi64x(powers[N - 1][i]);
+        sn[i] = _mm256_set1_epi64x(5 * uint64_t(powers[N - 1][i]));
+        for (int k = 0; k < Sets; ++k) {
+            // lane j of set k: r^(N - 4k - j), i.e. powers[N - 4k - j - 1]
+            const int top = N - 4 * k - 1;
+            rf[k][i] =
+                _mm256_set_epi64x(powers[top - 3][i], powers[top - 2][i], powers[top - 1][i], powers[top][i]);
+            sf[k][i] = _mm256_set_epi64x(5 * uint64_t(powers[top - 3][i]), 5 * uint64_t(powers[top - 2][i]),
+                                         5 * uint64_t(powers[top - 1][i]), 5 * uint64_t(powers[top][i]));
+        }
     }
     uint32_t hl[5];
     To26(h, hl);
-    LoadGroup(m, a);
-    for (int i = 0; i < 5; ++i) a[i] = _mm256_add_epi64(a[i], _mm256_set_epi64x(0, 0, 0, hl[i]));
-    for (size_t g = 1; g < groups; ++g) {
-        m += 64;
-        MulLanes(a, r4, s4);
-        LoadGroup(m, t);
-        for (int i = 0; i < 5; ++i) a[i] = _mm256_add_epi64(a[i], t[i]);
+    for (int k = 0; k < Sets; ++k) LoadGroup(m + 64 * k, a[k]);
+    for (int i = 0; i < 5; ++i) a[0][i] = _mm256_add_epi64(a[0][i], _mm256_set_epi64x(0, 0, 0, hl[i]));
+    for (size_t step = 1; step < steps; ++step) {
+        m += 16 * N;
+        for (int k = 0; k < Sets; ++k) {
+            MulLanes(a[k], rn, sn);
+            LoadGroup(m + 64 * k, t);
+            for (int i = 0; i < 5; ++i) a[k][i] = _mm256_add_epi64(a[k][i], t[i]);
+        }
     }
-    MulLanes(a, rm, sm);
-    uint64_t limbs[5];
-    for (int i = 0; i < 5; ++i) {
-        alignas(32) uint64_t lanes[4];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), a[i]);
-        limbs[i] = lanes[0] + lanes[1] + lanes[2] + lanes[3];
+    uint64_t limbs[5] = {};
+    for (int k = 0; k < Sets; ++k) {
+        MulLanes(a[k], rf[k], sf[k]);
+        for (int i = 0; i < 5; ++i) {
+            alignas(32) uint64_t lanes[4];
+            _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), a[k][i]);
+            limbs[i] += lanes[0] + lanes[1] + lanes[2] + lanes[3];
+        }
     }
     From26(limbs, h);
 }
@@ -185,21 +197,33 @@ void TPoly1305::Init(const uint8_t key[KeySize]) {
     FPad[0] = LoadLe64(key + 16);
     FPad[1] = LoadLe64(key + 24);
     FBuffered = 0;
-    // r^1..r^4 for the four-lane path, computed once per key.
-    uint64_t p[3] = {FR[0], FR[1], FR[2]};
-    for (int i = 0; i < 4; ++i) {
-        To26(p, FPowers[i]);
-        MulMod(p, FR, p);
-    }
+    FPowerCount = 0;
 }
 
 void TPoly1305::Blocks(const uint8_t* m, size_t blocks, uint64_t hibit) {
 #ifdef VARNELLO_POLY_AVX2
     if (hibit != 0 && blocks >= 8 && HaveAvx2()) {
-        const size_t groups = blocks / 4;
-        GroupsAvx2(FH, FPowers, m, groups);
-        m += 64 * groups;
-        blocks -= 4 * groups;
+        // Powers of r on first use: r^1..r^4 for short runs, up to r^8 for long ones.
+        const int need = blocks >= 16 ? 8 : 4;
+        if (FPowerCount < need) {
+            uint64_t p[3] = {FR[0], FR[1], FR[2]};
+            for (int i = 0; i < need; ++i) {
+                To26(p, FPowers[i]);
+                MulMod(p, FR, p);
+            }
+            FPowerCount = need;
+        }
+        if (need == 8) {
+            const size_t steps = blocks / 8;
+            LanesAvx2<2>(FH, FPowers, m, steps);
+            m += 128 * steps;
+            blocks -= 8 * steps;
+        } else {
+            const size_t steps = blocks / 4;
+            LanesAvx2<1>(FH, FPowers, m, steps);
+            m += 64 * steps;
+            blocks -= 4 * steps;
+        }
     }
 #endif
     const uint64_t r0 = FR[0], r1 = FR[1], r2 = FR[2];
