@@ -74,7 +74,7 @@ TCompletionForm::TCompletionForm(TCustomCodeMemo* memo)
     });
     connect(FListBox, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem*) {
         FMemo->Model().CompletionInsert();
-        FMemo->viewport()->update();
+        FMemo->Refresh();
     });
 }
 
@@ -187,7 +187,7 @@ TCustomCodeMemo::TCustomCodeMemo(QWidget* parent) : QAbstractScrollArea(parent) 
     FHintTimer.setSingleShot(true);
     connect(&FDotTimer, &QTimer::timeout, this, [this] {
         FModel.CompletionTimerFired();
-        viewport()->update();
+        UpdateView();
     });
     connect(&FHintTimer, &QTimer::timeout, this, [this] { FModel.HideParamHint(); });
 
@@ -197,7 +197,7 @@ TCustomCodeMemo::TCustomCodeMemo(QWidget* parent) : QAbstractScrollArea(parent) 
     FModel.OnChange = [this](TCodeMemoModel&) {
         if (OnChange) OnChange(*this);
     };
-    FModel.OnLinesChange = [this](TCodeMemoModel&, int) { viewport()->update(); };
+    FModel.OnLinesChange = [this](TCodeMemoModel&, int) { PostInvalidate(); };
     FModel.OnFind = [this](TCodeMemoModel&) {
         if (OnFind) OnFind(*this);
     };
@@ -303,7 +303,7 @@ void TCustomCodeMemo::UpdateView() {
     h->setPageStep(FModel.VisibleCols());
     h->setValue(FModel.LeftCol());
     FSyncingScroll = false;
-    viewport()->update();
+    Invalidate();
 }
 
 void TCustomCodeMemo::scrollContentsBy(int, int) {
@@ -347,18 +347,79 @@ void TCustomCodeMemo::SyncHint() {
 // ---------------------------------------------------------------------------------------------
 // Painting
 
-void TCustomCodeMemo::paintEvent(QPaintEvent*) {
-    QPainter p(viewport());
-    const TCodeMemoStrings& lines = FModel.Lines();
-    const int height = viewport()->height();
-    const int top = FModel.TopLine();
-    const int rows = height / FLineHeight + 1;
+TCustomCodeMemo::TFrame TCustomCodeMemo::BuildFrame() {
+    TFrame f;
+    f.Top = FModel.TopLine();
+    f.Left = FModel.LeftCol();
+    f.Width = viewport()->width();
+    f.Height = viewport()->height();
+    f.Focus = hasFocus();
+    f.Overwrite = FModel.Overwrite();
 
     TMemoHighlighter& hl = FModel.Highlighter();
     hl.Options.FontColor = ToTColor(FontColor);
     hl.Options.BkColor = ToTColor(BkColor);
     hl.Options.CaseSensitive = FModel.CaseSensitive;
-    std::vector<std::vector<THighlightRun>> runs = hl.ScanLines(FModel.Lines(), top, rows);
+    std::vector<std::vector<THighlightRun>> runs =
+        hl.ScanLines(FModel.Lines(), f.Top, f.Height / FLineHeight + 1);
+
+    const TCodeMemoStrings& lines = FModel.Lines();
+    const TMemoPos selFrom = std::min(FModel.SelStart(), FModel.SelEnd());
+    const TMemoPos selTo = std::max(FModel.SelStart(), FModel.SelEnd());
+    const TBlockMark& mark = FModel.BlockMark();
+    f.Rows.resize(runs.size());
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        TRow& row = f.Rows[i];
+        row.Line = f.Top + static_cast<int>(i);
+        row.Text = lines[row.Line];
+        row.Runs = std::move(runs[i]);
+        row.Sel = f.Focus && FModel.HasSelection() && row.Line >= selFrom.Line && row.Line <= selTo.Line;
+        if (row.Sel) {
+            row.SelStart = row.Line == selFrom.Line ? selFrom.Col : 0;
+            row.SelEnd = row.Line == selTo.Line ? selTo.Col : lines.Length(row.Line) + 1; // the break too
+        }
+        row.Caret = f.Focus && row.Line == FModel.CaretY() ? FModel.CaretX() : -1;
+        row.Mark = BlockShow && mark.Visible && mark.Line == row.Line;
+        if (row.Mark) {
+            std::string_view sv(row.Text);
+            std::size_t start = std::min<std::size_t>(static_cast<std::size_t>(mark.Start), sv.size());
+            row.MarkStart = static_cast<int>(Utf8CharCount(sv.substr(0, start)));
+            row.MarkLength =
+                static_cast<int>(Utf8CharCount(sv.substr(start, static_cast<std::size_t>(mark.Length))));
+        }
+    }
+    return f;
+}
+
+void TCustomCodeMemo::Invalidate() {
+    TFrame now = BuildFrame();
+    const TFrame& was = FPainted;
+    if (now.Top != was.Top || now.Left != was.Left || now.Width != was.Width || now.Height != was.Height ||
+        now.Focus != was.Focus || now.Overwrite != was.Overwrite || now.Rows.size() != was.Rows.size()) {
+        viewport()->update();
+        return;
+    }
+    for (std::size_t i = 0; i < now.Rows.size(); ++i)
+        if (!(now.Rows[i] == was.Rows[i]))
+            viewport()->update(0, static_cast<int>(i) * FLineHeight, viewport()->width(), FLineHeight);
+}
+
+void TCustomCodeMemo::PostInvalidate() {
+    if (FInvalidatePosted) return;
+    FInvalidatePosted = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            FInvalidatePosted = false;
+            Invalidate();
+        },
+        Qt::QueuedConnection);
+}
+
+void TCustomCodeMemo::paintEvent(QPaintEvent* event) {
+    QPainter p(viewport());
+    const int height = viewport()->height();
+    TFrame frame = BuildFrame();
 
     TPaintLineOptions opt;
     opt.Font = FFont;
@@ -367,7 +428,7 @@ void TCustomCodeMemo::paintEvent(QPaintEvent*) {
     opt.Ascent = FAscent;
     opt.TextLeft = TextLeft();
     opt.TextWidth = std::max(viewport()->width() - TextLeft(), 1);
-    opt.LeftColumn = FModel.LeftCol();
+    opt.LeftColumn = frame.Left;
     opt.BkColor = BkColor;
     opt.SelColor = SelColor;
     opt.SelBkColor = SelBkColor;
@@ -376,48 +437,39 @@ void TCustomCodeMemo::paintEvent(QPaintEvent*) {
     opt.RightMarginWidth = FMarginCharWidth;
     opt.RightMarginColor = RightMarginColor;
 
-    const bool focused = hasFocus();
-    const TMemoPos selFrom = std::min(FModel.SelStart(), FModel.SelEnd());
-    const TMemoPos selTo = std::max(FModel.SelStart(), FModel.SelEnd());
-    const TBlockMark& mark = FModel.BlockMark();
-    for (int i = 0; i < static_cast<int>(runs.size()); ++i) {
-        int line = top + i;
-        const std::string& text = lines[line];
-        opt.ShowSelection = focused && FModel.HasSelection() && line >= selFrom.Line && line <= selTo.Line;
-        if (opt.ShowSelection) {
-            opt.SelStart = line == selFrom.Line ? selFrom.Col : 0;
-            opt.SelEnd = line == selTo.Line ? selTo.Col : lines.Length(line) + 1; // the break is selected too
+    // Only the rows inside the exposed area are drawn; the others keep their pixels.
+    const QRect area = event->rect();
+    const int firstRow = std::max(area.top() / FLineHeight, 0);
+    const int lastRow = std::min(area.bottom() / FLineHeight, static_cast<int>(frame.Rows.size()) - 1);
+    for (int i = firstRow; i <= lastRow; ++i) {
+        const TRow& row = frame.Rows[static_cast<std::size_t>(i)];
+        opt.ShowSelection = row.Sel;
+        opt.SelStart = row.SelStart;
+        opt.SelEnd = row.SelEnd;
+        opt.ShowBlockMark = row.Mark;
+        opt.BlockStart = row.MarkStart;
+        opt.BlockLength = row.MarkLength;
+        FPainter.PaintLine(p, i * FLineHeight, row.Text, row.Runs, opt);
+        if (row.Caret >= frame.Left) {
+            int x = TextLeft() + (row.Caret - frame.Left) * FCharWidth;
+            int y = i * FLineHeight;
+            if (frame.Overwrite)
+                p.fillRect(x, y + FLineHeight - 3, FCharWidth, 3, FontColor);
+            else
+                p.fillRect(x, y, 2, FLineHeight, FontColor);
         }
-        opt.ShowBlockMark = BlockShow && mark.Visible && mark.Line == line;
-        if (opt.ShowBlockMark) {
-            std::string_view sv(text);
-            std::size_t start = std::min<std::size_t>(static_cast<std::size_t>(mark.Start), sv.size());
-            opt.BlockStart = static_cast<int>(Utf8CharCount(sv.substr(0, start)));
-            opt.BlockLength =
-                static_cast<int>(Utf8CharCount(sv.substr(start, static_cast<std::size_t>(mark.Length))));
-        }
-        FPainter.PaintLine(p, i * FLineHeight, text, runs[static_cast<std::size_t>(i)], opt);
     }
-    const int used = static_cast<int>(runs.size()) * FLineHeight;
-    if (used < height) {
+    const int used = static_cast<int>(frame.Rows.size()) * FLineHeight;
+    if (used < height && area.bottom() >= used) {
         p.fillRect(opt.TextLeft, used, opt.TextWidth, height - used, BkColor);
         TMemoPainter::PaintRightMargin(p, used, height - used, opt);
     }
-    p.fillRect(FGutterWidth, 0, TextLeft() - FGutterWidth, height, BkColor);
-    PaintGutter(p, static_cast<int>(runs.size()));
-
-    if (focused) {
-        QPoint c = CellToPoint(FModel.Caret());
-        if (c.x() >= TextLeft() && c.y() >= 0 && c.y() < height) {
-            if (FModel.Overwrite())
-                p.fillRect(c.x(), c.y() + FLineHeight - 3, FCharWidth, 3, FontColor);
-            else
-                p.fillRect(c.x(), c.y(), 2, FLineHeight, FontColor);
-        }
-    }
+    p.fillRect(FGutterWidth, area.top(), TextLeft() - FGutterWidth, area.height(), BkColor);
+    PaintGutter(p, firstRow, lastRow);
+    FPainted = std::move(frame);
 }
 
-void TCustomCodeMemo::PaintGutter(QPainter& p, int lines) {
+void TCustomCodeMemo::PaintGutter(QPainter& p, int firstRow, int lastRow) {
     if (FGutterWidth <= 0) return;
     const int height = viewport()->height();
     p.fillRect(0, 0, FGutterWidth, height, GutterColor);
@@ -428,7 +480,7 @@ void TCustomCodeMemo::PaintGutter(QPainter& p, int lines) {
     if (!LineNumbers) return;
     p.setFont(FFont);
     p.setPen(FontColor);
-    for (int i = 0; i < lines; ++i) {
+    for (int i = firstRow; i <= lastRow; ++i) {
         int number = FModel.TopLine() + i + LineNumberStart;
         p.drawText(QRect(0, i * FLineHeight, std::max(FGutterWidth - 2, 0), FLineHeight),
                    Qt::AlignHCenter | Qt::AlignVCenter, QString::number(number));

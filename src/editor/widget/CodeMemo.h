@@ -119,6 +119,9 @@ public:
     QPoint CellToPoint(TMemoPos pos) const; // top-left of the character cell
     TMemoPos PointToCell(QPoint point) const;
 
+    // Brings scroll bars and screen in line with the model after calls made on Model() directly.
+    void Refresh() { UpdateView(); }
+
     TCompletionForm* CompletionForm() const { return FCompletionForm; }
     TParamHintForm* HintForm() const { return FHintForm; }
     QMenu* ContextMenu() const { return FContextMenu; }
@@ -147,12 +150,33 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    // What one visible row shows; rows whose data did not change since the last paint are not
+    // repainted, so a keystroke redraws its own line (and what its colouring state reaches).
+    struct TRow {
+        int Line = -1;
+        std::string Text;
+        std::vector<THighlightRun> Runs;
+        bool Sel = false;
+        int SelStart = 0, SelEnd = 0;
+        int Caret = -1; // caret column on this row, -1 = none
+        bool Mark = false;
+        int MarkStart = 0, MarkLength = 0;
+        friend bool operator==(const TRow&, const TRow&) = default;
+    };
+    struct TFrame {
+        int Top = -1, Left = -1, Width = 0, Height = 0;
+        bool Focus = false, Overwrite = false;
+        std::vector<TRow> Rows;
+    };
+    TFrame BuildFrame();
+    void Invalidate();     // repaint the rows that differ from what was painted last
+    void PostInvalidate(); // the same, once, after the current event
     void ApplyFont(const QFont& font);
     void UpdateView(); // scroll ranges and positions from the model, then repaint
     void UpdateVisibleSize();
     void SyncCompletion();
     void SyncHint();
-    void PaintGutter(QPainter& p, int lines);
+    void PaintGutter(QPainter& p, int firstRow, int lastRow);
     void ShowContextMenu(QPoint global);
     QPoint GlobalCell(TMemoPos pos) const;
     static bool MapKey(int qtKey, TMemoKey& key);
@@ -169,6 +193,8 @@ private:
     QMenu* FContextMenu = nullptr;
     QTimer FDotTimer;
     QTimer FHintTimer;
+    TFrame FPainted; // what the last paint showed
+    bool FInvalidatePosted = false;
 };
 
 class TCodeMemo : public TCustomCodeMemo {

@@ -29,6 +29,7 @@ struct TCodeMemoFixture : ::testing::Test {
         return Memo.CellToPoint({col, line}) + QPoint(Memo.CharWidth() / 4, Memo.LineHeight() / 2);
     }
     std::string Line(int i) { return Memo.Lines()[i]; }
+    QPoint TextLeftPoint() { return {Memo.TextLeft(), 0}; }
 };
 
 } // namespace
@@ -182,6 +183,39 @@ TEST_F(TCodeMemoFixture, KeywordPixelsGutterAndSelectionColours) {
     Memo.clearFocus();
     shot = Memo.viewport()->grab().toImage();
     EXPECT_NE(shot.pixelColor(cell + QPoint(1, 1)), QColor(0x00, 0x00, 0x80));
+}
+
+namespace {
+// Collects the areas the viewport repaints.
+struct TPaintSpy : QObject {
+    QRegion Painted;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) Painted += static_cast<QPaintEvent*>(e)->region();
+        return false;
+    }
+};
+} // namespace
+
+TEST_F(TCodeMemoFixture, AKeystrokeRepaintsWhatItChangesAndNoMore) {
+    TSQLMemoStyler sql;
+    Memo.SetSyntaxStyles(&sql);
+    Memo.SetText("select a\r\nfrom b\r\nwhere c\r\norder by d\r\n");
+    QTest::mouseClick(View(), Qt::LeftButton, {}, CellCentre(6, 1));
+    QApplication::processEvents();
+    TPaintSpy spy;
+    View()->installEventFilter(&spy);
+    const int h = Memo.LineHeight();
+    QTest::keyClick(&Memo, Qt::Key_X);
+    QApplication::processEvents();
+    EXPECT_TRUE(spy.Painted.contains(QRect(TextLeftPoint().x(), h + 1, 10, h - 2)));
+    EXPECT_FALSE(spy.Painted.intersects(QRect(TextLeftPoint().x(), 2 * h + 1, 10, 3 * h)));
+    // Opening a comment changes the colouring of every line below: they are repainted too.
+    spy.Painted = {};
+    QTest::keyClick(&Memo, Qt::Key_Slash);
+    QTest::keyClick(&Memo, Qt::Key_Asterisk);
+    QApplication::processEvents();
+    EXPECT_TRUE(spy.Painted.contains(QRect(TextLeftPoint().x(), 3 * h + 1, 10, h - 2)));
+    View()->removeEventFilter(&spy);
 }
 
 TEST_F(TCodeMemoFixture, FontMustBeFixedPitchAndLoadErrorsCarryThePath) {
