@@ -37,6 +37,8 @@ public:
     size_t Process(uint8_t* data, size_t len) { return Process(data, len, data, len); }
 };
 
+// key holds KeySize bytes and iv BlockSize bytes of the entry ("arcfour" and "none" ignore iv,
+// which may then be nullptr).
 using TNvCipherFactory = std::unique_ptr<TNvCipher> (*)(bool encrypt, const uint8_t* key, const uint8_t* iv);
 
 struct TNvCipherInfo {
