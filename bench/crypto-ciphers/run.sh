@@ -75,7 +75,12 @@ for label, ours_name, peer_name, peer_label, ratio_name in rows:
         print("%-24s %12.1f %12s  %-18s %7s" % (label, ours / 1e6, "-", peer_label, "-"))
         continue
     theirs = peer[peer_name] if peer_name in peer else best(peer_name)
-    ratio = theirs / ours if ours else float("inf")
+    if not theirs or not ours:  # a peer that could not run (e.g. no legacy provider) gives no ratio
+        print("%-24s %12.1f %12.1f  %-18s %7s" % (label, ours / 1e6, theirs / 1e6, peer_label, "n/a"))
+        if ratio_name:
+            ratios.append((ratio_name, float("nan")))
+        continue
+    ratio = theirs / ours
     print("%-24s %12.1f %12.1f  %-18s %7.2f" % (label, ours / 1e6, theirs / 1e6, peer_label, ratio))
     if ratio_name:
         ratios.append((ratio_name, ratio))
