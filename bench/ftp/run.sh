@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Loopback FTP throughput against curl on the same pyftpdlib server: a 256 MiB file down and up
-# (best of three runs each) through the transfer worker as the window runs it (every status line
+# (best of five interleaved rounds) through the transfer worker as the window runs it (every status line
 # handed to the GUI thread), and through the layer's calls alone; then the time to list a folder
 # of 10,000 entries through the layer (not yet into the window's list). The ratio lines are the
 # worker's. Needs BUILD (the build folder) in the environment.
@@ -38,22 +38,26 @@ size=$((256 << 20))
 
 best() { sort -g | head -1; }
 
-curl_get=$(for i in 1 2 3; do
-    curl -s -o "$work/local/curl.bin" -w '%{time_total}\n' "$url/big.bin"; done | best)
-ours_get=$(for i in 1 2 3; do
-    "$bench" get "$host" bench bench /big.bin "$work/local/ours.bin" | awk '{print $1}'; done | best)
+# Interleaved rounds, so that load from elsewhere on the machine hits every contender alike;
+# the best round of each counts.
+: > "$work/times"
+for round in 1 2 3 4 5; do
+    echo "curl_get $(curl -s -o "$work/local/curl.bin" -w '%{time_total}' "$url/big.bin")" >> "$work/times"
+    echo "ours_get $("$bench" get "$host" bench bench /big.bin "$work/local/ours.bin" | awk '{print $1}')" >> "$work/times"
+    echo "thread_get $("$thread" get "$host" bench bench /big.bin "$work/local/thread.bin" 2>/dev/null |
+        awk '{print $1}')" >> "$work/times"
+    echo "curl_put $(curl -s -T "$work/local/up.bin" -w '%{time_total}' "$url/curl-up.bin")" >> "$work/times"
+    echo "ours_put $("$bench" put "$host" bench bench /ours-up.bin "$work/local/up.bin" | awk '{print $1}')" >> "$work/times"
+    echo "thread_put $("$thread" put "$host" bench bench /thread-up.bin "$work/local/up.bin" 2>/dev/null |
+        awk '{print $1}')" >> "$work/times"
+done
 cmp -s "$work/root/big.bin" "$work/local/ours.bin" || { echo "download corrupted"; exit 1; }
-thread_get=$(for i in 1 2 3; do
-    "$thread" get "$host" bench bench /big.bin "$work/local/thread.bin" 2>/dev/null | awk '{print $1}'; done | best)
 cmp -s "$work/root/big.bin" "$work/local/thread.bin" || { echo "worker download corrupted"; exit 1; }
-curl_put=$(for i in 1 2 3; do
-    curl -s -T "$work/local/up.bin" -w '%{time_total}\n' "$url/curl-up.bin"; done | best)
-ours_put=$(for i in 1 2 3; do
-    "$bench" put "$host" bench bench /ours-up.bin "$work/local/up.bin" | awk '{print $1}'; done | best)
 cmp -s "$work/local/up.bin" "$work/root/ours-up.bin" || { echo "upload corrupted"; exit 1; }
-thread_put=$(for i in 1 2 3; do
-    "$thread" put "$host" bench bench /thread-up.bin "$work/local/up.bin" 2>/dev/null | awk '{print $1}'; done | best)
 cmp -s "$work/local/up.bin" "$work/root/thread-up.bin" || { echo "worker upload corrupted"; exit 1; }
+best_of() { awk -v k="$1" '$1 == k && $2 != "" { print $2 }' "$work/times" | best; }
+curl_get=$(best_of curl_get); ours_get=$(best_of ours_get); thread_get=$(best_of thread_get)
+curl_put=$(best_of curl_put); ours_put=$(best_of ours_put); thread_put=$(best_of thread_put)
 list_s=$(for i in 1 2 3; do "$bench" list "$host" bench bench /many | awk '{print $1}'; done | best)
 entries=$("$bench" list "$host" bench bench /many | awk '{print $2}')
 notes=$("$bench" get "$host" bench bench /big.bin "$work/local/ours.bin" | awk '{print $3}')

@@ -32,7 +32,7 @@ struct TInetOptions {
 
 class TFtpSession {
 public:
-    // Called after each chunk of a transfer with its size; a throw ends the transfer.
+    // Called after each chunk of a transfer with its size.
     using TProgress = std::function<void(std::size_t bytes)>;
     // Receives downloaded bytes; throws EInetFailure on a local write error.
     using TSink = std::function<void(const char* data, std::size_t length)>;
@@ -44,6 +44,7 @@ public:
     const TFtpReply& LastReply() const { return FLastReply; }
     bool UsesMlsd() const { return FUseMlsd; }
     bool IsPassive() const { return FPassive; }
+    bool WasAborted() const { return FAborted; }
 
     // Connects, logs in, reads FEAT, switches to UTF-8 names when offered and to binary type.
     void Open(const std::string& hostField, std::uint16_t defaultPort, const std::string& user,

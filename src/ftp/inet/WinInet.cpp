@@ -12,12 +12,16 @@
 
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <fnmatch.h>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <random>
 #include <string>
+#include <thread>
 #include <unordered_map>
 
 #include "ftp/inet/FtpSession.h"
@@ -148,18 +152,56 @@ DWORD LocalError(int err, DWORD fallback) {
     }
 }
 
-// Splits the byte count of each chunk into notifications of at most the progress step.
-TFtpSession::TProgress Notifier(HINTERNET handle, TConnectionObject& c, DWORD_PTR context, DWORD status) {
+// Runs a transfer and feeds the connection's status callback with its byte counts, in
+// notifications of at most the progress step, on the calling thread as the library does.
+// The callback may take its time (the transfer worker waits for the window to show each line),
+// so the bytes move on a helper thread meanwhile and the counts queue up for the caller; a
+// slow callback then delays the call's return, never the data. Without a callback and a
+// context the transfer simply runs here.
+void TransferWithProgress(HINTERNET handle, TConnectionObject& c, DWORD_PTR context, DWORD status,
+                          const std::function<void(const TFtpSession::TProgress&)>& transfer) {
     TInternetStatusCallback callback = c.Callback.load();
-    if (!callback || !context) return nullptr;
-    DWORD step = c.Session.Options().ProgressStep ? c.Session.Options().ProgressStep : 64 * 1024;
-    return [=](std::size_t bytes) {
-        while (bytes > 0) {
-            DWORD count = static_cast<DWORD>(std::min<std::size_t>(bytes, step));
-            callback(handle, context, status, &count, sizeof count);
-            bytes -= count;
+    if (!callback || !context) {
+        transfer(nullptr);
+        return;
+    }
+    const DWORD step = c.Session.Options().ProgressStep;
+    std::mutex lock;
+    std::condition_variable changed;
+    std::uint64_t pending = 0;
+    bool done = false;
+    std::exception_ptr failure;
+    std::thread mover([&] {
+        try {
+            transfer([&](std::size_t bytes) {
+                {
+                    std::lock_guard<std::mutex> guard(lock);
+                    pending += bytes;
+                }
+                changed.notify_one();
+            });
+        } catch (...) {
+            failure = std::current_exception();
         }
-    };
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            done = true;
+        }
+        changed.notify_one();
+    });
+    std::unique_lock<std::mutex> guard(lock);
+    for (;;) {
+        changed.wait(guard, [&] { return pending > 0 || done; });
+        if (pending == 0) break; // done, and every count delivered
+        DWORD count = static_cast<DWORD>(std::min<std::uint64_t>(pending, step));
+        pending -= count;
+        guard.unlock();
+        callback(handle, context, status, &count, sizeof count);
+        guard.lock();
+    }
+    guard.unlock();
+    mover.join();
+    if (failure) std::rethrow_exception(failure);
 }
 
 class TTempFile {
@@ -338,9 +380,15 @@ BOOL FtpGetFile(HINTERNET connect, const char* remoteFile, const char* newFile, 
         if (failIfExists && ::stat(target.c_str(), &st) == 0) throw EInetFailure{ERROR_FILE_EXISTS};
         if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) throw EInetFailure{ERROR_ACCESS_DENIED};
         TTempFile temp(target);
-        c.Session.Retrieve(
-            remote, [&](const char* data, std::size_t length) { temp.Write(data, length); },
-            Notifier(connect, c, context, INTERNET_STATUS_RESPONSE_RECEIVED));
+        TransferWithProgress(connect, c, context, INTERNET_STATUS_RESPONSE_RECEIVED,
+                             [&](const TFtpSession::TProgress& progress) {
+                                 c.Session.Retrieve(
+                                     remote,
+                                     [&](const char* data, std::size_t length) { temp.Write(data, length); },
+                                     progress);
+                             });
+        // Closed from another thread while the last counts were being reported: not a success.
+        if (c.Session.WasAborted()) throw EInetFailure{ERROR_INTERNET_OPERATION_CANCELLED};
         temp.MoveTo(target);
     });
 }
@@ -359,7 +407,10 @@ BOOL FtpPutFile(HINTERNET connect, const char* localFile, const char* newRemoteF
         } closer{fd};
         struct stat st;
         if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) throw EInetFailure{ERROR_ACCESS_DENIED};
-        c.Session.Store(remote, fd, Notifier(connect, c, context, INTERNET_STATUS_REQUEST_SENT));
+        TransferWithProgress(
+            connect, c, context, INTERNET_STATUS_REQUEST_SENT,
+            [&](const TFtpSession::TProgress& progress) { c.Session.Store(remote, fd, progress); });
+        if (c.Session.WasAborted()) throw EInetFailure{ERROR_INTERNET_OPERATION_CANCELLED};
     });
 }
 
