@@ -53,6 +53,7 @@ void TCodeMemoModel::SetSyntaxStyles(TCustomMemoStyler* styler) {
             FStyler = nullptr;
             FHighlighter.SetStyler(nullptr);
             FBlockMark = {};
+            if (OnLinesChange) OnLinesChange(*this, 0); // repaint uncoloured
         });
     FHighlighter.SetStyler(FStyler);
     FBlockMark = {};
@@ -862,8 +863,9 @@ bool TCodeMemoModel::KeyDown(TMemoKey key, TShiftState shift) {
 }
 
 bool TCodeMemoModel::KeyPress(char32_t ch, TShiftState shift) {
-    if (ch < 32 || ch == 127 || (ch >= 0x80 && ch < 0xA0) || (shift & (ssCtrl | ssAlt)) == ssCtrl)
-        return false;
+    // Ctrl or Alt alone make a command, not a character; both together are AltGr and type.
+    bool command = ((shift & ssCtrl) != 0) != ((shift & ssAlt) != 0);
+    if (ch < 32 || ch == 127 || (ch >= 0x80 && ch < 0xA0) || command) return false;
     if (ReadOnly) return false;
     if (FCompletion.Open) {
         bool letter = (ch < 128 && std::isalpha(static_cast<int>(ch)));

@@ -8,6 +8,7 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
@@ -217,6 +218,9 @@ TCustomCodeMemo::TCustomCodeMemo(QWidget* parent) : QAbstractScrollArea(parent) 
 }
 
 TCustomCodeMemo::~TCustomCodeMemo() {
+    // The windows' handlers call back into the model: they go before it does.
+    delete FCompletionForm;
+    delete FHintForm;
     // The model's events point back here; silence them before the members go.
     FModel.OnStatusChange = nullptr;
     FModel.OnChange = nullptr;
@@ -411,7 +415,7 @@ void TCustomCodeMemo::PostInvalidate() {
         this,
         [this] {
             FInvalidatePosted = false;
-            Invalidate();
+            UpdateView(); // the scroll ranges follow the text too
         },
         Qt::QueuedConnection);
 }
@@ -619,6 +623,14 @@ void TCustomCodeMemo::keyPressEvent(QKeyEvent* event) {
     }
     event->accept();
     UpdateView();
+}
+
+void TCustomCodeMemo::inputMethodEvent(QInputMethodEvent* event) {
+    // Composed characters (dead keys, input methods) arrive here instead of as key presses.
+    const std::u32string text = event->commitString().toStdU32String();
+    for (char32_t c : text) FModel.KeyPress(c);
+    event->accept();
+    if (!text.empty()) UpdateView();
 }
 
 // ---------------------------------------------------------------------------------------------
