@@ -99,6 +99,8 @@ template <class F> BOOL Guard(F&& body) {
         tLastError = e.Code;
     } catch (const std::bad_alloc&) {
         tLastError = ERROR_NOT_ENOUGH_MEMORY;
+    } catch (const std::exception&) {
+        tLastError = ERROR_INTERNET_INTERNAL_ERROR; // e.g. no thread could be started
     }
     return 0;
 }
@@ -170,7 +172,7 @@ void TransferWithProgress(HINTERNET handle, TConnectionObject& c, DWORD_PTR cont
     std::condition_variable changed;
     std::uint64_t pending = 0;
     bool done = false;
-    std::exception_ptr failure;
+    std::exception_ptr failure, callbackFailure;
     std::thread mover([&] {
         try {
             transfer([&](std::size_t bytes) {
@@ -196,12 +198,21 @@ void TransferWithProgress(HINTERNET handle, TConnectionObject& c, DWORD_PTR cont
         DWORD count = static_cast<DWORD>(std::min<std::uint64_t>(pending, step));
         pending -= count;
         guard.unlock();
-        callback(handle, context, status, &count, sizeof count);
+        // The helper thread must be joined whatever the callback does, so a throwing callback
+        // is silenced for the rest of the transfer and its exception passed on afterwards.
+        if (!callbackFailure) {
+            try {
+                callback(handle, context, status, &count, sizeof count);
+            } catch (...) {
+                callbackFailure = std::current_exception();
+            }
+        }
         guard.lock();
     }
     guard.unlock();
     mover.join();
     if (failure) std::rethrow_exception(failure);
+    if (callbackFailure) std::rethrow_exception(callbackFailure);
 }
 
 class TTempFile {
