@@ -3,8 +3,8 @@
 // The counter is the whole 16-byte block read as one 128-bit big-endian number and incremented
 // by one per block, carries running through all 16 bytes, as RFC 4344 defines it for SSH. The
 // stream position is kept to the byte, so calls may cut the data anywhere. With AES-NI the
-// counter blocks are made, encrypted and applied in registers, eight at a time; otherwise the
-// table code encrypts a run of counter blocks.
+// counter blocks are made, encrypted and applied in registers, eight at a time (sixteen with
+// VAES); otherwise the table code encrypts a run of counter blocks.
 #pragma once
 
 #include "ssh/crypto/Aes.h"
