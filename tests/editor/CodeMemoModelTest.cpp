@@ -3,13 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+
 namespace {
 
 std::string Line(const TCodeMemoModel& m, int i) {
     return m.Lines()[i];
 }
 
-struct TModelFixture : ::testing::Test {
+struct CodeMemoModel : ::testing::Test {
     TCodeMemoModel M;
     int StatusCount = 0;
     void SetUp() override {
@@ -20,7 +23,7 @@ struct TModelFixture : ::testing::Test {
 
 } // namespace
 
-TEST_F(TModelFixture, TrailingSpacesGoWhenTheCaretLeavesTheLine) {
+TEST_F(CodeMemoModel, TrailingSpacesGoWhenTheCaretLeavesTheLine) {
     M.SetText("\r\n\r\n");
     M.TypeText("a ");
     EXPECT_EQ(Line(M, 0), "a ");
@@ -53,7 +56,7 @@ TEST_F(TModelFixture, TrailingSpacesGoWhenTheCaretLeavesTheLine) {
     EXPECT_EQ(M.Caret(), (TMemoPos{0, 0}));
 }
 
-TEST_F(TModelFixture, StatusChangeOnEveryCaretSetAndEdit) {
+TEST_F(CodeMemoModel, StatusChangeOnEveryCaretSetAndEdit) {
     M.SetText("abc\r\n");
     StatusCount = 0;
     M.SetCaretY(0); // line set again: reported
@@ -67,7 +70,7 @@ TEST_F(TModelFixture, StatusChangeOnEveryCaretSetAndEdit) {
     EXPECT_GT(StatusCount, before);
 }
 
-TEST_F(TModelFixture, EnterSplitsWithAutoIndentAndUndoRestoresTheLine) {
+TEST_F(CodeMemoModel, EnterSplitsWithAutoIndentAndUndoRestoresTheLine) {
     M.SetText("    abc def\r\n");
     M.SetCaret(8, 0);
     Key(TMemoKey::mkReturn);
@@ -100,7 +103,7 @@ TEST_F(TModelFixture, EnterSplitsWithAutoIndentAndUndoRestoresTheLine) {
     EXPECT_EQ(M.Caret(), (TMemoPos{0, 1}));
 }
 
-TEST_F(TModelFixture, UndoRunsAndLimit) {
+TEST_F(CodeMemoModel, UndoRunsAndLimit) {
     M.TypeText("abc");
     Key(TMemoKey::mkBackspace, ssAlt);
     EXPECT_EQ(Line(M, 0), "");
@@ -135,7 +138,7 @@ TEST_F(TModelFixture, UndoRunsAndLimit) {
     EXPECT_EQ(Line(M, 0), "x");
 }
 
-TEST_F(TModelFixture, DeleteAndBackspaceRunsUndoInOrder) {
+TEST_F(CodeMemoModel, DeleteAndBackspaceRunsUndoInOrder) {
     M.SetText("abcdef\r\n");
     M.SetCaret(1, 0);
     for (int i = 0; i < 3; ++i) Key(TMemoKey::mkDelete);
@@ -169,7 +172,7 @@ TEST_F(TModelFixture, DeleteAndBackspaceRunsUndoInOrder) {
     EXPECT_EQ(Line(M, 0), "one two ");
 }
 
-TEST_F(TModelFixture, OverwriteModeAndItsUndo) {
+TEST_F(CodeMemoModel, OverwriteModeAndItsUndo) {
     M.SetText("abcd\r\n");
     Key(TMemoKey::mkInsert);
     M.SetCaret(2, 0);
@@ -184,7 +187,7 @@ TEST_F(TModelFixture, OverwriteModeAndItsUndo) {
     EXPECT_EQ(Line(M, 0), "abcd   ");
 }
 
-TEST_F(TModelFixture, TabShiftTabAndCtrlY) {
+TEST_F(CodeMemoModel, TabShiftTabAndCtrlY) {
     M.SetText("ab\r\ncd\r\n");
     M.SetCaret(1, 0);
     Key(TMemoKey::mkTab);
@@ -204,7 +207,7 @@ TEST_F(TModelFixture, TabShiftTabAndCtrlY) {
     EXPECT_EQ(M.Text(), "a    b\r\ncd\r\n");
 }
 
-TEST_F(TModelFixture, SelectionClipboardAndInsertText) {
+TEST_F(CodeMemoModel, SelectionClipboardAndInsertText) {
     std::string clip;
     M.OnSetClipboard = [&](TCodeMemoModel&, const std::string& t) { clip = t; };
     M.OnGetClipboard = [&](TCodeMemoModel&) { return clip; };
@@ -250,7 +253,7 @@ TEST_F(TModelFixture, SelectionClipboardAndInsertText) {
     EXPECT_EQ(M.SelText(), "bar");
 }
 
-TEST_F(TModelFixture, ReadOnlyIgnoresEdits) {
+TEST_F(CodeMemoModel, ReadOnlyIgnoresEdits) {
     M.SetText("abc\r\n");
     M.ReadOnly = true;
     M.TypeText("x");
@@ -262,7 +265,7 @@ TEST_F(TModelFixture, ReadOnlyIgnoresEdits) {
     EXPECT_EQ(M.CaretX(), 3);
 }
 
-TEST_F(TModelFixture, AutoCorrectReplacesTheWordBeforeTheCaret) {
+TEST_F(CodeMemoModel, AutoCorrectReplacesTheWordBeforeTheCaret) {
     M.AutoCorrect = {{"my", "mysql_"}};
     M.TypeText("my\n");
     EXPECT_EQ(Line(M, 0), "mysql_");
@@ -284,7 +287,7 @@ TEST_F(TModelFixture, AutoCorrectReplacesTheWordBeforeTheCaret) {
     EXPECT_EQ(Line(M, 0), "my    ");
 }
 
-TEST_F(TModelFixture, SqlCompletionFiltersWithoutTheFirstWord) {
+TEST_F(CodeMemoModel, SqlCompletionFiltersWithoutTheFirstWord) {
     TSQLMemoStyler sql;
     M.SetSyntaxStyles(&sql);
     M.TypeText("SEL");
@@ -323,7 +326,7 @@ TEST_F(TModelFixture, SqlCompletionFiltersWithoutTheFirstWord) {
     EXPECT_FALSE(M.Completion().Open);
 }
 
-TEST_F(TModelFixture, PascalHintsAndCompletionOfCalls) {
+TEST_F(CodeMemoModel, PascalHintsAndCompletionOfCalls) {
     TPascalMemoStyler pas;
     M.SetSyntaxStyles(&pas);
     M.TypeText("ShowMessage(");
@@ -375,7 +378,7 @@ TEST_F(TModelFixture, PascalHintsAndCompletionOfCalls) {
     EXPECT_EQ(M.Hint().BoldLength, 17);
 }
 
-TEST_F(TModelFixture, DotTimerOffersTheListForTheWordWithItsDot) {
+TEST_F(CodeMemoModel, DotTimerOffersTheListForTheWordWithItsDot) {
     TSQLMemoStyler sql;
     sql.AutoCompletion.push_back("T.ID"); // a word list that fits a dotted prefix
     M.SetSyntaxStyles(&sql);
@@ -391,4 +394,44 @@ TEST_F(TModelFixture, DotTimerOffersTheListForTheWordWithItsDot) {
     ASSERT_TRUE(M.Completion().Open);
     EXPECT_EQ(M.Completion().Items, std::vector<std::string>{"T.ID"});
     EXPECT_EQ(M.Completion().ReplaceFrom, 2);
+}
+
+TEST_F(CodeMemoModel, LoadLinesResetsTheEditorAndFailsCleanly) {
+    std::string path = ::testing::TempDir() + "varnello_model_load.pas";
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << "\tx\r\nbegin\r\n";
+    }
+    M.TypeText("typed");
+    M.SetCaret(3, 0);
+    StatusCount = 0;
+    M.LoadLines(path);
+    EXPECT_EQ(M.Text(), "    x\r\nbegin\r\n");
+    EXPECT_EQ(M.Caret(), (TMemoPos{0, 0}));
+    EXPECT_FALSE(M.CanUndo());
+    EXPECT_FALSE(M.Modified());
+    EXPECT_GT(StatusCount, 0);
+    M.SetCaret(2, 1);
+    M.KeyPress(U'!');
+    EXPECT_TRUE(M.Modified());
+    EXPECT_THROW(M.LoadLines(path + ".missing"), EVarnelloError);
+    EXPECT_EQ(M.Text(), "    x\r\nbe!gin\r\n");
+    EXPECT_TRUE(M.CanUndo());
+    std::remove(path.c_str());
+}
+
+TEST_F(CodeMemoModel, BlockMarkFollowsTheCaret) {
+    TPascalMemoStyler pas;
+    M.SetSyntaxStyles(&pas);
+    M.SetText("begin\r\n  if x then begin y; end;\r\nend;\r\n");
+    M.SetCaret(2, 0);
+    ASSERT_TRUE(M.BlockMark().Visible);
+    EXPECT_EQ(M.BlockMark().Line, 2);
+    EXPECT_EQ(M.BlockMark().Start, 0);
+    M.SetCaret(14, 1); // on the inner begin
+    ASSERT_TRUE(M.BlockMark().Visible);
+    EXPECT_EQ(M.BlockMark().Line, 1);
+    EXPECT_EQ(M.BlockMark().Start, 21);
+    M.SetCaret(5, 1); // on "x": no block word, no mark
+    EXPECT_FALSE(M.BlockMark().Visible);
 }
