@@ -137,6 +137,16 @@ void CtrPortable(const TAesKey& key, uint64_t& high, uint64_t& low, const uint8_
 void CtrBlocks(const TAesKey& key, uint64_t& high, uint64_t& low, const uint8_t* in, uint8_t* out,
                size_t blocks) {
 #ifdef VARNELLO_CTR_X86
+    if (blocks >= 16 && HaveVaes()) {
+        switch (key.Rounds()) {
+        case 10:
+            return CtrVaes<10>(key.FBytes, high, low, in, out, blocks);
+        case 12:
+            return CtrVaes<12>(key.FBytes, high, low, in, out, blocks);
+        case 14:
+            return CtrVaes<14>(key.FBytes, high, low, in, out, blocks);
+        }
+    }
     if (HaveAesNi()) {
         switch (key.Rounds()) {
         case 10:

@@ -131,6 +131,18 @@ TEST(AesModesTest, CtrMatchesNettleAcrossCounterCarries) {
             ASSERT_EQ(ToHex(out), ToHex(NettleCtr(key, counter, in))) << "round " << round;
         }
     });
+    // One long call across the carry out of the low 64 bits, and across the wrap of all 128.
+    OnEveryPath([&] {
+        for (const char* start : {"0123456789abcdeffffffffffffffffd", "fffffffffffffffffffffffffffffffe"}) {
+            const TBytes key = RandomBytes(rng, 16), counter = FromHex(start), in = RandomBytes(rng, 1000);
+            TAesCtr c;
+            c.SetKey(key.data(), 16);
+            c.SetCounter(counter.data());
+            TBytes out(in.size());
+            c.Crypt(in.data(), out.data(), in.size());
+            ASSERT_EQ(ToHex(out), ToHex(NettleCtr(key, counter, in))) << "from " << start;
+        }
+    });
     // RFC 4344: all ones wraps to all zeros, carrying through every byte.
     TAesCtr c;
     const TBytes key(16, 1);
