@@ -64,6 +64,13 @@ void TCodeMemoModel::SetSyntaxStyles(TCustomMemoStyler* styler) {
 // Notifications
 
 void TCodeMemoModel::LinesChanged(int firstLine) {
+    // Callers may change Lines() directly: keep one line and the caret on an existing one.
+    if (FLines.Count() == 0) {
+        ++FQuiet;
+        FLines.Add(""); // notifies again, re-entering here with one line
+        --FQuiet;
+    }
+    FCaretY = std::min(FCaretY, FLines.Count() - 1);
     FHighlighter.LinesChanged(firstLine);
     if (FQuiet == 0) {
         FModified = true;

@@ -174,8 +174,16 @@ void TCodeMemoStrings::LoadFromFile(const std::string& path) {
 }
 
 std::string TCodeMemoStrings::EncodedText() const {
-    std::string out = Bom && Encoding == TTextEncoding::teUtf8 ? "\xEF\xBB\xBF" : "";
-    out += EncodeText(Text(), Encoding);
+    if (Encoding == TTextEncoding::teUtf8) return (Bom ? "\xEF\xBB\xBF" : "") + Text();
+    std::string out;
+    for (int i = 0; i < Count(); ++i) {
+        try {
+            out += EncodeText(FLines[static_cast<std::size_t>(i)], Encoding);
+        } catch (const ETextEncodingError& e) {
+            throw ETextEncodingError("Line " + std::to_string(i + 1) + ": " + e.what());
+        }
+        out += "\r\n";
+    }
     return out;
 }
 

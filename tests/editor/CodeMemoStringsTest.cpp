@@ -78,6 +78,17 @@ TEST(CodeMemoStrings, EditsDropCachedStatesAtAndBelowTheLine) {
     EXPECT_EQ(notified, 20);
 }
 
+TEST(CodeMemoStrings, TheEditorSurvivesLinesChangedBehindItsBack) {
+    TCodeMemoModel model;
+    model.SetText("a\r\nb\r\nc\r\n");
+    model.SetCaret(0, 2);
+    model.Lines().Clear();
+    EXPECT_EQ(model.Lines().Count(), 1);
+    EXPECT_EQ(model.CaretY(), 0);
+    model.TypeText("x\n");
+    EXPECT_EQ(model.Text(), "x\r\n\r\n");
+}
+
 TEST(CodeMemoStrings, ColouringFollowsEditsAboveTheWindow) {
     // A comment opened far above the top line must stop colouring the window once it is closed.
     TCodeMemoModel model;
