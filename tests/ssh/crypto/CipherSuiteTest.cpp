@@ -74,9 +74,19 @@ TBytes Reference(const std::string& name, const TBytes& key, const TBytes& iv, c
         return NettleCbc(&c, (nettle_cipher_func*)serpent_encrypt, 16, iv, plain);
     }
     if (name.rfind("aes", 0) == 0) {
-        aes_ctx c;
-        aes_set_encrypt_key(&c, key.size(), key.data());
-        return NettleCbc(&c, (nettle_cipher_func*)aes_encrypt, 16, iv, plain);
+        if (key.size() == 16) {
+            aes128_ctx c;
+            aes128_set_encrypt_key(&c, key.data());
+            return NettleCbc(&c, (nettle_cipher_func*)aes128_encrypt, 16, iv, plain);
+        }
+        if (key.size() == 24) {
+            aes192_ctx c;
+            aes192_set_encrypt_key(&c, key.data());
+            return NettleCbc(&c, (nettle_cipher_func*)aes192_encrypt, 16, iv, plain);
+        }
+        aes256_ctx c;
+        aes256_set_encrypt_key(&c, key.data());
+        return NettleCbc(&c, (nettle_cipher_func*)aes256_encrypt, 16, iv, plain);
     }
     if (name == "cast128-cbc") {
         cast128_ctx c;
