@@ -97,6 +97,9 @@ std::vector<std::string> FolderEntries(const std::string& folder) {
     return names;
 }
 
+const std::string Utf8Name = "gr\xc3\xbc\xc3\x9f"
+                             "e.txt";
+
 class FtpModes : public ::testing::TestWithParam<const char*> {};
 
 } // namespace
@@ -160,6 +163,7 @@ TEST_P(FtpModes, ListingNavigationAndRemoteOperations) {
     TFtpPeer::WriteFile(peer.Root() + "/a.txt", "abc");
     TFtpPeer::WriteFile(peer.Root() + "/.hidden", "h");
     TFtpPeer::WriteFile(peer.Root() + "/with space.txt", "12345");
+    TFtpPeer::WriteFile(peer.Root() + "/" + Utf8Name, "utf-8 name");
     fs::create_directories(peer.Root() + "/sub/empty");
     TFtpPeer::WriteFile(peer.Root() + "/sub/inner.bin", "x");
     {
@@ -176,7 +180,8 @@ TEST_P(FtpModes, ListingNavigationAndRemoteOperations) {
     ASSERT_NE(c.Connection, nullptr) << GetLastError() << " " << LastResponse();
 
     auto entries = ListAll(c.Connection);
-    ASSERT_EQ(entries.size(), 5u);
+    ASSERT_EQ(entries.size(), 6u);
+    EXPECT_EQ(FindDataSize(entries[Utf8Name]), 10u); // names are UTF-8 bytes both ways
     EXPECT_EQ(entries["sub"].dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_EQ(entries["a.txt"].dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
     EXPECT_EQ(FindDataSize(entries["a.txt"]), 3u);
@@ -192,7 +197,7 @@ TEST_P(FtpModes, ListingNavigationAndRemoteOperations) {
     else
         EXPECT_EQ(got, expected);
     auto filtered = ListAll(c.Connection, "*.txt");
-    EXPECT_EQ(filtered.size(), 2u);
+    EXPECT_EQ(filtered.size(), 3u);
 
     // Navigation and the current directory.
     char dir[261];
@@ -240,7 +245,7 @@ TEST_P(FtpModes, ListingNavigationAndRemoteOperations) {
     EXPECT_FALSE(FtpSetCurrentDirectory(c.Connection, "sub\r\nDELE with space.txt"));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     EXPECT_TRUE(fs::exists(peer.Root() + "/with space.txt"));
-    EXPECT_EQ(ListAll(c.Connection).size(), 4u); // and the connection is still in step
+    EXPECT_EQ(ListAll(c.Connection).size(), 5u); // and the connection is still in step
 }
 
 TEST_P(FtpModes, BinaryRoundTripsWithProgress) {
