@@ -2,6 +2,7 @@
 // a portable path over the table-based AesEncryptBlocks.
 #include "ssh/crypto/AesCtr.h"
 
+#include "ssh/crypto/CipherError.h"
 #include "ssh/crypto/ConstTime.h"
 #include "ssh/crypto/CpuFeatures.h"
 
@@ -184,6 +185,7 @@ void TAesCtr::GetCounter(uint8_t counter[16]) const {
 }
 
 void TAesCtr::Crypt(const uint8_t* in, uint8_t* out, size_t len) {
+    if (FKey.Rounds() == 0) throw ENvCipherError("AES key not set for encryption");
     if (FLeftoverPos < 16 && len > 0) {
         const size_t take = len < 16 - FLeftoverPos ? len : 16 - FLeftoverPos;
         for (size_t i = 0; i < take; ++i) out[i] = in[i] ^ FLeftover[FLeftoverPos + i];

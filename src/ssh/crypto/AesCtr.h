@@ -27,6 +27,7 @@ public:
     void SetCounter(const uint8_t counter[16]);
 
     // Encryption and decryption are the same operation. in and out may be the same buffer.
+    // Before SetKey it throws ENvCipherError.
     void Crypt(const uint8_t* in, uint8_t* out, size_t len);
 
     // The counter block the next whole block will use.

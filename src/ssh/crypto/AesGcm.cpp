@@ -361,6 +361,8 @@ void TAesGcm::Run(bool encrypt, const uint8_t* aad, size_t aadLen, const uint8_t
                   uint8_t* out, uint8_t tag[TagSize]) {
     // 32-bit block counter starting at 2: at most 2^32 - 2 blocks (SP 800-38D, section 5.2.1.1).
     if (uint64_t(len) > (uint64_t(1) << 36) - 32) throw ENvCipherError("GCM message too long");
+    // Without a key the kernels would run on zero round keys; refuse before anything is written.
+    if (FKey.Rounds() == 0) throw ENvCipherError("AES key not set for encryption");
     const TPath path = ChoosePath();
     const bool ni = path != TPath::Portable;
     uint8_t y[16] = {};

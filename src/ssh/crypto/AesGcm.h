@@ -38,7 +38,8 @@ public:
     void GetNonce(uint8_t nonce[NonceSize]) const;
 
     // Encrypts len bytes of in to out (may be the same buffer) and authenticates them with aad
-    // (for SSH the 4-byte packet length). len may not exceed 2^36 - 32 bytes (ENvCipherError).
+    // (for SSH the 4-byte packet length). len may not exceed 2^36 - 32 bytes, and a key must be
+    // set (else ENvCipherError, nothing written).
     void Seal(const uint8_t* aad, size_t aadLen, const uint8_t* in, size_t len, uint8_t* out,
               uint8_t tag[TagSize]);
     // Decrypts and checks the tag in constant time. On a wrong tag returns false and zeroes out,

@@ -1,6 +1,7 @@
 // The two ChaCha20-Poly1305 constructions over TChaCha20 and TPoly1305.
 #include "ssh/crypto/ChaChaPoly.h"
 
+#include "ssh/crypto/CipherError.h"
 #include "ssh/crypto/ConstTime.h"
 #include "ssh/crypto/Poly1305.h"
 
@@ -48,6 +49,7 @@ void TChaChaPolyOpenSsh::PayloadCipher(uint64_t seqnr, TChaCha20& payload, uint8
 
 void TChaChaPolyOpenSsh::Seal(uint64_t seqnr, const uint8_t* packet, size_t len, uint8_t* out,
                               uint8_t tag[TagSize]) const {
+    if (len < LengthSize) throw ENvCipherError("Packet shorter than its length field");
     uint8_t nonce[8];
     NonceOf(seqnr, nonce);
     TChaCha20 header = FHeader, payload = FPayload;
@@ -62,6 +64,7 @@ void TChaChaPolyOpenSsh::Seal(uint64_t seqnr, const uint8_t* packet, size_t len,
 
 bool TChaChaPolyOpenSsh::Open(uint64_t seqnr, const uint8_t* encrypted, size_t len,
                               const uint8_t tag[TagSize], uint8_t* out) const {
+    if (len < LengthSize) return false;
     TChaCha20 payload = FPayload;
     uint8_t polyKey[32];
     PayloadCipher(seqnr, payload, polyKey);

@@ -27,12 +27,12 @@ public:
     // the caller bounds it before waiting for that many bytes).
     uint32_t DecryptLength(uint64_t seqnr, const uint8_t encLength[LengthSize]) const;
 
-    // packet = 4-byte length followed by the rest of the packet, len >= 4 bytes in all. Writes the
-    // len encrypted bytes to out (may equal packet) and the tag.
+    // packet = 4-byte length followed by the rest of the packet, len >= 4 bytes in all (shorter
+    // throws ENvCipherError). Writes the len encrypted bytes to out (may equal packet) and the tag.
     void Seal(uint64_t seqnr, const uint8_t* packet, size_t len, uint8_t* out, uint8_t tag[TagSize]) const;
 
     // Checks the tag over the len encrypted bytes, then decrypts them into out (length included).
-    // On a wrong tag returns false and leaves out untouched.
+    // On a wrong tag, or len < 4, returns false and leaves out untouched.
     bool Open(uint64_t seqnr, const uint8_t* encrypted, size_t len, const uint8_t tag[TagSize],
               uint8_t* out) const;
 

@@ -3,6 +3,7 @@
 // Everything runs on the hardware path (when present) and forced portable.
 #include "ssh/crypto/AesCtr.h"
 #include "ssh/crypto/AesGcm.h"
+#include "ssh/crypto/CipherError.h"
 #include "ssh/crypto/CpuFeatures.h"
 
 #include "ModernTestSupport.h"
@@ -214,6 +215,16 @@ TEST(AesModesTest, GcmInvocationCounterAdvancesPerPacket) {
     sender.Seal(nullptr, 0, nullptr, 0, nullptr, tag);
     sender.GetNonce(now.data());
     EXPECT_EQ(ToHex(now), "a1b2c3d40000000000000000");
+}
+
+TEST(AesModesTest, UseWithoutKeyThrowsBeforeWriting) {
+    uint8_t buf[64] = {1, 2, 3}, tag[16];
+    const TBytes before(buf, buf + 64);
+    TAesCtr ctr;
+    EXPECT_THROW(ctr.Crypt(buf, buf, 64), ENvCipherError);
+    TAesGcm gcm;
+    EXPECT_THROW(gcm.Seal(nullptr, 0, buf, 64, buf, tag), ENvCipherError);
+    EXPECT_EQ(TBytes(buf, buf + 64), before);
 }
 
 TEST(AesModesTest, GcmOneFlippedBitIsRejected) {

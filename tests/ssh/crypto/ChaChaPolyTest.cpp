@@ -2,6 +2,7 @@
 // cross-checks against nettle's primitives on random inputs, and one-bit forgeries.
 #include "ssh/crypto/ChaChaPoly.h"
 #include "ssh/crypto/ChaCha20.h"
+#include "ssh/crypto/CipherError.h"
 #include "ssh/crypto/CpuFeatures.h"
 #include "ssh/crypto/Poly1305.h"
 
@@ -256,6 +257,10 @@ TEST(ChaChaPolyTest, OneFlippedBitIsRejected) {
             << "bit " << bit;
         ASSERT_EQ(out, TBytes(packet.size(), 0xAA)) << "output written on failure, bit " << bit;
     }
+    // A "packet" shorter than its own length field is refused, not read past.
+    uint8_t shortOut[3];
+    EXPECT_THROW(c.Seal(7, packet.data(), 3, shortOut, tag), ENvCipherError);
+    EXPECT_FALSE(c.Open(7, sealed.data(), 3, tag, shortOut));
     // The right tag under another sequence number is a forgery too.
     TBytes out(packet.size());
     EXPECT_FALSE(c.Open(8, sealed.data(), sealed.size(), tag, out.data()));
