@@ -279,9 +279,12 @@ QPoint TCustomCodeMemo::CellToPoint(TMemoPos pos) const {
 }
 
 TMemoPos TCustomCodeMemo::PointToCell(QPoint point) const {
-    int col = FModel.LeftCol() + std::max(point.x() - TextLeft() + FCharWidth / 2, 0) / FCharWidth;
-    int line = FModel.TopLine() + std::max(point.y(), 0) / FLineHeight;
-    return {col, std::min(line, FModel.Lines().Count() - 1)};
+    // Points left of or above the text area give cells before the view, so a drag out of the
+    // window scrolls it (through the model keeping the caret in view).
+    auto floorDiv = [](int a, int b) { return a >= 0 ? a / b : -((-a + b - 1) / b); };
+    int col = FModel.LeftCol() + floorDiv(point.x() - TextLeft() + FCharWidth / 2, FCharWidth);
+    int line = FModel.TopLine() + floorDiv(point.y(), FLineHeight);
+    return {std::max(col, 0), std::clamp(line, 0, FModel.Lines().Count() - 1)};
 }
 
 QPoint TCustomCodeMemo::GlobalCell(TMemoPos pos) const {

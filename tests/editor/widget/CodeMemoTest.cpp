@@ -101,6 +101,16 @@ TEST_F(TCodeMemoFixture, MouseClickDragDoubleClickAndWheel) {
     QApplication::sendEvent(View(), &wheel);
     EXPECT_GT(Memo.Model().TopLine(), 0);
     EXPECT_EQ(Memo.verticalScrollBar()->value(), Memo.Model().TopLine());
+    // Dragging above the window scrolls it up and extends the selection there.
+    int top = Memo.Model().TopLine();
+    QTest::mousePress(View(), Qt::LeftButton, {}, CellCentre(0, top + 1));
+    QMouseEvent above(QEvent::MouseMove, QPoint(Memo.TextLeft(), -2),
+                      View()->mapToGlobal(QPoint(Memo.TextLeft(), -2)), Qt::NoButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(View(), &above);
+    QTest::mouseRelease(View(), Qt::LeftButton, {}, QPoint(Memo.TextLeft(), -2));
+    EXPECT_EQ(Memo.Model().TopLine(), top - 1);
+    EXPECT_EQ(Memo.Model().SelEnd(), (TMemoPos{0, top - 1}));
     // Keys keep the caret in view.
     QTest::keyClick(&Memo, Qt::Key_End, Qt::ControlModifier);
     EXPECT_EQ(Memo.Model().CaretY(), 99);
