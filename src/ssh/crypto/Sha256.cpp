@@ -49,34 +49,62 @@ void Compress(uint32_t state[8], const uint8_t* data, size_t blocks) {
 
 } // namespace
 
+namespace {
+
+inline uint32_t Sigma0(uint32_t x) {
+    return Rotr(x, 2) ^ Rotr(x, 13) ^ Rotr(x, 22);
+}
+inline uint32_t Sigma1(uint32_t x) {
+    return Rotr(x, 6) ^ Rotr(x, 11) ^ Rotr(x, 25);
+}
+inline uint32_t Gamma0(uint32_t x) {
+    return Rotr(x, 7) ^ Rotr(x, 18) ^ (x >> 3);
+}
+inline uint32_t Gamma1(uint32_t x) {
+    return Rotr(x, 17) ^ Rotr(x, 19) ^ (x >> 10);
+}
+
+// One round with the working variables renamed instead of moved; w is the 16-word ring.
+#define VARNELLO_R256(a, b, c, d, e, f, g, h, i, wi)                                                         \
+    do {                                                                                                     \
+        const uint32_t t1 = h + Sigma1(e) + (g ^ (e & (f ^ g))) + K[round + i] + (wi);                       \
+        d += t1;                                                                                             \
+        h = t1 + Sigma0(a) + ((a & b) | (c & (a | b)));                                                      \
+    } while (0)
+
+#define VARNELLO_SCHED(i) (w[i] += Gamma1(w[(i + 14) & 15]) + w[(i + 9) & 15] + Gamma0(w[(i + 1) & 15]))
+#define VARNELLO_LOADED(i) w[i]
+
+#define VARNELLO_16ROUNDS(W)                                                                                 \
+    VARNELLO_R256(a, b, c, d, e, f, g, h, 0, W(0));                                                          \
+    VARNELLO_R256(h, a, b, c, d, e, f, g, 1, W(1));                                                          \
+    VARNELLO_R256(g, h, a, b, c, d, e, f, 2, W(2));                                                          \
+    VARNELLO_R256(f, g, h, a, b, c, d, e, 3, W(3));                                                          \
+    VARNELLO_R256(e, f, g, h, a, b, c, d, 4, W(4));                                                          \
+    VARNELLO_R256(d, e, f, g, h, a, b, c, 5, W(5));                                                          \
+    VARNELLO_R256(c, d, e, f, g, h, a, b, 6, W(6));                                                          \
+    VARNELLO_R256(b, c, d, e, f, g, h, a, 7, W(7));                                                          \
+    VARNELLO_R256(a, b, c, d, e, f, g, h, 8, W(8));                                                          \
+    VARNELLO_R256(h, a, b, c, d, e, f, g, 9, W(9));                                                          \
+    VARNELLO_R256(g, h, a, b, c, d, e, f, 10, W(10));                                                        \
+    VARNELLO_R256(f, g, h, a, b, c, d, e, 11, W(11));                                                        \
+    VARNELLO_R256(e, f, g, h, a, b, c, d, 12, W(12));                                                        \
+    VARNELLO_R256(d, e, f, g, h, a, b, c, 13, W(13));                                                        \
+    VARNELLO_R256(c, d, e, f, g, h, a, b, 14, W(14));                                                        \
+    VARNELLO_R256(b, c, d, e, f, g, h, a, 15, W(15))
+
+} // namespace
+
 void Sha256CompressPortable(uint32_t state[8], const uint8_t* data, size_t blocks) {
     for (; blocks > 0; --blocks, data += 64) {
         uint32_t w[16];
         for (int i = 0; i < 16; ++i) w[i] = LoadBe32(data + 4 * i);
         uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
         uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-        for (int i = 0; i < 64; ++i) {
-            // The schedule lives in a 16-word ring: W[i] replaces W[i-16] in place.
-            uint32_t wi;
-            if (i < 16) {
-                wi = w[i];
-            } else {
-                const uint32_t w15 = w[(i - 15) & 15], w2 = w[(i - 2) & 15];
-                const uint32_t s0 = Rotr(w15, 7) ^ Rotr(w15, 18) ^ (w15 >> 3);
-                const uint32_t s1 = Rotr(w2, 17) ^ Rotr(w2, 19) ^ (w2 >> 10);
-                wi = w[i & 15] = w[i & 15] + s0 + w[(i - 7) & 15] + s1;
-            }
-            const uint32_t t1 =
-                h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) + K[i] + wi;
-            const uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-            h = g;
-            g = f;
-            f = e;
-            e = d + t1;
-            d = c;
-            c = b;
-            b = a;
-            a = t1 + t2;
+        int round = 0;
+        VARNELLO_16ROUNDS(VARNELLO_LOADED);
+        for (round = 16; round < 64; round += 16) {
+            VARNELLO_16ROUNDS(VARNELLO_SCHED);
         }
         state[0] += a;
         state[1] += b;
@@ -88,6 +116,11 @@ void Sha256CompressPortable(uint32_t state[8], const uint8_t* data, size_t block
         state[7] += h;
     }
 }
+
+#undef VARNELLO_R256
+#undef VARNELLO_SCHED
+#undef VARNELLO_LOADED
+#undef VARNELLO_16ROUNDS
 
 #ifdef VARNELLO_SHA_X86
 // The SHA extensions keep the state as the register pair ABEF / CDGH and do two rounds per
