@@ -246,3 +246,17 @@ TEST_F(TCodeMemoFixture, FontMustBeFixedPitchAndLoadErrorsCarryThePath) {
         EXPECT_STREQ(e.what(), "Cannot open file /nonexistent/x.html");
     }
 }
+
+TEST(CodeMemoWidget, CollapsedToTwoPixelsItStillWorks) {
+    TCodeMemo memo;
+    memo.resize(300, 2);
+    memo.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&memo));
+    memo.SetText("one\r\ntwo\r\n");
+    QTest::keyClick(&memo, Qt::Key_Down);
+    QTest::keyClicks(&memo, "x");
+    QImage shot = memo.grab().toImage();
+    EXPECT_FALSE(shot.isNull());
+    EXPECT_EQ(memo.Lines()[1], "xtwo");
+    EXPECT_EQ(memo.Model().TopLine(), 1); // the one visible row follows the caret
+}
