@@ -1,6 +1,9 @@
 // The transfer worker; see FTPThread.h.
 #include "ftp/FTPThread.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
 #include <cstring>
 #include <exception>
 
@@ -12,7 +15,14 @@ TFTPThread::TFTPThread(QObject* parent) : QThread(parent) {
 }
 
 TFTPThread::~TFTPThread() {
-    wait();
+    // Normally the worker has ended by now (deleteLater after finished). When its parent goes
+    // first, the worker may be blocked on a hand-over to this thread: the lines must no longer
+    // reach the parent, and the blocked calls must be served or the wait below never ends.
+    OnStatus = nullptr;
+    OnTerminate = nullptr;
+    FDetached = true; // later hand-overs are skipped by the worker itself
+    do QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    while (!wait(QDeadlineTimer(5)));
 }
 
 QString TFTPThread::FormatCount(std::int64_t count) {
@@ -31,6 +41,7 @@ QString TFTPThread::FormatCount(std::int64_t count) {
 void TFTPThread::ReportStatus(const QString& text) {
     StatusText = text;
     // The worker object lives on the GUI thread, so the call runs there; the worker waits.
+    if (FDetached) return;
     QMetaObject::invokeMethod(
         this, [this] { DoStatus(); }, Qt::BlockingQueuedConnection);
 }
@@ -105,6 +116,7 @@ void TFTPThread::run() {
         ErrorText = QString::fromStdString(e.what());
         ReportStatus(ErrorText);
     }
+    if (FDetached) return;
     QMetaObject::invokeMethod(
         this,
         [this] {

@@ -2,11 +2,13 @@
 // the window keeps painting while the bytes flow. The worker never touches window state: each
 // status line is handed to the GUI thread through OnStatus and the worker waits until it has
 // been shown; when the run ends, OnTerminate runs on the GUI thread while the worker waits, and
-// the worker then deletes itself. The window keeps no reference after Start.
+// the worker then deletes itself. The window keeps no reference after Start. Deleting a
+// running worker (its parent closing) silences it and waits for the transfer to end.
 #pragma once
 
 #include <QString>
 #include <QThread>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -47,6 +49,7 @@ protected:
     void run() override; // Execute: Transfer inside an error guard, then the termination hand-over
 
 private:
+    std::atomic<bool> FDetached{false}; // being deleted: no more hand-overs
     void Transfer();
     void DoStatus();
     static void TransferStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, void* info,

@@ -104,3 +104,33 @@ TEST(FTPThread, TransfersReportProgressAndCompletionOnTheGuiThread) {
     EXPECT_EQ(own.Lines.mid(0, 2), (QStringList{"Initializing Internet Functions", "Connecting to Host"}));
     EXPECT_EQ(own.ErrorText, "INTERNET_NAME_NOT_RESOLVED ");
 }
+
+TEST(FTPThread, DeletedWhileRunningNeitherHangsNorReportsToItsOwner) {
+    TFtpPeer peer;
+    TFtpPeer::WriteFile(peer.Root() + "/big.bin", std::string(32 << 20, 'z'));
+    HINTERNET internet = InternetOpen("Ostrel FTP", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    HINTERNET connection = InternetConnect(internet, peer.HostField().c_str(), 21, TFtpPeer::User,
+                                           TFtpPeer::Password, INTERNET_SERVICE_FTP, 0, 0);
+    ASSERT_NE(connection, nullptr);
+    auto* worker = new TFTPThread;
+    worker->Connection = connection;
+    worker->Receiving = true;
+    worker->LocalFile = peer.Local() + "/big.bin";
+    worker->RemoteFile = "/big.bin";
+    int lines = 0;
+    bool terminated = false;
+    worker->OnStatus = [&](QObject*, const QString&) { ++lines; };
+    worker->OnTerminate = [&](QObject*) { terminated = true; };
+    worker->start();
+    QElapsedTimer timer;
+    timer.start();
+    while (lines < 2 && timer.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_GE(lines, 2);
+    int seen = lines;
+    delete worker; // with hand-overs pending; the transfer itself runs to its end
+    EXPECT_EQ(lines, seen);
+    EXPECT_FALSE(terminated);
+    EXPECT_EQ(std::filesystem::file_size(peer.Local() + "/big.bin"), 32u << 20);
+    InternetCloseHandle(connection);
+    InternetCloseHandle(internet);
+}
