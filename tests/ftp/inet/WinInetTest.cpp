@@ -313,10 +313,10 @@ INSTANTIATE_TEST_SUITE_P(ServerSetUps, FtpModes,
                          });
 
 TEST(WinInetTransfer, ServerDyingMidwayFailsAndLeavesNoPartialFile) {
-    TFtpPeer peer;
+    TFtpPeer peer("slow");
     {
         int fd = open((peer.Root() + "/large.bin").c_str(), O_CREAT | O_WRONLY, 0644);
-        ASSERT_EQ(ftruncate(fd, 256LL << 20), 0);
+        ASSERT_EQ(ftruncate(fd, 64LL << 20), 0);
         close(fd);
     }
     TConnection c;
@@ -331,7 +331,7 @@ TEST(WinInetTransfer, ServerDyingMidwayFailsAndLeavesNoPartialFile) {
         FtpGetFile(c.Connection, "/large.bin", target.c_str(), 0, 0, 2, reinterpret_cast<DWORD_PTR>(&log)));
     DWORD code = GetLastError();
     EXPECT_TRUE(code == ERROR_FTP_DROPPED || code == ERROR_INTERNET_CONNECTION_ABORTED) << code;
-    EXPECT_LT(log.Received, 256ULL << 20);
+    EXPECT_LT(log.Received, 64ULL << 20);
     EXPECT_EQ(TFtpPeer::ReadFile(target), "previous");
     EXPECT_EQ(FolderEntries(peer.Local()), std::vector<std::string>{"large.bin"});
     // The connection is gone for good and says so.
@@ -340,11 +340,11 @@ TEST(WinInetTransfer, ServerDyingMidwayFailsAndLeavesNoPartialFile) {
 }
 
 TEST(WinInetTransfer, UploadToDyingServerFails) {
-    TFtpPeer peer;
+    TFtpPeer peer("slow");
     const std::string local = peer.Local() + "/up.bin";
     {
         int fd = open(local.c_str(), O_CREAT | O_WRONLY, 0644);
-        ASSERT_EQ(ftruncate(fd, 256LL << 20), 0);
+        ASSERT_EQ(ftruncate(fd, 64LL << 20), 0);
         close(fd);
     }
     TConnection c;

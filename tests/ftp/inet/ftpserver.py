@@ -10,6 +10,8 @@ the server set-ups the client must cope with:
   (any mode) "DELE long-reply" is refused with a reply of 6,000 characters
   intruder   before each active data connection, a connection from 127.0.0.2 that sends
              "INTRUDER" (a third host racing the server to the client's data port)
+  slow       data connections throttled to 4 MiB/s each way, so a transfer is still running
+             when a test stops the server
   masquerade passive only, PASV naming a foreign host (192.0.2.1) and EPSV refused
 """
 import argparse
@@ -18,7 +20,7 @@ import socket
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 
@@ -89,6 +91,11 @@ def main():
             self.push("211-Features supported:\r\n UTF8\r\n SIZE\r\n EPSV\r\n211 End FEAT.\r\n")
 
     Handler.authorizer = authorizer
+    if mode == "slow":
+        class Throttled(ThrottledDTPHandler):
+            read_limit = 4 << 20
+            write_limit = 4 << 20
+        Handler.dtp_handler = Throttled
     if mode == "masquerade":
         Handler.masquerade_address = "192.0.2.1"
     Handler.banner = "Test peer ready."
