@@ -143,8 +143,10 @@ HINTERNET FtpFindFirstFile(HINTERNET connect, const char* searchFile, TWin32Find
 BOOL InternetFindNextFile(HINTERNET find, TWin32FindData* findData);
 
 // Downloads into a temporary file beside newFile and renames it over newFile once the server
-// has confirmed the transfer; a failed download leaves newFile as it was. With a non-zero
-// context the connection's status callback receives INTERNET_STATUS_RESPONSE_RECEIVED counts.
+// has confirmed the transfer; a failed download leaves newFile as it was. Always binary. With a
+// non-zero context the connection's status callback receives INTERNET_STATUS_RESPONSE_RECEIVED
+// counts of at most 64 KiB each (INTERNET_OPTION_PROGRESS_STEP), on the calling thread; the
+// bytes move on a helper thread meanwhile, so a slow callback does not hold up the data.
 BOOL FtpGetFile(HINTERNET connect, const char* remoteFile, const char* newFile, BOOL failIfExists,
                 DWORD flagsAndAttributes, DWORD flags, DWORD_PTR context);
 // Uploads; with a non-zero context the callback receives INTERNET_STATUS_REQUEST_SENT counts.
