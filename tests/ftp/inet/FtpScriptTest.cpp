@@ -1,0 +1,276 @@
+// The client against a scripted server in this process, for server behaviour pyftpdlib never
+// shows: "120" and multi-line greetings, ACCT demands, MLSD advertised but refused, "450" for
+// an empty listing, a final reply that comes without a preliminary one, "421" and nonsense.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ftp/inet/WinInet.h"
+
+namespace {
+
+int ListenLoopback(std::uint16_t& port) {
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(s, 4);
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    return s;
+}
+
+void SendAll(int fd, const std::string& text) {
+    std::size_t sent = 0;
+    while (sent < text.size()) {
+        ssize_t n = send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return;
+        sent += std::size_t(n);
+    }
+}
+
+// Serves one control connection; Answer sees each command line and replies through Reply.
+class TScriptedServer {
+public:
+    std::function<void(TScriptedServer& s, const std::string& line)> Answer;
+    std::string Greeting = "220 Scripted\r\n";
+
+    TScriptedServer() { FListener = ListenLoopback(FPort); }
+    ~TScriptedServer() {
+        shutdown(FListener, SHUT_RDWR);
+        if (FThread.joinable()) FThread.join();
+        close(FListener);
+        if (FDataListener >= 0) close(FDataListener);
+    }
+    void Start() {
+        FThread = std::thread([this] {
+            int c = accept(FListener, nullptr, nullptr);
+            if (c < 0) return;
+            FControl = c;
+            SendAll(c, Greeting);
+            std::string buffer;
+            char chunk[512];
+            ssize_t n;
+            while ((n = recv(c, chunk, sizeof chunk, 0)) > 0) {
+                buffer.append(chunk, std::size_t(n));
+                std::size_t eol;
+                while ((eol = buffer.find("\r\n")) != std::string::npos) {
+                    std::string line = buffer.substr(0, eol);
+                    buffer.erase(0, eol + 2);
+                    {
+                        std::lock_guard<std::mutex> lock(FLock);
+                        FReceived.push_back(line);
+                    }
+                    Answer(*this, line);
+                }
+            }
+            close(c);
+        });
+    }
+    std::string Host() const { return "127.0.0.1:" + std::to_string(FPort); }
+    void Reply(const std::string& text) { SendAll(FControl, text); }
+    std::vector<std::string> Received() {
+        std::lock_guard<std::mutex> lock(FLock);
+        return FReceived;
+    }
+    bool ReceivedVerb(const std::string& verb) {
+        for (const std::string& l : Received())
+            if (l.rfind(verb, 0) == 0) return true;
+        return false;
+    }
+    // Passive: a data listener whose port goes into the 229 reply.
+    std::uint16_t OpenPassive() {
+        if (FDataListener >= 0) close(FDataListener);
+        std::uint16_t port;
+        FDataListener = ListenLoopback(port);
+        return port;
+    }
+    void SendPassiveData(const std::string& data) {
+        int d = accept(FDataListener, nullptr, nullptr);
+        SendAll(d, data);
+        close(d);
+    }
+    // Active: connect to the port a PORT command names and keep the connection.
+    void ConnectActive(const std::string& portLine) {
+        unsigned h1, h2, h3, h4, p1, p2;
+        std::sscanf(portLine.c_str(), "PORT %u,%u,%u,%u,%u,%u", &h1, &h2, &h3, &h4, &p1, &p2);
+        FActive = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(std::uint16_t(p1 * 256 + p2));
+        connect(FActive, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    void SendActiveData(const std::string& data) {
+        SendAll(FActive, data);
+        close(FActive);
+    }
+    void Hangup() { shutdown(FControl, SHUT_RDWR); }
+
+private:
+    int FListener = -1, FControl = -1, FDataListener = -1, FActive = -1;
+    std::uint16_t FPort = 0;
+    std::thread FThread;
+    std::mutex FLock;
+    std::vector<std::string> FReceived;
+};
+
+struct TClient {
+    HINTERNET Internet = InternetOpen("Ostrel FTP", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    HINTERNET Connection = nullptr;
+    explicit TClient(const std::string& host, const char* password = "pw") {
+        DWORD ms = 2000;
+        InternetSetOption(Internet, INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof ms);
+        Connection =
+            InternetConnect(Internet, host.c_str(), 21, "user", password, INTERNET_SERVICE_FTP, 0, 0);
+    }
+    ~TClient() {
+        InternetCloseHandle(Connection);
+        InternetCloseHandle(Internet);
+    }
+};
+
+} // namespace
+
+TEST(FtpScript, GreetingsFeaturesListingFallbacksAndQuit) {
+    TScriptedServer server;
+    server.Greeting = "120 Wait a moment\r\n220-Welcome\r\n220-to the\r\n220 scripted server\r\n";
+    server.Answer = [](TScriptedServer& s, const std::string& line) {
+        if (line.rfind("USER", 0) == 0) return s.Reply("331 Password\r\n");
+        if (line.rfind("PASS", 0) == 0) return s.Reply("230 In\r\n");
+        if (line == "FEAT") return s.Reply("211-Features:\r\n MLST type*;size*;\r\n UTF8\r\n211 End\r\n");
+        if (line == "OPTS UTF8 ON") return s.Reply("200 Always\r\n");
+        if (line == "TYPE I") return s.Reply("200 Binary\r\n");
+        if (line.rfind("PORT", 0) == 0) return s.Reply("502 Not here\r\n");
+        if (line == "EPSV") return s.Reply("229 Extended (|||" + std::to_string(s.OpenPassive()) + "|)\r\n");
+        if (line == "MLSD") return s.Reply("500 Unknown command\r\n");
+        if (line.rfind("CWD", 0) == 0) return s.Reply("250 Moved\r\n");
+        if (line == "LIST") {
+            if (s.ReceivedVerb("CWD")) { // the second folder is empty
+                s.SendPassiveData("");
+                return s.Reply("450 No files found\r\n");
+            }
+            s.Reply("150 Here it comes\r\n");
+            s.SendPassiveData("total 2\r\n"
+                              "drwxr-xr-x 1 u g 0 Jan  1  2020 dir\r\n"
+                              "-rw-r--r-- 1 u g 5368709120 Jan  1  2020 big\r\n");
+            return s.Reply("226 Done\r\n");
+        }
+        if (line == "QUIT") return s.Reply("221 Bye\r\n");
+        s.Reply("502 " + line + "\r\n");
+    };
+    server.Start();
+    {
+        TClient c(server.Host());
+        ASSERT_NE(c.Connection, nullptr) << GetLastError();
+        TWin32FindData data;
+        HINTERNET find = FtpFindFirstFile(c.Connection, "", &data, 0, 0);
+        ASSERT_NE(find, nullptr) << GetLastError();
+        EXPECT_STREQ(data.cFileName, "dir");
+        ASSERT_TRUE(InternetFindNextFile(find, &data));
+        EXPECT_EQ(FindDataSize(data), 5368709120ULL);
+        EXPECT_FALSE(InternetFindNextFile(find, &data));
+        InternetCloseHandle(find);
+        ASSERT_TRUE(FtpSetCurrentDirectory(c.Connection, "empty"));
+        EXPECT_EQ(FtpFindFirstFile(c.Connection, "", &data, 0, 0), nullptr);
+        EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
+    }
+    std::vector<std::string> received = server.Received();
+    EXPECT_EQ(received.back(), "QUIT");
+    // Active refused once is passive for good, and refused MLSD is LIST for good.
+    EXPECT_EQ(
+        std::count_if(received.begin(), received.end(), [](auto& l) { return l.rfind("PORT", 0) == 0; }), 1);
+    EXPECT_EQ(std::count(received.begin(), received.end(), "MLSD"), 1);
+    EXPECT_EQ(std::count(received.begin(), received.end(), "LIST"), 2);
+}
+
+TEST(FtpScript, FinalReplyWithoutPreliminaryAndLoginWithoutPassword) {
+    TScriptedServer server;
+    server.Answer = [](TScriptedServer& s, const std::string& line) {
+        if (line.rfind("USER", 0) == 0) return s.Reply("230 No password needed\r\n");
+        if (line.rfind("PORT", 0) == 0) {
+            s.ConnectActive(line);
+            return s.Reply("200 Connected\r\n");
+        }
+        if (line.rfind("RETR", 0) == 0) {
+            s.SendActiveData("early bytes");
+            return s.Reply("226 Sent\r\n"); // no 150 before it
+        }
+        s.Reply(line == "TYPE I" ? "200 OK\r\n" : "502 No\r\n");
+    };
+    server.Start();
+    TClient c(server.Host());
+    ASSERT_NE(c.Connection, nullptr) << GetLastError();
+    char folder[] = "/tmp/varnello-script-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    std::string target = std::string(folder) + "/f";
+    EXPECT_TRUE(FtpGetFile(c.Connection, "/f", target.c_str(), 0, 0, 2, 0)) << GetLastError();
+    std::ifstream in(target);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "early bytes");
+    std::filesystem::remove_all(folder);
+    EXPECT_FALSE(server.ReceivedVerb("PASS"));
+}
+
+TEST(FtpScript, RefusedLoginsClosingServersAndNonsense) {
+    {
+        TScriptedServer server; // demands an account
+        server.Answer = [](TScriptedServer& s, const std::string&) { s.Reply("332 Need account\r\n"); };
+        server.Start();
+        TClient c(server.Host());
+        EXPECT_EQ(c.Connection, nullptr);
+        EXPECT_EQ(GetLastError(), ERROR_INTERNET_LOGIN_FAILURE);
+    }
+    {
+        TScriptedServer server;
+        server.Greeting = "421 Too many users\r\n";
+        server.Answer = [](TScriptedServer&, const std::string&) {};
+        server.Start();
+        TClient c(server.Host());
+        EXPECT_EQ(c.Connection, nullptr);
+        EXPECT_EQ(GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
+        char text[64];
+        DWORD error, length = sizeof text;
+        InternetGetLastResponseInfo(&error, text, &length);
+        EXPECT_STREQ(text, "421 Too many users");
+    }
+    {
+        TScriptedServer server;
+        server.Greeting = "SSH-2.0-not an FTP server\r\n";
+        server.Answer = [](TScriptedServer&, const std::string&) {};
+        server.Start();
+        TClient c(server.Host());
+        EXPECT_EQ(c.Connection, nullptr);
+        EXPECT_EQ(GetLastError(), ERROR_INTERNET_CONNECTION_ABORTED);
+    }
+    {
+        TScriptedServer server; // logs in, then closes on the first command
+        server.Answer = [](TScriptedServer& s, const std::string& line) {
+            if (line.rfind("CWD", 0) == 0) {
+                s.Reply("421 Shutting down\r\n");
+                return s.Hangup();
+            }
+            s.Reply(line.rfind("USER", 0) == 0 ? "230 In\r\n" : "200 OK\r\n");
+        };
+        server.Start();
+        TClient c(server.Host());
+        ASSERT_NE(c.Connection, nullptr);
+        EXPECT_FALSE(FtpSetCurrentDirectory(c.Connection, "x"));
+        EXPECT_EQ(GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
+        EXPECT_FALSE(FtpSetCurrentDirectory(c.Connection, "x"));
+        EXPECT_EQ(GetLastError(), ERROR_INTERNET_CONNECTION_ABORTED);
+    }
+}
