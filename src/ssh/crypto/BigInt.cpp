@@ -8,10 +8,15 @@
 #include "ssh/crypto/BigInt.h"
 
 #include "ssh/crypto/ConstTime.h"
+#include "ssh/crypto/CpuFeatures.h"
 #include "ssh/crypto/Random.h"
 
 #include <algorithm>
 #include <cstring>
+
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
 
 namespace Varnello::Crypto {
 
@@ -283,6 +288,119 @@ template <int Fixed> void MontSqr(const TMont& ctx, u64* r, const u64* a) {
     for (int j = 0; j < n; ++j) r[j] = (hi[j] & keepT) | (diff[j] & ~keepT);
 }
 
+#if defined(__x86_64__)
+#define VARNELLO_BIGINT_ADX 1
+
+// BMI2 and ADX are not in the shared feature record; both sit in cpuid leaf 7, EBX bits 8 and 19.
+bool HaveMulxAdx() {
+    static const bool present = [] {
+        unsigned eax, ebx, ecx, edx;
+        if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
+        return ((ebx >> 8) & 1) && ((ebx >> 19) & 1);
+    }();
+    return present && !PortableCryptoForced();
+}
+
+// t[0..n) += a[0..n) * b, n >= 1; returns the carry limb. MULX leaves the flags alone, so the
+// carries of the low halves (CF, ADCX) and of t (OF, ADOX) run as two chains; the loop control
+// uses LEA and JRCXZ, which do not touch the flags either.
+__attribute__((target("bmi2,adx"))) inline u64 AddMulRowAdx(u64* t, const u64* a, size_t n, u64 b) {
+    u64 carry, lo, hi;
+    asm volatile("xor %[carry], %[carry]\n\t"
+                 "1:\n\t"
+                 "mulx (%[a]), %[lo], %[hi]\n\t"
+                 "adcx %[carry], %[lo]\n\t"
+                 "adox (%[t]), %[lo]\n\t"
+                 "mov %[lo], (%[t])\n\t"
+                 "mov %[hi], %[carry]\n\t"
+                 "lea 8(%[a]), %[a]\n\t"
+                 "lea 8(%[t]), %[t]\n\t"
+                 "lea -1(%[n]), %[n]\n\t"
+                 "jrcxz 2f\n\t"
+                 "jmp 1b\n\t"
+                 "2:\n\t"
+                 "mov $0, %[lo]\n\t"
+                 "adcx %[lo], %[carry]\n\t"
+                 "adox %[lo], %[carry]\n\t"
+                 : [a] "+r"(a), [t] "+r"(t), [n] "+c"(n), [carry] "=&r"(carry), [lo] "=&r"(lo), [hi] "=&r"(hi)
+                 : "d"(b)
+                 : "cc", "memory");
+    return carry;
+}
+
+// r = (t[n..2n) + top * R) reduced once below m.
+void MontFinish(const TMont& ctx, u64* r, const u64* hi, u64 top) {
+    const int n = ctx.N;
+    u64 diff[MaxLimbs];
+    u64 borrow = 0;
+    for (int j = 0; j < n; ++j) {
+        u128 d = u128(hi[j]) - ctx.M[j] - borrow;
+        diff[j] = u64(d);
+        borrow = u64(d >> 64) & 1;
+    }
+    const u64 keep = u64(0) - u64(top < borrow);
+    for (int j = 0; j < n; ++j) r[j] = (hi[j] & keep) | (diff[j] & ~keep);
+}
+
+// Montgomery multiplication, row by row: add a*b[i], then q*m, to the window t[i..i+n].
+__attribute__((target("bmi2,adx"))) void MontMulAdx(const TMont& ctx, u64* r, const u64* a, const u64* b) {
+    const int n = ctx.N;
+    u64 t[2 * MaxLimbs + 2];
+    std::fill(t, t + 2 * n + 2, u64(0));
+    for (int i = 0; i < n; ++i) {
+        u128 s = u128(t[i + n]) + AddMulRowAdx(t + i, a, size_t(n), b[i]);
+        t[i + n] = u64(s);
+        t[i + n + 1] += u64(s >> 64);
+        const u64 q = t[i] * ctx.MInv;
+        s = u128(t[i + n]) + AddMulRowAdx(t + i, ctx.M, size_t(n), q);
+        t[i + n] = u64(s);
+        t[i + n + 1] += u64(s >> 64);
+    }
+    MontFinish(ctx, r, t + n, t[2 * n]);
+}
+
+__attribute__((target("bmi2,adx"))) void MontSqrAdx(const TMont& ctx, u64* r, const u64* a) {
+    const int n = ctx.N;
+    u64 t[2 * MaxLimbs + 1];
+    std::fill(t, t + 2 * n + 1, u64(0));
+    for (int i = 0; i + 1 < n; ++i)
+        t[i + n] = AddMulRowAdx(t + 2 * i + 1, a + i + 1, size_t(n - i - 1), a[i]);
+    u64 top = 0;
+    for (int k = 0; k < 2 * n; ++k) {
+        const u64 v = t[k];
+        t[k] = (v << 1) | top;
+        top = v >> 63;
+    }
+    u64 c = 0;
+    for (int i = 0; i < n; ++i) {
+        u128 p = u128(a[i]) * a[i];
+        u128 s = u128(t[2 * i]) + u64(p) + c;
+        t[2 * i] = u64(s);
+        s = u128(t[2 * i + 1]) + u64(p >> 64) + u64(s >> 64);
+        t[2 * i + 1] = u64(s);
+        c = u64(s >> 64);
+    }
+    u64 carryTop = 0;
+    for (int i = 0; i < n; ++i) {
+        const u64 q = t[i] * ctx.MInv;
+        u128 s = u128(t[i + n]) + AddMulRowAdx(t + i, ctx.M, size_t(n), q) + carryTop;
+        t[i + n] = u64(s);
+        carryTop = u64(s >> 64);
+    }
+    MontFinish(ctx, r, t + n, carryTop);
+}
+
+struct TAdxKernel {
+    static void Mul(const TMont& ctx, u64* r, const u64* a, const u64* b) { MontMulAdx(ctx, r, a, b); }
+    static void Sqr(const TMont& ctx, u64* r, const u64* a) { MontSqrAdx(ctx, r, a); }
+};
+#endif
+
+template <int Fixed> struct TPortableKernel {
+    static void Mul(const TMont& ctx, u64* r, const u64* a, const u64* b) { MontMul<Fixed>(ctx, r, a, b); }
+    static void Sqr(const TMont& ctx, u64* r, const u64* a) { MontSqr<Fixed>(ctx, r, a); }
+};
+
 void ToLimbs(const u32* w, int nw, u64* limbs, int n) {
     for (int i = 0; i < n; ++i) {
         const u64 lo = 2 * i < nw ? w[2 * i] : 0;
@@ -328,8 +446,8 @@ int WindowBits(int exponentBits) {
     return 1;
 }
 
-// Fixed: the limb count when known at compile time (the common key sizes), else 0.
-template <int Fixed> TBigInt ModExpMontgomery(const TMont& ctx, const TBigInt& base, const TBigInt& e) {
+// TKernel: the Montgomery multiply and square to use.
+template <class TKernel> TBigInt ModExpMontgomery(const TMont& ctx, const TBigInt& base, const TBigInt& e) {
     const int n = ctx.N;
     const int bits = e.BitCount();
     const int w = WindowBits(bits);
@@ -338,12 +456,12 @@ template <int Fixed> TBigInt ModExpMontgomery(const TMont& ctx, const TBigInt& b
     u64 tmp[MaxLimbs];
 
     ToLimbs(base.FWords, base.FCount, tmp, n);
-    MontMul<Fixed>(ctx, table[0], tmp, ctx.R2);
+    TKernel::Mul(ctx, table[0], tmp, ctx.R2);
     const int entries = 1 << (w - 1);
     if (entries > 1) {
         u64 sq[MaxLimbs];
-        MontSqr<Fixed>(ctx, sq, table[0]);
-        for (int k = 1; k < entries; ++k) MontMul<Fixed>(ctx, table[k], table[k - 1], sq);
+        TKernel::Sqr(ctx, sq, table[0]);
+        for (int k = 1; k < entries; ++k) TKernel::Mul(ctx, table[k], table[k - 1], sq);
     }
 
     std::copy(ctx.One, ctx.One + n, acc);
@@ -351,7 +469,7 @@ template <int Fixed> TBigInt ModExpMontgomery(const TMont& ctx, const TBigInt& b
     int i = bits - 1;
     while (i >= 0) {
         if (!e.Bit(i)) {
-            if (started) MontSqr<Fixed>(ctx, acc, acc);
+            if (started) TKernel::Sqr(ctx, acc, acc);
             --i;
             continue;
         }
@@ -360,8 +478,8 @@ template <int Fixed> TBigInt ModExpMontgomery(const TMont& ctx, const TBigInt& b
         int value = 0;
         for (int b = i; b >= low; --b) value = (value << 1) | int(e.Bit(b));
         if (started) {
-            for (int b = i; b >= low; --b) MontSqr<Fixed>(ctx, acc, acc);
-            MontMul<Fixed>(ctx, acc, acc, table[(value - 1) / 2]);
+            for (int b = i; b >= low; --b) TKernel::Sqr(ctx, acc, acc);
+            TKernel::Mul(ctx, acc, acc, table[(value - 1) / 2]);
         } else {
             std::copy(table[(value - 1) / 2], table[(value - 1) / 2] + n, acc);
             started = true;
@@ -371,7 +489,7 @@ template <int Fixed> TBigInt ModExpMontgomery(const TMont& ctx, const TBigInt& b
     // Leave Montgomery form: multiply by plain 1.
     std::fill(tmp, tmp + n, u64(0));
     tmp[0] = 1;
-    MontMul<Fixed>(ctx, acc, acc, tmp);
+    TKernel::Mul(ctx, acc, acc, tmp);
     u32 words[MaxWords + 2];
     FromLimbs(acc, n, words);
     SecureWipe(table, sizeof(table));
@@ -381,19 +499,20 @@ template <int Fixed> TBigInt ModExpMontgomery(const TMont& ctx, const TBigInt& b
 TBigInt ModExpMontgomery(const TBigInt& base, const TBigInt& e, const TBigInt& m) {
     TMont ctx;
     MontSetup(ctx, m);
+#ifdef VARNELLO_BIGINT_ADX
+    if (HaveMulxAdx()) return ModExpMontgomery<TAdxKernel>(ctx, base, e);
+#endif
     switch (ctx.N) {
     case 16:
-        return ModExpMontgomery<16>(ctx, base, e);
+        return ModExpMontgomery<TPortableKernel<16>>(ctx, base, e);
     case 32:
-        return ModExpMontgomery<32>(ctx, base, e);
-    case 48:
-        return ModExpMontgomery<48>(ctx, base, e);
+        return ModExpMontgomery<TPortableKernel<32>>(ctx, base, e);
     case 64:
-        return ModExpMontgomery<64>(ctx, base, e);
+        return ModExpMontgomery<TPortableKernel<64>>(ctx, base, e);
     case 128:
-        return ModExpMontgomery<128>(ctx, base, e);
+        return ModExpMontgomery<TPortableKernel<128>>(ctx, base, e);
     default:
-        return ModExpMontgomery<0>(ctx, base, e);
+        return ModExpMontgomery<TPortableKernel<0>>(ctx, base, e);
     }
 }
 

@@ -1,6 +1,7 @@
 // Multi-precision integers: the record's conversions and limits, and every operation against GMP
 // on random operands of sizes up to 8192 bits.
 #include "ssh/crypto/BigInt.h"
+#include "ssh/crypto/CpuFeatures.h"
 #include "ssh/crypto/Random.h"
 
 #include "GmpOracle.h"
@@ -142,7 +143,13 @@ TEST(BigIntTest, ArithmeticMatchesGmp) {
     }
 }
 
-TEST(BigIntTest, ModExpMatchesGmp) {
+// Runs on the MULX/ADX kernel where the processor has it, and on the portable kernel.
+class BigIntModExpTest : public ::testing::TestWithParam<bool> {
+protected:
+    TPortableCryptoScope FScope{GetParam()};
+};
+
+TEST_P(BigIntModExpTest, MatchesGmp) {
     std::mt19937_64 gen(7);
     auto check = [&](int modBits, int expBits, bool odd) {
         // A modulus of exactly modBits bits with the wanted parity.
@@ -171,6 +178,9 @@ TEST(BigIntTest, ModExpMatchesGmp) {
     EXPECT_EQ(Hex(TBigInt::ModExp(-TBigInt::FromUint(2), TBigInt::FromUint(3), seven)), "6");
     EXPECT_EQ(Hex(TBigInt::ModExp(TBigInt::Zero(), TBigInt::FromUint(3), seven)), "0");
 }
+
+INSTANTIATE_TEST_SUITE_P(, BigIntModExpTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Portable" : "Native"; });
 
 TEST(BigIntTest, RandomFillTakesTheGivenBytes) {
     TRandom rng;
