@@ -62,8 +62,12 @@ std::unordered_map<HINTERNET, std::shared_ptr<TInetObject>>& Handles() {
 }
 
 HINTERNET Register(std::shared_ptr<TInetObject> object) {
-    HINTERNET handle = object.get();
+    // Handle values are never reused, so a handle kept after its close cannot reach a newer
+    // object that happens to live at the same address.
+    static std::uintptr_t lastHandle = 0x10000;
     std::lock_guard<std::mutex> lock(gHandlesLock);
+    lastHandle += 0x10;
+    HINTERNET handle = reinterpret_cast<HINTERNET>(lastHandle);
     Handles()[handle] = std::move(object);
     return handle;
 }
