@@ -120,8 +120,9 @@ HINTERNET InternetOpen(const char* agent, DWORD accessType, const char* proxy, c
 // Connects and logs in. serverName is "host", "host:port", "[v6]:port" or a bare IPv6 address;
 // a port in it wins over serverPort, and serverPort 0 means 21. Flags 0 = active data
 // connections (falling back to passive when refused), INTERNET_FLAG_PASSIVE = passive only.
-// Failures: 12007 unknown host, 12029 no connection, 12002 time-out, 12014/12015 login refused,
-// 12003 any other refusal (the reply is in InternetGetLastResponseInfo).
+// Failures: 12007 unknown host, 12029 no connection, 12002 time-out, 12014 password refused
+// (530), 12015 any other login refusal, 12003 a refused greeting or TYPE (the reply is in
+// InternetGetLastResponseInfo), 12030 a peer that does not speak FTP.
 HINTERNET InternetConnect(HINTERNET internet, const char* serverName, INTERNET_PORT serverPort,
                           const char* userName, const char* password, DWORD service, DWORD flags,
                           DWORD_PTR context);
@@ -156,7 +157,8 @@ BOOL FtpPutFile(HINTERNET connect, const char* localFile, const char* newRemoteF
 // Installs the callback on a connection (or root) handle and returns the previous one.
 TInternetStatusCallback InternetSetStatusCallback(HINTERNET internet, TInternetStatusCallback callback);
 
-// The calling thread's last server reply. *length: buffer size in, text length out. When the
+// The calling thread's last server reply: all its lines as received, joined by CR LF, without
+// the final line end; *error gets its reply code. *length: buffer size in, text length out. When the
 // buffer is too small the text is cut to fit (still zero-terminated), *length is the size
 // needed and the call fails with ERROR_INSUFFICIENT_BUFFER.
 BOOL InternetGetLastResponseInfo(DWORD* error, char* buffer, DWORD* length);
