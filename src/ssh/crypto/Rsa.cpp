@@ -66,7 +66,7 @@ std::vector<uint8_t> RsaSign(const TRsaPrivateKey& key, const TRsaDigestInfo& in
 
 bool RsaVerify(const TRsaPublicKey& key, const TRsaDigestInfo& info, const uint8_t* digest,
                const uint8_t* sig, size_t sigLen) {
-    if (key.N.IsNegative() || key.N.IsZero()) return false;
+    if (key.N.IsNegative() || key.N.IsZero() || key.E.IsNegative()) return false;
     const size_t k = RsaModulusBytes(key.N);
     TBigInt s;
     try {

@@ -80,6 +80,8 @@ __attribute__((target("sha,sse4.1"))) void CompressShaNi(uint32_t state[5], cons
 
 #endif
 
+void CompressPortable(uint32_t state[5], const uint8_t* data, size_t blocks);
+
 void Compress(uint32_t state[5], const uint8_t* data, size_t blocks) {
 #ifdef VARNELLO_SHA1_NI
     if (HaveShaNi() && HaveSse41() && HaveSsse3()) {
@@ -87,12 +89,10 @@ void Compress(uint32_t state[5], const uint8_t* data, size_t blocks) {
         return;
     }
 #endif
-    Sha1CompressPortable(state, data, blocks);
+    CompressPortable(state, data, blocks);
 }
 
-} // namespace
-
-void Sha1CompressPortable(uint32_t state[5], const uint8_t* data, size_t blocks) {
+void CompressPortable(uint32_t state[5], const uint8_t* data, size_t blocks) {
     for (; blocks > 0; --blocks, data += 64) {
         uint32_t w[16];
         for (int i = 0; i < 16; ++i) w[i] = LoadBe32(data + 4 * i);
@@ -123,19 +123,7 @@ void Sha1CompressPortable(uint32_t state[5], const uint8_t* data, size_t blocks)
     }
 }
 
-bool Sha1CompressShaNi(uint32_t state[5], const uint8_t* data, size_t blocks) {
-#ifdef VARNELLO_SHA1_NI
-    const TCpuFeatures& cpu = DetectedCpuFeatures();
-    if (cpu.ShaNi && cpu.Sse41 && cpu.Ssse3) {
-        CompressShaNi(state, data, blocks);
-        return true;
-    }
-#endif
-    (void)state;
-    (void)data;
-    (void)blocks;
-    return false;
-}
+} // namespace
 
 void TSha1::Init() {
     FState[0] = 0x67452301;

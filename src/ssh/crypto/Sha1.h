@@ -30,8 +30,4 @@ private:
     size_t FBuffered;
 };
 
-// The block function itself, for tests of each variant: `blocks` 64-byte blocks into state.
-void Sha1CompressPortable(uint32_t state[5], const uint8_t* data, size_t blocks);
-bool Sha1CompressShaNi(uint32_t state[5], const uint8_t* data, size_t blocks); // false: not available
-
 } // namespace Varnello::Crypto

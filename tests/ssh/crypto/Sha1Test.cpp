@@ -57,14 +57,3 @@ TEST_P(Sha1Test, MatchesNettleOnRandomSplitMessages) {
 
 INSTANTIATE_TEST_SUITE_P(, Sha1Test, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Portable" : "ShaNi"; });
-
-// The two block functions side by side on the same multi-block input.
-TEST(Sha1BlockTest, ShaNiAgreesWithPortable) {
-    uint32_t a[5] = {1, 2, 3, 4, 5}, b[5] = {1, 2, 3, 4, 5};
-    std::vector<uint8_t> data(64 * 37);
-    std::mt19937_64 gen(3);
-    for (auto& x : data) x = uint8_t(gen());
-    if (!Sha1CompressShaNi(a, data.data(), 37)) GTEST_SKIP() << "no SHA extensions here";
-    Sha1CompressPortable(b, data.data(), 37);
-    EXPECT_EQ(std::vector<uint32_t>(a, a + 5), std::vector<uint32_t>(b, b + 5));
-}
