@@ -227,8 +227,8 @@ template <int Nr>
         u3 = v3;
     }
     const uint32_t* k = rk + 4 * Nr;
-    const auto& S = GT.Si;
-    auto last = [&S, k](uint32_t& a0, uint32_t& a1, uint32_t& a2, uint32_t& a3) {
+    auto last = [k](uint32_t& a0, uint32_t& a1, uint32_t& a2, uint32_t& a3) {
+        const auto& S = GT.Si;
         const uint32_t o0 = (uint32_t(S[B0(a0)]) << 24) ^ (uint32_t(S[B1(a3)]) << 16) ^
                             (uint32_t(S[B2(a2)]) << 8) ^ S[B3(a1)] ^ k[0];
         const uint32_t o1 = (uint32_t(S[B0(a1)]) << 24) ^ (uint32_t(S[B1(a0)]) << 16) ^

@@ -13,7 +13,9 @@
 
 // The bitslice code is already word-parallel; letting the compiler pack its scalar words into
 // vector registers costs a shuffle per operation and ran several times slower.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC optimize("no-tree-vectorize")
+#endif
 // The eight-lane type is passed only between always-inlined helpers, so the ABI note is moot.
 #pragma GCC diagnostic ignored "-Wpsabi"
 
