@@ -52,9 +52,7 @@ void TCompressor::Compress(const uint8_t* data, size_t len, std::vector<uint8_t>
         z.next_out = chunk;
         z.avail_out = ChunkSize;
         int rc = deflate(&z, Z_PARTIAL_FLUSH);
-        // After a chunk that happened to end exactly at the flush point there is nothing left to
-        // do, and zlib answers Z_BUF_ERROR ("no progress possible"): that is the end, not a fault.
-        if (rc == Z_BUF_ERROR && z.avail_in == 0 && z.avail_out == ChunkSize) break;
+        // zlib itself avoids a "no progress" answer on the call after a chunk filled exactly.
         if (rc != Z_OK) throw ECompressionError(Failure("Compression", "deflate", rc));
         out.insert(out.end(), chunk, chunk + (ChunkSize - z.avail_out));
     } while (z.avail_out == 0);
