@@ -4,7 +4,8 @@
 // the normalised operands of division (up to twice the record's size) can live in stack arrays;
 // the record-level operations check the 256-word limit on what they return. Montgomery
 // exponentiation repacks the operands into 64-bit limbs, which quarters the number of
-// multiplications compared with 32-bit words.
+// multiplications compared with 32-bit words; its multiply-accumulate rows run on MULX/ADCX/ADOX
+// where the processor has them (two independent carry chains), else on portable 128-bit code.
 #include "ssh/crypto/BigInt.h"
 
 #include "ssh/crypto/ConstTime.h"
