@@ -3,8 +3,8 @@
 #   AES, 3DES, Blowfish, CAST-128, RC4 against `openssl speed -elapsed -evp` (legacy provider for
 #   bf-cbc, cast5-cbc and rc4; once with AES-NI masked for our table AES);
 #   Twofish and Serpent against nettle, in our benchmark binary.
-# Every figure is the best of a few repetitions by the wall clock, ours and the peer's alike, so a
-# busy machine disturbs both sides the same way. Ratios are our time over the peer's time.
+# Ours and the peer take turns item by item, twice over, and each side keeps its best figure by the
+# wall clock, so a busy machine disturbs both sides alike. Ratios are our time over the peer's time.
 set -euo pipefail
 BUILD=${BUILD:-build}
 BIN="$BUILD/bin/bench_crypto_ciphers"
@@ -12,37 +12,48 @@ BIN="$BUILD/bin/bench_crypto_ciphers"
 TMP=$(mktemp -d)
 trap 'rm -rf "$TMP"' EXIT
 
-"$BIN" --benchmark_repetitions=3 --benchmark_min_time=0.5 --benchmark_format=json >"$TMP/ours.json" 2>/dev/null
-
 LEGACY=(-provider legacy -provider default)
-openssl_rate() { # best kB/s of three runs at 16384 bytes
-    local best=0 v
-    for _ in 1 2 3; do
-        v=$(openssl speed -elapsed -seconds 1 -bytes 16384 "$@" 2>/dev/null | tail -1 | awk '{sub(/k$/, "", $NF); print $NF}')
-        best=$(awk -v a="$best" -v b="${v:-0}" 'BEGIN {print (b + 0 > a + 0) ? b : a}')
-    done
-    echo "$best"
+MASK='~0x200000200000000:~0'
+openssl_rate() { # kB/s of one run at 16384 bytes
+    openssl speed -elapsed -seconds 1 -bytes 16384 "$@" 2>/dev/null | tail -1 | awk '{sub(/k$/, "", $NF); print $NF + 0}'
 }
-{
-    echo "aes128_enc $(openssl_rate -evp aes-128-cbc)"
-    echo "aes128_dec $(openssl_rate -decrypt -evp aes-128-cbc)"
-    echo "aes256_enc $(openssl_rate -evp aes-256-cbc)"
-    echo "aes256_dec $(openssl_rate -decrypt -evp aes-256-cbc)"
-    echo "aes128_table_enc $(OPENSSL_ia32cap='~0x200000200000000:~0' openssl_rate -evp aes-128-cbc)"
-    echo "aes128_table_dec $(OPENSSL_ia32cap='~0x200000200000000:~0' openssl_rate -decrypt -evp aes-128-cbc)"
-    echo "3des_enc $(openssl_rate -evp des-ede3-cbc)"
-    echo "blowfish_enc $(openssl_rate "${LEGACY[@]}" -evp bf-cbc)"
-    echo "cast128_enc $(openssl_rate "${LEGACY[@]}" -evp cast5-cbc)"
-    echo "rc4_enc $(openssl_rate "${LEGACY[@]}" -evp rc4)"
-} >"$TMP/openssl.txt"
+ours() { # adds one short measurement of the benchmarks matching $1
+    RUN=$((RUN + 1))
+    "$BIN" --benchmark_filter="$1" --benchmark_repetitions=2 --benchmark_min_time=0.25 \
+        --benchmark_format=json >"$TMP/ours.$RUN.json" 2>/dev/null
+}
+peer() { # appends one openssl figure under our benchmark's name
+    local name=$1
+    shift
+    echo "$name $(openssl_rate "$@")" >>"$TMP/openssl.txt"
+}
+RUN=0
+: >"$TMP/openssl.txt"
+# Ours and the peer alternate item by item, twice over, so a change in the machine's load during
+# the run falls on both sides; each side keeps its best figure.
+for pass in 1 2; do
+    ours '^BM_aes128_enc/';       peer aes128_enc -evp aes-128-cbc
+    ours '^BM_aes128_dec/';       peer aes128_dec -decrypt -evp aes-128-cbc
+    ours '^BM_aes256_enc/';       peer aes256_enc -evp aes-256-cbc
+    ours '^BM_aes256_dec/';       peer aes256_dec -decrypt -evp aes-256-cbc
+    ours '^BM_aes128_table_enc/'; OPENSSL_ia32cap=$MASK peer aes128_table_enc -evp aes-128-cbc
+    ours '^BM_aes128_table_dec/'; OPENSSL_ia32cap=$MASK peer aes128_table_dec -decrypt -evp aes-128-cbc
+    ours '^BM_3des_enc/';         peer 3des_enc -evp des-ede3-cbc
+    ours '^BM_blowfish_enc/';     peer blowfish_enc "${LEGACY[@]}" -evp bf-cbc
+    ours '^BM_cast128_enc/';      peer cast128_enc "${LEGACY[@]}" -evp cast5-cbc
+    ours '^BM_rc4_enc/';          peer rc4_enc "${LEGACY[@]}" -evp rc4
+    ours 'twofish|serpent|idea|des_enc'
+done
 
-python3 - "$TMP/ours.json" "$TMP/openssl.txt" <<'PY'
-import json, sys
-runs = json.load(open(sys.argv[1]))["benchmarks"]
+python3 - "$TMP" <<'PY'
+import glob, json, os, sys
+runs = []
+for path in glob.glob(os.path.join(sys.argv[1], "ours.*.json")):
+    runs += json.load(open(path))["benchmarks"]
 peer = {}
-for line in open(sys.argv[2]):
+for line in open(os.path.join(sys.argv[1], "openssl.txt")):
     name, value = line.split()
-    peer[name] = float(value) * 1000  # openssl prints 1000s of bytes per second
+    peer[name] = max(peer.get(name, 0.0), float(value) * 1000)  # openssl prints 1000s of bytes/s
 
 def best(name):
     rates = [b["bytes_per_second"] for b in runs
