@@ -2,7 +2,8 @@
 //
 // The accumulator uses three limbs of 44, 44 and 42 bits so every product fits a 128-bit
 // integer; the arithmetic has no branch or index on secret data. Runs of eight blocks or more go
-// four or eight lanes wide on AVX2 (26-bit limbs, powers of r up to r^8). Verify compares in constant time.
+// four or eight lanes wide on AVX2 (26-bit limbs, powers of r up to r^8); runs of 32 blocks or
+// more go eight lanes wide on AVX-512 IFMA, on the scalar code's own limbs. Verify compares in constant time.
 #pragma once
 
 #include <cstddef>
@@ -31,8 +32,9 @@ private:
     void Blocks(const uint8_t* m, size_t blocks, uint64_t hibit);
 
     uint64_t FR[3] = {}, FH[3] = {}, FPad[2] = {};
-    uint32_t FPowers[8][5] = {}; // r, r^2, ... on 26-bit limbs, for the AVX2 path
-    int FPowerCount = 0;         // how many of FPowers are computed for the current key
+    uint32_t FPowers[8][5] = {};   // r, r^2, ... on 26-bit limbs, for the AVX2 path
+    uint64_t FPowers44[8][3] = {}; // the same on 44/44/42-bit limbs, for the IFMA path
+    int FPowerCount = 0;           // how many of FPowers are computed for the current key
     uint8_t FBuffer[16] = {};
     size_t FBuffered = 0;
 };
