@@ -125,16 +125,19 @@ bool HaveAvx512() {
 #pragma GCC diagnostic ignored "-Wuninitialized"
 __attribute__((target("avx512f"))) void Blocks16Avx512(const uint32_t state[16], bool counter64,
                                                        const uint8_t* src, uint8_t* out) {
-    __m512i x[16], in[16];
-    for (int i = 0; i < 16; ++i) in[i] = _mm512_set1_epi32(int(state[i]));
-    const __m512i start = in[12];
-    in[12] =
-        _mm512_add_epi32(in[12], _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+    // Only x lives through the rounds; the input words are broadcast again for the final
+    // addition, so the 32 vector registers hold the state without spilling.
+    __m512i x[16];
+    for (int i = 0; i < 16; ++i) x[i] = _mm512_set1_epi32(int(state[i]));
+    const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m512i counterLo = _mm512_add_epi32(x[12], lanes);
+    __m512i counterHi = x[13];
     if (counter64) {
-        const __mmask16 wrapped = _mm512_cmplt_epu32_mask(in[12], start);
-        in[13] = _mm512_mask_add_epi32(in[13], wrapped, in[13], _mm512_set1_epi32(1));
+        const __mmask16 wrapped = _mm512_cmplt_epu32_mask(counterLo, x[12]);
+        counterHi = _mm512_mask_add_epi32(counterHi, wrapped, counterHi, _mm512_set1_epi32(1));
     }
-    for (int i = 0; i < 16; ++i) x[i] = in[i];
+    x[12] = counterLo;
+    x[13] = counterHi;
 #define VARNELLO_QR16(a, b, c, d)                                                                            \
     do {                                                                                                     \
         x[a] = _mm512_add_epi32(x[a], x[b]);                                                                 \
@@ -157,7 +160,10 @@ __attribute__((target("avx512f"))) void Blocks16Avx512(const uint32_t state[16],
         VARNELLO_QR16(3, 4, 9, 14);
     }
 #undef VARNELLO_QR16
-    for (int i = 0; i < 16; ++i) x[i] = _mm512_add_epi32(x[i], in[i]);
+    for (int i = 0; i < 16; ++i) {
+        const __m512i input = i == 12 ? counterLo : i == 13 ? counterHi : _mm512_set1_epi32(int(state[i]));
+        x[i] = _mm512_add_epi32(x[i], input);
+    }
 
     // 16x16 transpose: first within 128-bit lanes (words 4g..4g+3 of one block per lane), then
     // the lanes of the four word groups gathered per block.
