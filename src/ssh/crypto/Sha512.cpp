@@ -1,9 +1,17 @@
-// SHA-512 compression on 64-bit words and the buffering around it.
+// SHA-512 compression on 64-bit words (with an AVX2 message schedule for runs of blocks) and the
+// buffering around it.
 #include "ssh/crypto/Sha512.h"
 
 #include "ssh/crypto/ConstTime.h"
 
+#include "ssh/crypto/CpuFeatures.h"
+
 #include <cstring>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define VARNELLO_SHA512_AVX2 1
+#endif
 
 namespace Varnello::Crypto {
 
@@ -61,15 +69,16 @@ inline uint64_t Gamma1(uint64_t x) {
     return Rotr(x, 19) ^ Rotr(x, 61) ^ (x >> 6);
 }
 
-// One round with the working variables renamed instead of moved; W is the 16-word ring.
-#define VARNELLO_R512(a, b, c, d, e, f, g, h, i, wi)                                                         \
+// One round with the working variables renamed instead of moved; kw is K[t] + W[t].
+#define VARNELLO_R512(a, b, c, d, e, f, g, h, i, kw)                                                         \
     do {                                                                                                     \
-        const uint64_t t1 = h + Sigma1(e) + ((e & f) ^ (~e & g)) + K[round + i] + (wi);                      \
+        const uint64_t t1 = h + Sigma1(e) + (g ^ (e & (f ^ g))) + (kw);                                      \
         d += t1;                                                                                             \
-        h = t1 + Sigma0(a) + ((a & b) ^ (a & c) ^ (b & c));                                                  \
+        h = t1 + Sigma0(a) + ((a & b) | (c & (a | b)));                                                      \
     } while (0)
 
-#define VARNELLO_SCHED(i) (w[i] += Gamma1(w[(i + 14) & 15]) + w[(i + 9) & 15] + Gamma0(w[(i + 1) & 15]))
+#define VARNELLO_SCHED(i)                                                                                    \
+    (K[round + i] + (w[i] += Gamma1(w[(i + 14) & 15]) + w[(i + 9) & 15] + Gamma0(w[(i + 1) & 15])))
 
 #define VARNELLO_16ROUNDS(W)                                                                                 \
     VARNELLO_R512(a, b, c, d, e, f, g, h, 0, W(0));                                                          \
@@ -89,9 +98,10 @@ inline uint64_t Gamma1(uint64_t x) {
     VARNELLO_R512(c, d, e, f, g, h, a, b, 14, W(14));                                                        \
     VARNELLO_R512(b, c, d, e, f, g, h, a, 15, W(15))
 
-#define VARNELLO_LOADED(i) w[i]
+#define VARNELLO_LOADED(i) (K[round + i] + w[i])
+#define VARNELLO_PRECOMPUTED(i) kw[round + i][lane]
 
-void Compress(uint64_t state[8], const uint8_t* data, size_t blocks) {
+void CompressScalar(uint64_t state[8], const uint8_t* data, size_t blocks) {
     for (; blocks > 0; --blocks, data += 128) {
         uint64_t w[16];
         for (int i = 0; i < 16; ++i) w[i] = LoadBe64(data + 8 * i);
@@ -113,10 +123,72 @@ void Compress(uint64_t state[8], const uint8_t* data, size_t blocks) {
     }
 }
 
+#ifdef VARNELLO_SHA512_AVX2
+// The message schedules of four blocks at once, one block per 64-bit lane, with K added: the
+// rounds, which stay scalar, then only add kw[t][lane]. This moves about a third of the work
+// per round off the integer units.
+__attribute__((target("avx2"))) void Schedule4Avx2(const uint8_t* data, uint64_t kw[80][4]) {
+    const __m256i swap = _mm256_set_epi8(8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11,
+                                         12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7);
+    __m256i w[16];
+    for (int t = 0; t < 16; ++t) {
+        uint64_t v[4];
+        for (int lane = 0; lane < 4; ++lane) std::memcpy(&v[lane], data + 128 * lane + 8 * t, 8);
+        w[t] = _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v)), swap);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(kw[t]),
+                            _mm256_add_epi64(w[t], _mm256_set1_epi64x(int64_t(K[t]))));
+    }
+#define VARNELLO_ROT(x, n) _mm256_or_si256(_mm256_srli_epi64(x, n), _mm256_slli_epi64(x, 64 - n))
+#pragma GCC unroll 16
+    for (int t = 16; t < 80; ++t) {
+        const __m256i x15 = w[(t - 15) & 15], x2 = w[(t - 2) & 15];
+        const __m256i s0 = _mm256_xor_si256(_mm256_xor_si256(VARNELLO_ROT(x15, 1), VARNELLO_ROT(x15, 8)),
+                                            _mm256_srli_epi64(x15, 7));
+        const __m256i s1 = _mm256_xor_si256(_mm256_xor_si256(VARNELLO_ROT(x2, 19), VARNELLO_ROT(x2, 61)),
+                                            _mm256_srli_epi64(x2, 6));
+        w[t & 15] = _mm256_add_epi64(_mm256_add_epi64(w[t & 15], s0), _mm256_add_epi64(w[(t - 7) & 15], s1));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(kw[t]),
+                            _mm256_add_epi64(w[t & 15], _mm256_set1_epi64x(int64_t(K[t]))));
+    }
+#undef VARNELLO_ROT
+}
+
+void RoundsPrecomputed(uint64_t state[8], const uint64_t kw[80][4], int lane) {
+    uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
+    uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
+    for (int round = 0; round < 80; round += 16) {
+        VARNELLO_16ROUNDS(VARNELLO_PRECOMPUTED);
+    }
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+    state[4] += e;
+    state[5] += f;
+    state[6] += g;
+    state[7] += h;
+}
+#endif
+
+void Compress(uint64_t state[8], const uint8_t* data, size_t blocks) {
+#ifdef VARNELLO_SHA512_AVX2
+    if (blocks >= 4 && HaveAvx2()) {
+        alignas(32) uint64_t kw[80][4];
+        for (; blocks >= 4; blocks -= 4, data += 512) {
+            Schedule4Avx2(data, kw);
+            for (int lane = 0; lane < 4; ++lane) RoundsPrecomputed(state, kw, lane);
+        }
+        SecureWipe(kw, sizeof(kw));
+    }
+#endif
+    CompressScalar(state, data, blocks);
+}
+
 #undef VARNELLO_R512
 #undef VARNELLO_SCHED
 #undef VARNELLO_16ROUNDS
 #undef VARNELLO_LOADED
+#undef VARNELLO_PRECOMPUTED
 
 } // namespace
 

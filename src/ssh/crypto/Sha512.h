@@ -1,7 +1,8 @@
 // SHA-512 (FIPS 180-4): incremental and one-call forms.
 //
-// Same shape as TSha256, so THmac<TSha512> is HMAC-SHA-512 and Ed25519 hashes with it. There is
-// no instruction-set variant: the portable code on 64-bit words is what runs everywhere.
+// Same shape as TSha256, so THmac<TSha512> is HMAC-SHA-512 and Ed25519 hashes with it. The rounds
+// are portable code on 64-bit words everywhere; with AVX2, runs of four blocks or more have their
+// message schedules computed four at a time in vector registers first.
 #pragma once
 
 #include <cstddef>
