@@ -72,9 +72,9 @@ inline uint64_t Gamma1(uint64_t x) {
 // One round with the working variables renamed instead of moved; kw is K[t] + W[t].
 #define VARNELLO_R512(a, b, c, d, e, f, g, h, i, kw)                                                         \
     do {                                                                                                     \
-        const uint64_t t1 = h + Sigma1(e) + (g ^ (e & (f ^ g))) + (kw);                                      \
+        const uint64_t t1 = (h + (kw) + (g ^ (e & (f ^ g)))) + Sigma1(e);                                    \
         d += t1;                                                                                             \
-        h = t1 + Sigma0(a) + ((a & b) | (c & (a | b)));                                                      \
+        h = (t1 + ((a & b) | (c & (a | b)))) + Sigma0(a);                                                    \
     } while (0)
 
 #define VARNELLO_SCHED(i)                                                                                    \
