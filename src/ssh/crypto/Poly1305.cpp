@@ -378,6 +378,7 @@ void TPoly1305::Blocks(const uint8_t* m, size_t blocks, uint64_t hibit) {
 }
 
 void TPoly1305::Update(const void* data, size_t len) {
+    if (len == 0) return; // data may be null then
     const uint8_t* p = static_cast<const uint8_t*>(data);
     if (FBuffered > 0) {
         const size_t take = len < 16 - FBuffered ? len : 16 - FBuffered;

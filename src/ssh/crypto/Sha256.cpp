@@ -179,6 +179,7 @@ void TSha256::Init() {
 }
 
 void TSha256::Update(const void* data, size_t len) {
+    if (len == 0) return; // data may be null then
     const uint8_t* p = static_cast<const uint8_t*>(data);
     FLength += len;
     if (FBuffered > 0) {

@@ -202,6 +202,7 @@ void TSha512::Init() {
 }
 
 void TSha512::Update(const void* data, size_t len) {
+    if (len == 0) return; // data may be null then
     const uint8_t* p = static_cast<const uint8_t*>(data);
     FLength += len;
     if (FBuffered > 0) {
