@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QCollator>
 #include <QDateTime>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QHeaderView>
 #include <QLocale>
 #include <QStyle>
@@ -95,6 +97,9 @@ TFileList::TFileList(QWidget* parent) : QTreeWidget(parent) {
     setAllColumnsShowFocus(true);
     setSortingEnabled(false);
     setDragEnabled(true);
+    setAcceptDrops(true);
+    setDragDropMode(QAbstractItemView::DragDrop);
+    setDefaultDropAction(Qt::CopyAction);
     setContextMenuPolicy(Qt::CustomContextMenu);
     // Grid lines between rows and columns, as a report view shows them.
     setStyleSheet("QTreeView::item { border-right: 1px solid palette(midlight); "
@@ -129,4 +134,27 @@ QTreeWidgetItem* TFileList::FirstSelected() const {
     for (int i = 0; i < topLevelItemCount(); ++i)
         if (topLevelItem(i)->isSelected()) return topLevelItem(i);
     return nullptr;
+}
+
+void TFileList::dragEnterEvent(QDragEnterEvent* e) {
+    if (OnDragOver && OnDragOver(this, e->source()))
+        e->acceptProposedAction();
+    else
+        e->ignore();
+}
+
+void TFileList::dragMoveEvent(QDragMoveEvent* e) {
+    if (OnDragOver && OnDragOver(this, e->source()))
+        e->acceptProposedAction();
+    else
+        e->ignore();
+}
+
+void TFileList::dropEvent(QDropEvent* e) {
+    if (!OnDragOver || !OnDragOver(this, e->source())) {
+        e->ignore();
+        return;
+    }
+    e->acceptProposedAction();
+    if (OnDragDrop) OnDragDrop(this, e->source());
 }

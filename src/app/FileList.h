@@ -8,6 +8,7 @@
 #include "local/LocalDir.h"
 
 #include <QTreeWidget>
+#include <functional>
 
 enum { kImageFolder = 0, kImageFile = 1 };
 
@@ -20,6 +21,15 @@ public:
     void SetRecords(const std::vector<TListRecord>& records);
     QList<QTreeWidgetItem*> SelectedInListOrder() const;
     QTreeWidgetItem* FirstSelected() const;
+
+    // Drag and drop between the lists: the window decides what a drop from `source` means.
+    std::function<bool(TFileList* self, QObject* source)> OnDragOver;
+    std::function<void(TFileList* self, QObject* source)> OnDragDrop;
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dragMoveEvent(QDragMoveEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
 };
 
 // Fills an entry from a record: caption, size text (whole 64-bit size, thousands separators),

@@ -7,6 +7,7 @@
 #include "app/HelpWindow.h"
 #include "app/Theme.h"
 #include "conveniences/Tips.h"
+#include "ftp/inet/WinInet.h"
 #include "local/Recycle.h"
 #include "settings/FormSettings.h"
 
@@ -143,6 +144,9 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
 }
 
 TFormMain::~TFormMain() {
+    // A window destroyed without being closed still lets go of its connection.
+    InternetCloseHandle(static_cast<HINTERNET>(FConnection));
+    InternetCloseHandle(static_cast<HINTERNET>(FInternet));
     // FormDestroy: the transfer queue goes with the window.
     FTransferQueue.reset();
 }
@@ -330,17 +334,17 @@ void TFormMain::BuildFtpTab() {
     driveLayout->addWidget(DriveComboBox1);
     localLayout->addWidget(drivePanel);
 
-    HostPanel = new QGroupBox("Host Server", Splitter1);
-    HostPanel->setObjectName("HostPanel");
-    auto* hostLayout = new QVBoxLayout(HostPanel);
+    FTPTopPanel = new QGroupBox("Host Server", Splitter1);
+    FTPTopPanel->setObjectName("FTPTopPanel");
+    auto* hostLayout = new QVBoxLayout(FTPTopPanel);
     hostLayout->setContentsMargins(4, 4, 4, 4);
-    FTPList = new TFileList(HostPanel);
+    FTPList = new TFileList(FTPTopPanel);
     FTPList->setObjectName("FTPList");
     FTPList->setAccessibleName("Server files");
     hostLayout->addWidget(FTPList);
 
     Splitter1->addWidget(LocalTopPanel);
-    Splitter1->addWidget(HostPanel);
+    Splitter1->addWidget(FTPTopPanel);
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
     Splitter1->setSizes({369, 400});
@@ -407,6 +411,23 @@ void TFormMain::WireCommands() {
     connect(BrowsePrivKeyBut, &QPushButton::clicked, this, command(&TFormMain::BrowseButClick));
     connect(LocalDelete, &QAction::triggered, this, command(&TFormMain::LocalDeleteClick));
     LocalDirEdit->installEventFilter(new TDblClickFilter(this, command(&TFormMain::LocalDirEditDblClick)));
+
+    connect(ConnectBut, &QToolButton::clicked, this, command(&TFormMain::ConnectButClick));
+    connect(DisconBut, &QToolButton::clicked, this, command(&TFormMain::DisconButClick));
+    connect(GetBut, &QToolButton::clicked, this, command(&TFormMain::GetButClick));
+    connect(Get1, &QAction::triggered, this, command(&TFormMain::GetButClick));
+    connect(SendBut, &QToolButton::clicked, this, command(&TFormMain::SendButClick));
+    connect(Put1, &QAction::triggered, this, command(&TFormMain::SendButClick));
+    connect(HostDelete, &QAction::triggered, this, command(&TFormMain::HostDeleteClick));
+    connect(CreateDirectory1, &QAction::triggered, this, command(&TFormMain::CreateDirectory1Click));
+    connect(FTPList, &QTreeWidget::itemDoubleClicked, this, command(&TFormMain::FTPListDblClick));
+    FTPDirEdit->installEventFilter(new TDblClickFilter(this, command(&TFormMain::FTPDirEditDblClick)));
+    for (TFileList* list : {LocalList, FTPList}) {
+        list->OnDragOver = [this](TFileList* target, QObject* source) { return AcceptsDrop(target, source); };
+        list->OnDragDrop = [this](TFileList* target, QObject* source) {
+            RunCommand([this, target, source] { ListDrop(target, source); });
+        };
+    }
 
     connect(LocalList, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { LocalPopup->popup(LocalList->viewport()->mapToGlobal(pos)); });

@@ -89,7 +89,7 @@ public:
 
     QSplitter* Splitter1 = nullptr;
     QGroupBox* LocalTopPanel = nullptr;
-    QGroupBox* HostPanel = nullptr;
+    QGroupBox* FTPTopPanel = nullptr;
     TFileList* LocalList = nullptr;
     TFileList* FTPList = nullptr;
     QComboBox* DriveComboBox1 = nullptr;
@@ -139,6 +139,38 @@ public:
     // Mounted volumes' root folders, "/" first.
     static std::vector<std::string> DriveRoots();
 
+    // --- server side ---
+    void ConnectButClick();
+    void DisconButClick();
+    void CloseConnections();
+    void ListHostDirectory();
+    void FTPListDblClick();
+    void FTPDirEditDblClick();
+    void HostDeleteClick();
+    void CreateDirectory1Click();
+
+    // --- transfers ---
+    void GetButClick();
+    void SendButClick();
+    void GetSelection();
+    void PutSelection();
+    void QueueSelection(TFileList* list);
+    void QueueTransfer(const std::string& local, const std::string& remote);
+    void QueueFolder(bool downloading, const std::string& local, const std::string& remote);
+    void QueueLocalFolder(const std::string& local, const std::string& remote);
+    void QueueHostFolder(const std::string& local, const std::string& remote);
+    void StartNextTransfer();
+    static std::string QueueEntryFileName(const TTransferEntry& entry);
+    void TransferStatus(QObject* sender, const QString& text);
+    void TransferThreadDone(QObject* sender);
+    // Drops: a drop on one list accepts only entries dragged from the other.
+    bool AcceptsDrop(const TFileList* target, const QObject* source) const;
+    void ListDrop(TFileList* target, QObject* source);
+    // True while a transfer batch has a worker running.
+    bool TransferRunning() const { return FWorkerRunning; }
+    // Server names skipped because they are unsafe as local paths, since the last listing or batch.
+    int FUnsafeNamesSkipped = 0;
+
     // --- help, tips, about ---
     void HelpContentsClick();
     void Tips2Click();
@@ -161,5 +193,6 @@ private:
     void WireCommands();
     void SelectDrive(const std::string& root);
     bool FFirstShowDone = false;
+    bool FWorkerRunning = false;
     bool FStartDirListed = false;
 };

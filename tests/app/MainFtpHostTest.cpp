@@ -1,0 +1,352 @@
+// The main window's FTP commands against a real pyftpdlib server on loopback: connect and
+// listing, navigation, transfers of files and trees both ways, remote delete and create
+// directory, failures mid-batch, and the rules for unsafe server names.
+#include "../ftp/inet/FtpPeer.h"
+#include "app/Dialogs.h"
+#include "app/FileList.h"
+#include "app/MainFtp.h"
+#include "conveniences/Tips.h"
+#include "settings/FormSettings.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QToolButton>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class MainFtpHostTest : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override {
+        // Put moves the process into the local folder, which a test removes at its end; the
+        // server process inherits the current folder and must not start in a removed one.
+        QDir::setCurrent(QDir::tempPath());
+        QApplication::setApplicationName("Varnello");
+        TFormSettings::StorageFile = Home.filePath("settings.ini");
+        DialogHook = [this](TDialogRequest& r) {
+            Requests.push_back(r);
+            if (r.Value) ProposedValues.push_back(*r.Value);
+            if (r.Kind == TDialogRequest::dkInput && !InputAnswers.empty()) {
+                *r.Value = InputAnswers.front();
+                InputAnswers.erase(InputAnswers.begin());
+                return 1;
+            }
+            return r.Kind == TDialogRequest::dkInput ? 2 : 1;
+        };
+        Peer = std::make_unique<TFtpPeer>(GetParam());
+        Window = std::make_unique<TFormMain>();
+        Window->Tips1->ShowOnStartup = false;
+        Window->FTPEdit->setText(QString::fromStdString(Peer->HostField()));
+        Window->LogonEdit->setText(TFtpPeer::User);
+        Window->PassEdit->setText(TFtpPeer::Password);
+        Window->FTPDirEdit->clear();
+        Window->LocalDirEdit->setText(QString::fromStdString(Peer->Local()));
+    }
+    void TearDown() override {
+        QDir::setCurrent(QDir::tempPath());
+        Window.reset();
+        Peer.reset();
+        DialogHook = nullptr;
+        TFormSettings::StorageFile.clear();
+    }
+
+    void Connect() {
+        QTest::mouseClick(Window->ConnectBut, Qt::LeftButton);
+        ASSERT_NE(Window->FConnection, nullptr)
+            << (Requests.empty() ? "" : Requests.back().Text.toStdString());
+        ASSERT_TRUE(Requests.empty()) << Requests.back().Text.toStdString();
+    }
+
+    QStringList Captions(const TFileList* list) {
+        QStringList out;
+        for (int i = 0; i < list->topLevelItemCount(); ++i) out << list->topLevelItem(i)->text(0);
+        return out;
+    }
+    void Select(TFileList* list, const QStringList& captions) {
+        list->clearSelection();
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            if (captions.contains(list->topLevelItem(i)->text(0))) list->topLevelItem(i)->setSelected(true);
+    }
+    // Runs the event loop until the batch has ended ("Ready" with an empty queue).
+    bool WaitForBatch(int ms = 30000) {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            if (!Window->TransferRunning() && Window->FTransferQueue->empty() &&
+                Window->StatusText(0) == "Ready")
+                return true;
+        }
+        ADD_FAILURE() << "batch still running: status \"" << Window->StatusText(0).toStdString() << "\" / \""
+                      << Window->StatusText(1).toStdString() << "\", queue " << Window->FTransferQueue->size()
+                      << (Window->TransferRunning() ? ", worker running" : "");
+        return false;
+    }
+    std::string Root(const std::string& rel) { return Peer->Root() + "/" + rel; }
+    std::string Local(const std::string& rel) { return Peer->Local() + "/" + rel; }
+
+    QTemporaryDir Home;
+    std::unique_ptr<TFtpPeer> Peer;
+    std::unique_ptr<TFormMain> Window;
+    std::vector<TDialogRequest> Requests;
+    std::vector<QString> InputAnswers;
+    std::vector<QString> ProposedValues;
+};
+
+} // namespace
+
+TEST_P(MainFtpHostTest, ConnectListsWithDotDotAndCounts) {
+    fs::create_directories(Root("pub/empty"));
+    TFtpPeer::WriteFile(Root("pub/readme.txt"), "hello");
+    TFtpPeer::WriteFile(Root("top.txt"), "x");
+    Connect();
+    EXPECT_EQ(Window->FHostDir, "/");
+    EXPECT_EQ(Captions(Window->FTPList), (QStringList{"pub", "top.txt"}));
+    EXPECT_EQ(Window->StatusText(0), "Host Ready");
+    EXPECT_EQ(Window->StatusText(1), "2 files");
+    EXPECT_EQ(Window->FTPTopPanel->title(), "Host Dir: /");
+    EXPECT_FALSE(Window->ConnectBut->isEnabled());
+    EXPECT_TRUE(Window->DisconBut->isEnabled());
+    // The local start directory was listed too.
+    EXPECT_EQ(Window->FLocalDir, Peer->Local());
+
+    // Double-click a folder, then the empty one: only ".." and a count of 1.
+    Select(Window->FTPList, {"pub"});
+    Window->FTPListDblClick();
+    EXPECT_EQ(Window->FHostDir, "/pub");
+    EXPECT_EQ(Captions(Window->FTPList), (QStringList{"..", "empty", "readme.txt"}));
+    EXPECT_EQ(Window->StatusText(1), "3 files");
+    EXPECT_EQ(Window->FTPList->topLevelItem(2)->text(1), "5");
+    Select(Window->FTPList, {"empty"});
+    Window->FTPListDblClick();
+    EXPECT_EQ(Captions(Window->FTPList), QStringList{".."});
+    EXPECT_EQ(Window->StatusText(1), "1 files");
+    Select(Window->FTPList, {".."});
+    Window->FTPListDblClick();
+    EXPECT_EQ(Window->FHostDir, "/pub");
+    // A file is not entered.
+    Select(Window->FTPList, {"readme.txt"});
+    Window->FTPListDblClick();
+    EXPECT_EQ(Window->FHostDir, "/pub");
+
+    // The start directory field takes the server folder on a double-click.
+    QTest::mouseDClick(Window->FTPDirEdit, Qt::LeftButton);
+    EXPECT_EQ(Window->FTPDirEdit->text(), "/pub");
+
+    QTest::mouseClick(Window->DisconBut, Qt::LeftButton);
+    EXPECT_EQ(Window->FConnection, nullptr);
+    EXPECT_EQ(Window->StatusText(0), "Closing Connections");
+    EXPECT_EQ(Window->FTPList->topLevelItemCount(), 3); // the last listing stays
+    EXPECT_TRUE(Requests.empty());
+}
+
+TEST_P(MainFtpHostTest, StartDirectoryAndFailureTexts) {
+    fs::create_directories(Root("www"));
+    Window->FTPDirEdit->setText("www");
+    Connect();
+    EXPECT_EQ(Window->FHostDir, "/www");
+    EXPECT_EQ(Captions(Window->FTPList), QStringList{".."});
+
+    QTest::mouseClick(Window->DisconBut, Qt::LeftButton);
+    Window->PassEdit->setText("wrong");
+    QTest::mouseClick(Window->ConnectBut, Qt::LeftButton);
+    EXPECT_EQ(Window->FConnection, nullptr);
+    ASSERT_EQ(Requests.size(), 1u);
+    EXPECT_EQ(Requests[0].Text, "INTERNET_INCORRECT_PASSWORD.");
+    EXPECT_TRUE(Window->ConnectBut->isEnabled());
+    EXPECT_EQ(Requests[0].Title, "Varnello");
+
+    // Nobody listens on the port any more: the connect is refused.
+    Window->PassEdit->setText(TFtpPeer::Password);
+    Peer->Stop();
+    QTest::mouseClick(Window->ConnectBut, Qt::LeftButton);
+    ASSERT_EQ(Requests.size(), 2u);
+    EXPECT_EQ(Requests[1].Text, "INTERNET_CANNOT_CONNECT.");
+}
+
+TEST_P(MainFtpHostTest, GetFilesAndTreesFilesBeforeSubfolders) {
+    fs::create_directories(Root("site/img/icons"));
+    TFtpPeer::WriteFile(Root("site/index.html"), "<html>index</html>");
+    TFtpPeer::WriteFile(Root("site/.htaccess"), "Deny from all");
+    TFtpPeer::WriteFile(Root("site/img/logo.png"), std::string(300000, '\x89'));
+    TFtpPeer::WriteFile(Root("site/img/icons/a.ico"), "ico");
+    TFtpPeer::WriteFile(Root("notes.txt"), "notes");
+    TFtpPeer::WriteFile(Local("notes.txt"), "old local content that is longer");
+    Connect();
+
+    Select(Window->FTPList, {"site", "notes.txt"});
+    QTest::mouseClick(Window->GetBut, Qt::LeftButton);
+    ASSERT_TRUE(WaitForBatch());
+    EXPECT_TRUE(Requests.empty()) << Requests.front().Text.toStdString();
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("site/index.html")), "<html>index</html>");
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("site/.htaccess")), "Deny from all");
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("site/img/logo.png")), std::string(300000, '\x89'));
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("site/img/icons/a.ico")), "ico");
+    // An existing local file is replaced.
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("notes.txt")), "notes");
+    EXPECT_EQ(Window->StatusText(1), "");
+    // The server is back in the folder shown, and the local list was refreshed.
+    EXPECT_EQ(Window->FHostDir, "/");
+    EXPECT_TRUE(Captions(Window->LocalList).contains("site"));
+}
+
+TEST_P(MainFtpHostTest, PutTreeCreatesServerFoldersAndKeepsHiddenFiles) {
+    fs::create_directories(Local("upload/css"));
+    TFtpPeer::WriteFile(Local("upload/page.php"), "<?php echo 1; ?>");
+    TFtpPeer::WriteFile(Local("upload/.hidden"), "h");
+    TFtpPeer::WriteFile(Local("upload/css/style.css"), "body{}");
+    TFtpPeer::WriteFile(Local("single.txt"), std::string(1 << 20, 's'));
+    fs::create_directories(Root("dest"));
+    Window->FTPDirEdit->setText("/dest");
+    Connect();
+    Select(Window->LocalList, {"upload", "single.txt", ".."});
+    QTest::mouseClick(Window->SendBut, Qt::LeftButton);
+    ASSERT_TRUE(WaitForBatch());
+    EXPECT_TRUE(Requests.empty()) << Requests.front().Text.toStdString();
+    EXPECT_EQ(TFtpPeer::ReadFile(Root("dest/upload/page.php")), "<?php echo 1; ?>");
+    EXPECT_EQ(TFtpPeer::ReadFile(Root("dest/upload/.hidden")), "h");
+    EXPECT_EQ(TFtpPeer::ReadFile(Root("dest/upload/css/style.css")), "body{}");
+    EXPECT_EQ(fs::file_size(Root("dest/single.txt")), 1u << 20);
+    // The selected ".." took no part: nothing of the parent folder went up.
+    EXPECT_FALSE(fs::exists(Root("local")));
+    EXPECT_EQ(Window->StatusText(0), "Ready");
+}
+
+TEST_P(MainFtpHostTest, DropsTransferTheSelectionOfTheOtherList) {
+    TFtpPeer::WriteFile(Root("down.txt"), "down");
+    TFtpPeer::WriteFile(Local("up.txt"), "up");
+    Connect();
+    EXPECT_TRUE(Window->AcceptsDrop(Window->LocalList, Window->FTPList));
+    EXPECT_TRUE(Window->AcceptsDrop(Window->FTPList, Window->LocalList));
+    EXPECT_FALSE(Window->AcceptsDrop(Window->LocalList, Window->LocalList));
+    EXPECT_FALSE(Window->AcceptsDrop(Window->FTPList, Window->FTPList));
+    EXPECT_FALSE(Window->AcceptsDrop(Window->FTPList, nullptr));
+
+    Select(Window->FTPList, {"down.txt"});
+    Window->ListDrop(Window->LocalList, Window->FTPList);
+    ASSERT_TRUE(WaitForBatch());
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("down.txt")), "down");
+    Select(Window->LocalList, {"up.txt"});
+    Window->ListDrop(Window->FTPList, Window->LocalList);
+    ASSERT_TRUE(WaitForBatch());
+    EXPECT_EQ(TFtpPeer::ReadFile(Root("up.txt")), "up");
+    EXPECT_TRUE(Captions(Window->FTPList).contains("up.txt"));
+}
+
+TEST_P(MainFtpHostTest, DeleteAndCreateDirectoryWithServerRefusals) {
+    fs::create_directories(Root("full/sub"));
+    fs::create_directories(Root("emptydir"));
+    TFtpPeer::WriteFile(Root("a.txt"), "a");
+    TFtpPeer::WriteFile(Root("b.txt"), "b");
+    Connect();
+
+    Select(Window->FTPList, {"a.txt", "b.txt", "emptydir"});
+    Window->HostDeleteClick();
+    EXPECT_TRUE(Requests.empty());
+    EXPECT_FALSE(fs::exists(Root("a.txt")));
+    EXPECT_FALSE(fs::exists(Root("emptydir")));
+    EXPECT_EQ(Captions(Window->FTPList), QStringList{"full"});
+
+    // A folder with content is refused by the server; its reply is the message.
+    Select(Window->FTPList, {"full"});
+    Window->RunCommand([this] { Window->HostDeleteClick(); });
+    ASSERT_EQ(Requests.size(), 1u);
+    EXPECT_TRUE(Requests[0].Text.startsWith("Win32 Error 12003:\r\n\r\n550"))
+        << Requests[0].Text.toStdString();
+    EXPECT_TRUE(fs::exists(Root("full/sub")));
+
+    // Create Directory asks once per selected entry, proposing "newdir".
+    Requests.clear();
+    Window->FTPList->clearSelection();
+    Window->CreateDirectory1Click();
+    EXPECT_TRUE(Requests.empty());
+    Select(Window->FTPList, {"full"});
+    Window->CreateDirectory1Click(); // no answer queued: cancelled
+    ASSERT_EQ(Requests.size(), 1u);
+    EXPECT_EQ(Requests[0].Title, "Brandle FTP");
+    EXPECT_EQ(Requests[0].Text, "Directory Name (case sensitive):");
+    EXPECT_EQ(ProposedValues, std::vector<QString>{"newdir"});
+    EXPECT_FALSE(fs::exists(Root("newdir")));
+    InputAnswers = {"newdir"};
+    Window->CreateDirectory1Click();
+    EXPECT_TRUE(fs::is_directory(Root("newdir")));
+    EXPECT_TRUE(Captions(Window->FTPList).contains("newdir"));
+    Requests.clear();
+    InputAnswers = {"newdir"};
+    Select(Window->FTPList, {"full"});
+    Window->RunCommand([this] { Window->CreateDirectory1Click(); });
+    ASSERT_EQ(Requests.size(), 2u);
+    EXPECT_TRUE(Requests[1].Text.startsWith("Win32 Error 12003:")) << Requests[1].Text.toStdString();
+}
+
+TEST_P(MainFtpHostTest, FailedFileIsReportedAndTheBatchGoesOn) {
+    TFtpPeer::WriteFile(Root("gone.txt"), "soon removed");
+    TFtpPeer::WriteFile(Root("stays.txt"), "stays");
+    Connect();
+    Select(Window->FTPList, {"gone.txt", "stays.txt"});
+    fs::remove(Root("gone.txt"));
+    Window->GetButClick();
+    ASSERT_TRUE(WaitForBatch());
+    ASSERT_EQ(Requests.size(), 1u);
+    EXPECT_TRUE(Requests[0].Text.startsWith("Win32 Error 12003:")) << Requests[0].Text.toStdString();
+    EXPECT_EQ(Requests[0].Buttons, QStringList{"OK"});
+    EXPECT_FALSE(fs::exists(Local("gone.txt")));
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("stays.txt")), "stays");
+}
+
+TEST_P(MainFtpHostTest, ServerStoppedMidTransferLeavesNoHalfFile) {
+    const std::string big(64 << 20, 'b');
+    TFtpPeer::WriteFile(Root("big.bin"), big);
+    TFtpPeer::WriteFile(Local("big.bin"), "previous");
+    Connect();
+    Select(Window->FTPList, {"big.bin"});
+    Window->GetButClick();
+    // The worker waits for every progress line, so the server can be stopped between two.
+    QElapsedTimer t;
+    t.start();
+    while (!Window->StatusText(0).startsWith("Bytes Received =") && t.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    ASSERT_TRUE(Window->StatusText(0).startsWith("Bytes Received ="));
+    Peer->Kill();
+    ASSERT_TRUE(WaitForBatch());
+    ASSERT_EQ(Requests.size(), 1u);
+    EXPECT_FALSE(Requests[0].Text.isEmpty());
+    // The old file is untouched and no partial file is left beside it.
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("big.bin")), "previous");
+    int files = 0;
+    for (const auto& e : fs::directory_iterator(Peer->Local())) files += e.is_regular_file();
+    EXPECT_EQ(files, 1);
+}
+
+TEST_P(MainFtpHostTest, HugeSizesAndUnsafeNames) {
+    const std::string huge = Root("disk.img");
+    TFtpPeer::WriteFile(huge, "");
+    ASSERT_EQ(truncate(huge.c_str(), static_cast<off_t>(5ULL << 30)), 0);
+    fs::create_directories(Root("evil"));
+    TFtpPeer::WriteFile(Root("evil/..\\..\\escape.txt"), "bad");
+    TFtpPeer::WriteFile(Root("evil/fine.txt"), "fine");
+    TFtpPeer::WriteFile(Root("a\\b.txt"), "bad");
+    Connect();
+    ASSERT_EQ(Captions(Window->FTPList), (QStringList{"evil", "disk.img"}));
+    EXPECT_EQ(Window->FTPList->topLevelItem(1)->text(1), FormatSizeText(5ULL << 30));
+    EXPECT_EQ(Window->StatusText(1), "2 files  (1 unsafe names skipped)");
+
+    Select(Window->FTPList, {"evil"});
+    Window->GetButClick();
+    ASSERT_TRUE(WaitForBatch());
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("evil/fine.txt")), "fine");
+    EXPECT_FALSE(fs::exists(Local("evil/..\\..\\escape.txt")));
+    EXPECT_EQ(Window->StatusText(1), "1 unsafe names skipped");
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, MainFtpHostTest, ::testing::Values("active", "no-active"));
