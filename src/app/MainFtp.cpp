@@ -6,7 +6,9 @@
 #include "app/FileList.h"
 #include "app/HelpWindow.h"
 #include "app/Theme.h"
+#include "conveniences/MruMenu.h"
 #include "conveniences/Tips.h"
+#include "editor/MemoStyler.h"
 #include "ftp/inet/WinInet.h"
 #include "local/Recycle.h"
 #include "settings/FormSettings.h"
@@ -368,14 +370,6 @@ void TFormMain::BuildFtpTab() {
     CreateDirectory1->setObjectName("CreateDirectory1");
 }
 
-void TFormMain::BuildEditorTab() {
-    TabEditor = new QWidget;
-    TabEditor->setObjectName("TabEditor");
-    auto* layout = new QVBoxLayout(TabEditor);
-    layout->setContentsMargins(4, 4, 4, 4);
-    PageControlMain->addTab(TabEditor, "Editor");
-}
-
 void TFormMain::BuildStatusBar() {
     QStatusBar* bar = statusBar();
     bar->setObjectName("StatusBar1");
@@ -429,6 +423,8 @@ void TFormMain::WireCommands() {
         };
     }
 
+    WireEditorCommands();
+
     connect(LocalList, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { LocalPopup->popup(LocalList->viewport()->mapToGlobal(pos)); });
     connect(FTPList, &QWidget::customContextMenuRequested, this,
@@ -469,10 +465,15 @@ void TFormMain::FormCreate() {
     FTransferQueue = std::make_unique<std::vector<TTransferEntry>>();
     FEditFileName.clear();
     LoadTheme("blue.theme");
-    FModified = false;
+    LabelURL->clear();
+    urlLabel->Address.clear();
+    FEditModified = false;
     PageControlMain->setCurrentIndex(0);
+    PageControlMainChange();
     repaint();
     UpdateButtons();
+    ComboBoxShortcuts->setCurrentIndex(0);
+    ComboBoxShortcutsChange();
     if (!LocalDirEdit->text().isEmpty()) {
         FLocalDir = LocalDirEdit->text().toStdString();
         ListLocalDirectory();
@@ -588,7 +589,7 @@ void TFormMain::About2Click() {
 }
 
 bool TFormMain::FormCloseQuery() {
-    if (!FModified) return true;
+    if (!FEditModified) return true;
     return MessageDialog(this,
                          "The document you are editing has not been saved. Are you sure you want to quit?",
                          {"&Yes", "&No"}) == 1;

@@ -30,6 +30,13 @@ class TFileList;
 class TFormSettings;
 class THelpWindow;
 class TTips;
+class TCodeMemo;
+class TCustomCodeMemo;
+class TCustomMemoStyler;
+class TLinkLabel;
+class TMruMenu;
+class QTableWidget;
+class QToolBox;
 
 // One pending transfer: where the file is and where it goes.
 struct TTransferEntry {
@@ -116,8 +123,33 @@ public:
     std::string FLocalDir;
     bool FDownloading = false;
     std::unique_ptr<std::vector<TTransferEntry>> FTransferQueue;
-    std::string FEditFileName; // the editor's document name
-    bool FModified = false;    // the editor's "modified" flag
+    std::string FEditFileName;    // the editor's document name
+    bool FEditModified = false;   // the editor's "modified" flag
+    std::string FProfileFileName; // the last connection profile read or written
+
+    // --- editor page ---
+    QSplitter* EditorSplitter = nullptr;
+    QToolBox* ToolPanelTab1 = nullptr;
+    QWidget* ToolPanel1 = nullptr;
+    QComboBox* ComboBoxShortcuts = nullptr;
+    QTableWidget* StringGridScut = nullptr;
+    QLabel* LabelURL = nullptr;
+    TLinkLabel* urlLabel = nullptr;
+    TCodeMemo* CodeMemoMain = nullptr;
+    TCodeMemo* CodeMemoSecondary = nullptr;
+    std::unique_ptr<TCustomMemoStyler> WebMemoStyler1, PascalMemoStyler1, JavaMemoStyler1, BasicMemoStyler1,
+        SQLMemoStyler1, PerlMemoStyler1;
+    TMruMenu* MruMenu1 = nullptr;
+    // Where the recent-profiles list is kept; empty means beside the program (tests set a file).
+    static QString MruIniOverride;
+    // Filter and default extension of the open and save dialogs, set by the page change.
+    QString FDialogFilter;
+    QString FDialogDefaultExt;
+    // Injected file dialogs for tests; when unset the system's dialogs ask.
+    std::function<std::optional<std::string>(const QString& filter, const QString& defaultExt)>
+        ChooseOpenFile;
+    std::function<std::optional<std::string>(const QString& filter, const QString& defaultExt)>
+        ChooseSaveFile;
 
     // Injected folder chooser for tests; when unset the system's folder dialog asks.
     std::function<std::optional<std::string>()> ChooseFolder;
@@ -171,6 +203,19 @@ public:
     // Server names skipped because they are unsafe as local paths, since the last listing or batch.
     int FUnsafeNamesSkipped = 0;
 
+    // --- editor documents, profiles, snippets ---
+    void Open2Click();
+    void OpenPath(const std::string& path);
+    void Save2Click();
+    void SaveAs2Click();
+    void LoadProfile(const std::string& path);
+    void SaveProfile(const std::string& path);
+    void PageControlMainChange();
+    void CodeMemoMainStatusChange(TCustomCodeMemo& sender);
+    void ComboBoxShortcutsChange();
+    void StringGridScutDblClickCell(int row, int column);
+    void MruMenuSelectFile(const QString& path);
+
     // --- help, tips, about ---
     void HelpContentsClick();
     void Tips2Click();
@@ -191,6 +236,7 @@ private:
     void BuildEditorTab();
     void BuildStatusBar();
     void WireCommands();
+    void WireEditorCommands();
     void SelectDrive(const std::string& root);
     bool FFirstShowDone = false;
     bool FWorkerRunning = false;

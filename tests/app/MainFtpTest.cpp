@@ -282,7 +282,7 @@ TEST_F(MainFtpTest, CloseAsksOnlyAboutUnsavedDocument) {
 
     auto m = MakeWindow();
     m->show();
-    m->FModified = true;
+    m->FEditModified = true;
     Answer = 2; // "&No"
     EXPECT_FALSE(m->close());
     ASSERT_EQ(Requests.size(), 1u);

@@ -1,0 +1,366 @@
+// TFormMain, editor side: the Editor page (the code editor, the snippet table, the browser
+// link), opening and saving documents and connection profiles, the recent-profiles menu, and
+// the page-dependent dialog filters and menu entries.
+#include "app/AboutBox.h"
+#include "app/Dialogs.h"
+#include "app/MainFtp.h"
+#include "conveniences/MruMenu.h"
+#include "editor/MemoStyler.h"
+#include "editor/ProfileFile.h"
+#include "editor/ShortcutCsv.h"
+#include "editor/widget/CodeMemo.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QToolBox>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+QString TFormMain::MruIniOverride;
+
+namespace {
+
+const char* const kProfileFilter = "Varnello (*.vrnl)|*.vrnl|All File(s) (*.*)|*.*";
+const char* const kEditorFilter =
+    "HTML|*.htm;*.html|PHP|*.php|SQL|*.sql|Perl|*.pl|Delphi (*.pas)|*.pas|Java|*.java|JavaScript (*.js)|*.js|"
+    "Java Server Pages|*.jsp|Active Server Pages|*.asp|Active Server Pages .NET|*.aspx|C#|*.cs|Visual "
+    "Basic|*.bas|"
+    "All File(s)|*.*";
+
+// "Description|pattern|..." as Qt's dialogs want it: "Description (pattern);;...".
+QString QtFilter(const QString& filter) {
+    const QStringList parts = filter.split('|');
+    QStringList out;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QString patterns = parts[i + 1];
+        patterns.replace(';', ' ');
+        out << (parts[i].contains('(') ? parts[i] : parts[i] + " (" + patterns + ")");
+    }
+    return out.join(";;");
+}
+
+// The extension with its dot, exactly as the file name spells it ("" when there is none).
+std::string ExtensionOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    const auto dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    return path.substr(dot);
+}
+
+std::string FileNameOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+void TFormMain::BuildEditorTab() {
+    TabEditor = new QWidget;
+    TabEditor->setObjectName("TabEditor");
+    auto* layout = new QVBoxLayout(TabEditor);
+    layout->setContentsMargins(4, 4, 4, 4);
+
+    WebMemoStyler1 = CreateMemoStyler("TWebMemoStyler");
+    PascalMemoStyler1 = CreateMemoStyler("TPascalMemoStyler");
+    JavaMemoStyler1 = CreateMemoStyler("TCSharpMemoStyler");
+    BasicMemoStyler1 = CreateMemoStyler("TBasicMemoStyler");
+    SQLMemoStyler1 = CreateMemoStyler("TSQLMemoStyler");
+    PerlMemoStyler1 = CreateMemoStyler("TPerlMemoStyler");
+
+    auto* outer = new QSplitter(Qt::Horizontal, TabEditor);
+    outer->setObjectName("EditorPageSplitter");
+    ToolPanelTab1 = new QToolBox(outer);
+    ToolPanelTab1->setObjectName("ToolPanelTab1");
+    ToolPanelTab1->setMinimumWidth(200);
+
+    ToolPanel1 = new QWidget;
+    ToolPanel1->setObjectName("ToolPanel1");
+    auto* shortcuts = new QVBoxLayout(ToolPanel1);
+    shortcuts->setContentsMargins(2, 2, 2, 2);
+    ComboBoxShortcuts = new QComboBox(ToolPanel1);
+    ComboBoxShortcuts->setObjectName("ComboBoxShortcuts");
+    ComboBoxShortcuts->setAccessibleName("Snippet language");
+    ComboBoxShortcuts->addItems({"PHP", "HTML", "Pascal", "Java", "JavaScript", "SQL", "Perl"});
+    shortcuts->addWidget(ComboBoxShortcuts);
+    StringGridScut = new QTableWidget(5, 2, ToolPanel1);
+    StringGridScut->setObjectName("StringGridScut");
+    StringGridScut->setAccessibleName("Snippets");
+    StringGridScut->horizontalHeader()->setVisible(false);
+    StringGridScut->verticalHeader()->setVisible(false);
+    StringGridScut->verticalHeader()->setDefaultSectionSize(21);
+    StringGridScut->setColumnWidth(0, 110);
+    StringGridScut->setColumnWidth(1, 143);
+    StringGridScut->setSelectionBehavior(QAbstractItemView::SelectRows);
+    StringGridScut->setSelectionMode(QAbstractItemView::SingleSelection);
+    StringGridScut->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    StringGridScut->setWordWrap(true);
+    StringGridScut->setShowGrid(true);
+    shortcuts->addWidget(StringGridScut, 1);
+    ToolPanelTab1->addItem(ToolPanel1, "Shortcuts");
+
+    auto* browser = new QWidget;
+    browser->setObjectName("ToolPanel2");
+    auto* browserLayout = new QVBoxLayout(browser);
+    LabelURL = new QLabel(browser);
+    LabelURL->setObjectName("LabelURL");
+    LabelURL->setWordWrap(true);
+    LabelURL->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    LabelURL->setAccessibleName("Browser link");
+    urlLabel = new TLinkLabel("Check it out on the browser", "", browser);
+    urlLabel->setObjectName("urlLabel");
+    urlLabel->setStyleSheet("color: #1d4fa0; text-decoration: underline;");
+    browserLayout->addWidget(LabelURL);
+    browserLayout->addWidget(urlLabel);
+    browserLayout->addStretch();
+    ToolPanelTab1->addItem(browser, "Browser");
+
+    EditorSplitter = new QSplitter(Qt::Vertical, outer);
+    EditorSplitter->setObjectName("EditorSplitter");
+    CodeMemoSecondary = new TCodeMemo(EditorSplitter);
+    CodeMemoSecondary->setObjectName("CodeMemoSecondary");
+    CodeMemoSecondary->setAccessibleName("Second editor");
+    CodeMemoMain = new TCodeMemo(EditorSplitter);
+    CodeMemoMain->setObjectName("CodeMemoMain");
+    CodeMemoMain->setAccessibleName("Code editor");
+    CodeMemoMain->SetSyntaxStyles(WebMemoStyler1.get());
+    CodeMemoMain->SetAutoCorrect({{"my", "mysql_"}});
+    EditorSplitter->addWidget(CodeMemoSecondary);
+    EditorSplitter->addWidget(CodeMemoMain);
+    // The second editor starts collapsed to a sliver above the splitter.
+    EditorSplitter->setSizes({2, 1000});
+    CodeMemoSecondary->setMinimumHeight(2);
+
+    outer->addWidget(ToolPanelTab1);
+    outer->addWidget(EditorSplitter);
+    outer->setStretchFactor(1, 1);
+    outer->setSizes({260, 600});
+    layout->addWidget(outer);
+    PageControlMain->addTab(TabEditor, "Editor");
+
+    MruMenu1 = new TMruMenu(this, "FormMain");
+    if (!MruIniOverride.isEmpty()) MruMenu1->SetIniFileName(MruIniOverride);
+}
+
+void TFormMain::WireEditorCommands() {
+    auto command = [this](auto handler) {
+        return [this, handler] { RunCommand([this, handler] { (this->*handler)(); }); };
+    };
+    connect(Open2, &QAction::triggered, this, command(&TFormMain::Open2Click));
+    connect(mnuFTPConfiguration, &QAction::triggered, this, command(&TFormMain::Open2Click));
+    connect(mnuFiletoedit, &QAction::triggered, this, command(&TFormMain::Open2Click));
+    connect(Save2, &QAction::triggered, this, command(&TFormMain::Save2Click));
+    connect(mnuSaveFTPConfiguration, &QAction::triggered, this, command(&TFormMain::Save2Click));
+    connect(mnuSaveEditedFile, &QAction::triggered, this, command(&TFormMain::Save2Click));
+    connect(SaveAs2, &QAction::triggered, this, command(&TFormMain::SaveAs2Click));
+    connect(PageControlMain, &QTabWidget::currentChanged, this, command(&TFormMain::PageControlMainChange));
+    connect(ComboBoxShortcuts, &QComboBox::activated, this, command(&TFormMain::ComboBoxShortcutsChange));
+    connect(StringGridScut, &QTableWidget::cellDoubleClicked, this, [this](int row, int column) {
+        RunCommand([=, this] { StringGridScutDblClickCell(row, column); });
+    });
+    CodeMemoMain->OnStatusChange = [this](TCustomCodeMemo& sender) { CodeMemoMainStatusChange(sender); };
+
+    // The Edit menu acts on the editor through its own clipboard keys.
+    auto sendKey = [this](int key) {
+        return [this, key] {
+            QKeyEvent press(QEvent::KeyPress, key, Qt::ControlModifier);
+            QCoreApplication::sendEvent(CodeMemoMain, &press);
+        };
+    };
+    connect(Cut1, &QAction::triggered, this, sendKey(Qt::Key_X));
+    connect(Copy1, &QAction::triggered, this, sendKey(Qt::Key_C));
+    connect(Paste1, &QAction::triggered, this, sendKey(Qt::Key_V));
+
+    MruMenu1->SetParentMenu(File1);
+    MruMenu1->OnSelectFile = [this](TMruMenu*, const QString& path) {
+        RunCommand([this, path] { MruMenuSelectFile(path); });
+    };
+    MruMenu1->Load();
+}
+
+void TFormMain::PageControlMainChange() {
+    const bool ftp = PageControlMain->currentIndex() == 0;
+    FDialogFilter = ftp ? kProfileFilter : kEditorFilter;
+    FDialogDefaultExt = ftp ? "vrnl" : "html";
+    mnuFTPConfiguration->setEnabled(ftp);
+    mnuSaveFTPConfiguration->setEnabled(ftp);
+    mnuFiletoedit->setEnabled(!ftp);
+    mnuSaveEditedFile->setEnabled(!ftp);
+}
+
+void TFormMain::CodeMemoMainStatusChange(TCustomCodeMemo&) {
+    FEditModified = true;
+}
+
+void TFormMain::Open2Click() {
+    if (FEditModified &&
+        MessageDialog(
+            this,
+            "The file that you are editing has not been saved. Are you sure you want to discard the changes?",
+            {"&Yes", "&No"}) != 1)
+        return;
+    std::optional<std::string> chosen;
+    if (ChooseOpenFile) {
+        chosen = ChooseOpenFile(FDialogFilter, FDialogDefaultExt);
+    } else {
+        const QString file = QFileDialog::getOpenFileName(this, "Open", QString(), QtFilter(FDialogFilter));
+        if (!file.isEmpty()) chosen = file.toStdString();
+    }
+    if (!chosen) return;
+    OpenPath(*chosen);
+}
+
+void TFormMain::MruMenuSelectFile(const QString& path) {
+    if (FEditModified &&
+        MessageDialog(
+            this,
+            "The file that you are editing has not been saved. Are you sure you want to discard the changes?",
+            {"&Yes", "&No"}) != 1)
+        return;
+    OpenPath(path.toStdString());
+}
+
+void TFormMain::OpenPath(const std::string& path) {
+    FEditModified = false;
+    LabelURL->clear();
+    urlLabel->Address.clear();
+    const std::string ext = ExtensionOf(path);
+    setWindowTitle(QString::fromStdString("Varnello v1.2[" + FileNameOf(path) + "]"));
+    if (ext == ".vrnl") {
+        LoadProfile(path);
+        PageControlMain->setCurrentIndex(0);
+        return;
+    }
+    if (ext == ".htm" || ext == ".html" || ext == ".js" || ext == ".php" || ext == ".asp" || ext == ".aspx" ||
+        ext == ".jsp") {
+        CodeMemoMain->SetSyntaxStyles(WebMemoStyler1.get());
+        FEditFileName = path;
+        const QString link = QString::fromStdString("file://" + path);
+        LabelURL->setText(link);
+        urlLabel->Address = link;
+    }
+    if (ext == ".pas") CodeMemoMain->SetSyntaxStyles(PascalMemoStyler1.get());
+    if (ext == ".jav" || ext == ".java" || ext == ".cs") CodeMemoMain->SetSyntaxStyles(JavaMemoStyler1.get());
+    if (ext == ".bas") CodeMemoMain->SetSyntaxStyles(BasicMemoStyler1.get());
+    if (ext == ".sql") CodeMemoMain->SetSyntaxStyles(SQLMemoStyler1.get());
+    if (ext == ".pl") CodeMemoMain->SetSyntaxStyles(PerlMemoStyler1.get());
+    CodeMemoMain->LoadLines(path);
+    PageControlMain->setCurrentIndex(1);
+    FEditFileName = path;
+    // The backup holds the file as it was on disk when opened; a failed copy is silent.
+    const QString backup = QString::fromStdString(path + "_bak");
+    QFile::remove(backup);
+    QFile::copy(QString::fromStdString(path), backup);
+}
+
+void TFormMain::Save2Click() {
+    if (!FEditFileName.empty()) {
+        CodeMemoMain->SaveLines(FEditFileName);
+        FEditModified = false;
+        return;
+    }
+    // With no document and no profile name there is nowhere to write: ask for a name.
+    if (FProfileFileName.empty()) {
+        SaveAs2Click();
+        return;
+    }
+    SaveProfile(FProfileFileName);
+}
+
+void TFormMain::SaveAs2Click() {
+    if (!FEditFileName.empty()) return;
+    std::optional<std::string> chosen;
+    if (ChooseSaveFile) {
+        chosen = ChooseSaveFile(FDialogFilter, FDialogDefaultExt);
+    } else {
+        QFileDialog dlg(this, "Save As", QString(), QtFilter(FDialogFilter));
+        dlg.setAcceptMode(QFileDialog::AcceptSave);
+        dlg.setDefaultSuffix(FDialogDefaultExt);
+        if (dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty())
+            chosen = dlg.selectedFiles().first().toStdString();
+    }
+    if (chosen) SaveProfile(*chosen);
+    FEditModified = false;
+}
+
+void TFormMain::LoadProfile(const std::string& path) {
+    MruMenu1->AddFile(QString::fromStdString(path));
+    FProfileFileName = path;
+    TProfile profile{FTPEdit->text().toStdString(), LogonEdit->text().toStdString(),
+                     PassEdit->text().toStdString(), FTPDirEdit->text().toStdString(),
+                     LocalDirEdit->text().toStdString()};
+    // A short file fills the fields it has before the error; both ways the fields show it.
+    auto show = [&] {
+        FTPEdit->setText(QString::fromStdString(profile.Host));
+        LogonEdit->setText(QString::fromStdString(profile.User));
+        PassEdit->setText(QString::fromStdString(profile.Password));
+        FTPDirEdit->setText(QString::fromStdString(profile.ServerDir));
+        LocalDirEdit->setText(QString::fromStdString(profile.LocalDir));
+    };
+    try {
+        ::LoadProfile(path, profile);
+    } catch (...) {
+        show();
+        throw;
+    }
+    show();
+}
+
+void TFormMain::SaveProfile(const std::string& path) {
+    MruMenu1->AddFile(QString::fromStdString(path));
+    FProfileFileName = path;
+    ::SaveProfile(path, TProfile{FTPEdit->text().toStdString(), LogonEdit->text().toStdString(),
+                                 PassEdit->text().toStdString(), FTPDirEdit->text().toStdString(),
+                                 LocalDirEdit->text().toStdString()});
+}
+
+void TFormMain::ComboBoxShortcutsChange() {
+    static const std::pair<const char*, const char*> files[] = {{"PHP", "php.csv"},
+                                                                {"HTML", "html.csv"},
+                                                                {"Pascal", "pascal.csv"},
+                                                                {"Java", "java.csv"},
+                                                                {"SQL", "sql.csv"}};
+    const QString language = ComboBoxShortcuts->currentText();
+    for (const auto& [name, file] : files) {
+        if (language != name) continue;
+        const std::string path = QDir(QCoreApplication::applicationDirPath()).filePath(file).toStdString();
+        const TCsvTable table = LoadShortcutCsv(path);
+        int columns = StringGridScut->columnCount();
+        for (const TCsvRow& row : table) columns = std::max(columns, static_cast<int>(row.size()));
+        StringGridScut->clearContents();
+        StringGridScut->setColumnCount(columns);
+        StringGridScut->setRowCount(static_cast<int>(table.size()));
+        for (int r = 0; r < static_cast<int>(table.size()); ++r) {
+            for (int c = 0; c < static_cast<int>(table[r].size()); ++c) {
+                auto* cell = new QTableWidgetItem(QString::fromStdString(table[r][c]));
+                if (r == 0) {
+                    QFont f = cell->font();
+                    f.setBold(true);
+                    cell->setFont(f);
+                    cell->setBackground(palette().button());
+                }
+                StringGridScut->setItem(r, c, cell);
+            }
+        }
+        return;
+    }
+}
+
+void TFormMain::StringGridScutDblClickCell(int row, int) {
+    // A double-click below the last row counts as one on the header row.
+    if (row < 0 || row >= StringGridScut->rowCount()) row = 0;
+    QTableWidgetItem* cell = StringGridScut->item(row, 1);
+    CodeMemoMain->InsertText(cell ? cell->text().toStdString() : std::string());
+}

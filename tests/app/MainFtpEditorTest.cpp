@@ -1,0 +1,236 @@
+// The Editor page of the main window: opening files and profiles, stylers by extension, the
+// backup copy, the discard and quit prompts, Save and Save As, dialog filters per page, the
+// recent-profiles menu and the snippet table.
+#include "app/AboutBox.h"
+#include "app/Dialogs.h"
+#include "app/MainFtp.h"
+#include "conveniences/MruMenu.h"
+#include "conveniences/Tips.h"
+#include "editor/MemoStyler.h"
+#include "editor/widget/CodeMemo.h"
+#include "settings/FormSettings.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string ReadAll(const QString& path) {
+    std::ifstream f(path.toStdString(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+void WriteAll(const QString& path, const std::string& text) {
+    std::ofstream(path.toStdString(), std::ios::binary) << text;
+}
+
+class MainFtpEditorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QApplication::setApplicationName("Varnello");
+        TFormSettings::StorageFile = Dir.filePath("settings.ini");
+        TFormMain::MruIniOverride = Dir.filePath("recent.INI");
+        DialogHook = [this](TDialogRequest& r) {
+            Requests.push_back(r);
+            return Answer;
+        };
+        Window = std::make_unique<TFormMain>();
+        Window->Tips1->ShowOnStartup = false;
+        Window->ChooseOpenFile = [this](const QString& filter,
+                                        const QString& ext) -> std::optional<std::string> {
+            Filters.push_back(filter + "#" + ext);
+            if (NextFile.empty()) return std::nullopt;
+            return NextFile;
+        };
+        Window->ChooseSaveFile = Window->ChooseOpenFile;
+    }
+    void TearDown() override {
+        Window.reset();
+        DialogHook = nullptr;
+        TFormSettings::StorageFile.clear();
+        TFormMain::MruIniOverride.clear();
+    }
+    void Open(const QString& path) {
+        NextFile = path.toStdString();
+        Window->RunCommand([this] { Window->Open2Click(); });
+    }
+
+    QTemporaryDir Dir;
+    std::unique_ptr<TFormMain> Window;
+    std::vector<TDialogRequest> Requests;
+    std::vector<QString> Filters;
+    std::string NextFile;
+    int Answer = 1;
+};
+
+} // namespace
+
+TEST_F(MainFtpEditorTest, StylerByExactExtensionBackupAndBrowserLink) {
+    WriteAll(Dir.filePath("unit.pas"), "begin end.\r\n");
+    WriteAll(Dir.filePath("PAGE.HTML"), "<b>x</b>\r\n");
+    WriteAll(Dir.filePath("notes.txt"), "plain\r\n");
+    WriteAll(Dir.filePath("index.php"), "<?php echo 1; ?>\r\n");
+    WriteAll(Dir.filePath("App.java"), "class A {}\r\n");
+
+    EXPECT_EQ(Window->CodeMemoMain->SyntaxStyles(), Window->WebMemoStyler1.get());
+    Open(Dir.filePath("unit.pas"));
+    EXPECT_EQ(Window->CodeMemoMain->SyntaxStyles(), Window->PascalMemoStyler1.get());
+    EXPECT_EQ(Window->PageControlMain->currentIndex(), 1);
+    EXPECT_EQ(Window->windowTitle(), "Varnello v1.2[unit.pas]");
+    EXPECT_TRUE(Window->FEditModified); // the load ends by placing the caret
+    EXPECT_EQ(ReadAll(Dir.filePath("unit.pas_bak")), "begin end.\r\n");
+
+    // Upper-case and unknown extensions keep the previous styler and set no link.
+    Answer = 1;
+    Open(Dir.filePath("PAGE.HTML"));
+    EXPECT_EQ(Window->CodeMemoMain->SyntaxStyles(), Window->PascalMemoStyler1.get());
+    EXPECT_TRUE(Window->LabelURL->text().isEmpty());
+    Open(Dir.filePath("notes.txt"));
+    EXPECT_EQ(Window->CodeMemoMain->SyntaxStyles(), Window->PascalMemoStyler1.get());
+    EXPECT_EQ(Window->CodeMemoMain->Text(), "plain\r\n");
+
+    Open(Dir.filePath("App.java"));
+    EXPECT_EQ(Window->CodeMemoMain->SyntaxStyles(), Window->JavaMemoStyler1.get());
+
+    Open(Dir.filePath("index.php"));
+    EXPECT_EQ(Window->CodeMemoMain->SyntaxStyles(), Window->WebMemoStyler1.get());
+    EXPECT_EQ(Window->LabelURL->text(), "file://" + Dir.filePath("index.php"));
+    EXPECT_EQ(Window->urlLabel->Address, "file://" + Dir.filePath("index.php"));
+    EXPECT_EQ(Window->FEditFileName, Dir.filePath("index.php").toStdString());
+
+    // The backup holds the file as it was on disk, not the edits made since.
+    Window->CodeMemoMain->InsertText("// edited\n");
+    Window->RunCommand([this] { Window->Save2Click(); });
+    EXPECT_EQ(ReadAll(Dir.filePath("index.php_bak")), "<?php echo 1; ?>\r\n");
+    EXPECT_EQ(ReadAll(Dir.filePath("index.php")), "// edited\r\n<?php echo 1; ?>\r\n");
+    EXPECT_FALSE(Window->FEditModified);
+}
+
+TEST_F(MainFtpEditorTest, DiscardAndQuitPrompts) {
+    WriteAll(Dir.filePath("a.html"), "a\r\n");
+    WriteAll(Dir.filePath("b.html"), "b\r\n");
+    Open(Dir.filePath("a.html"));
+    EXPECT_TRUE(Requests.empty());
+    // Open again: asked even though nothing was typed; "No" keeps the document.
+    Answer = 2;
+    Open(Dir.filePath("b.html"));
+    ASSERT_EQ(Requests.size(), 1u);
+    EXPECT_EQ(
+        Requests[0].Text,
+        "The file that you are editing has not been saved. Are you sure you want to discard the changes?");
+    EXPECT_EQ(Window->CodeMemoMain->Text(), "a\r\n");
+    Answer = 1;
+    Open(Dir.filePath("b.html"));
+    EXPECT_EQ(Window->CodeMemoMain->Text(), "b\r\n");
+
+    // Cancelling the file dialog changes nothing.
+    Requests.clear();
+    NextFile.clear();
+    Window->RunCommand([this] { Window->Open2Click(); });
+    EXPECT_EQ(Window->FEditFileName, Dir.filePath("b.html").toStdString());
+
+    // A missing file reports the editor's text.
+    Requests.clear();
+    Window->FEditModified = false;
+    Open(Dir.filePath("missing.html"));
+    ASSERT_EQ(Requests.size(), 1u);
+    EXPECT_TRUE(Requests[0].Text.startsWith("Cannot open file")) << Requests[0].Text.toStdString();
+
+    Requests.clear();
+    Window->FEditModified = true;
+    Answer = 2;
+    EXPECT_FALSE(Window->close());
+    EXPECT_EQ(Requests.size(), 1u);
+}
+
+TEST_F(MainFtpEditorTest, FiltersAndMenuEntriesFollowThePage) {
+    EXPECT_EQ(Window->FDialogDefaultExt, "vrnl");
+    EXPECT_TRUE(Window->mnuFTPConfiguration->isEnabled());
+    EXPECT_FALSE(Window->mnuFiletoedit->isEnabled());
+    Window->PageControlMain->setCurrentIndex(1);
+    EXPECT_EQ(Window->FDialogDefaultExt, "html");
+    EXPECT_TRUE(Window->FDialogFilter.startsWith("HTML|*.htm;*.html|PHP|*.php"));
+    EXPECT_FALSE(Window->mnuSaveFTPConfiguration->isEnabled());
+    EXPECT_TRUE(Window->mnuSaveEditedFile->isEnabled());
+    Window->mnuFiletoedit->trigger(); // cancelled dialog
+    Window->PageControlMain->setCurrentIndex(0);
+    EXPECT_EQ(Window->FDialogFilter, "Varnello (*.vrnl)|*.vrnl|All File(s) (*.*)|*.*");
+    Window->mnuFTPConfiguration->trigger();
+    ASSERT_EQ(Filters.size(), 2u);
+    EXPECT_TRUE(Filters[0].endsWith("#html"));
+    EXPECT_TRUE(Filters[1].endsWith("#vrnl"));
+}
+
+TEST_F(MainFtpEditorTest, ProfilesRoundTripAndReopenFromRecentMenu) {
+    // Save with neither a document nor a profile name asks for a name instead.
+    Window->FTPEdit->setText("ftp.example.org");
+    Window->LogonEdit->setText("web");
+    Window->PassEdit->setText("pw");
+    Window->FTPDirEdit->setText("/htdocs");
+    Window->LocalDirEdit->setText("");
+    NextFile = Dir.filePath("site.vrnl").toStdString();
+    Window->RunCommand([this] { Window->Save2Click(); });
+    EXPECT_EQ(ReadAll(Dir.filePath("site.vrnl")), "ftp.example.org\r\nweb\r\npw\r\n/htdocs\r\n\r\n");
+    EXPECT_EQ(Window->FProfileFileName, NextFile);
+
+    // The recent entry reopens the profile and switches to the FTP page.
+    Window->FTPEdit->setText("changed");
+    Window->PageControlMain->setCurrentIndex(1);
+    QAction* entry = nullptr;
+    for (QAction* a : Window->File1->actions())
+        if (a->text().contains("site.vrnl")) entry = a;
+    ASSERT_NE(entry, nullptr);
+    entry->trigger();
+    EXPECT_EQ(Window->FTPEdit->text(), "ftp.example.org");
+    EXPECT_EQ(Window->PageControlMain->currentIndex(), 0);
+    EXPECT_EQ(Window->windowTitle(), "Varnello v1.2[site.vrnl]");
+    EXPECT_FALSE(Window->FEditModified);
+
+    // A short profile fills what it has and reports the missing line.
+    WriteAll(Dir.filePath("short.vrnl"), "h\nu\n");
+    Window->PageControlMain->setCurrentIndex(1);
+    Open(Dir.filePath("short.vrnl"));
+    ASSERT_FALSE(Requests.empty());
+    EXPECT_EQ(Requests.back().Text, "List index out of bounds (2)"); // ")" sorts before "."
+    EXPECT_EQ(Window->LogonEdit->text(), "u");
+    EXPECT_EQ(Window->PageControlMain->currentIndex(), 1);
+
+    // Save As with a document open does nothing.
+    WriteAll(Dir.filePath("doc.sql"), "select 1;\r\n");
+    Open(Dir.filePath("doc.sql"));
+    Filters.clear();
+    Window->SaveAs2Click();
+    EXPECT_TRUE(Filters.empty());
+}
+
+TEST_F(MainFtpEditorTest, SnippetTableLoadsAndInsertsAsOneUndoStep) {
+    ASSERT_GE(Window->StringGridScut->rowCount(), 16); // header + at least 15 PHP snippets
+    EXPECT_EQ(Window->ComboBoxShortcuts->currentText(), "PHP");
+    const QString snippet = Window->StringGridScut->item(3, 1)->text();
+    Window->PageControlMain->setCurrentIndex(1);
+    Window->FEditModified = false;
+    const std::string before = Window->CodeMemoMain->Text();
+    Window->StringGridScutDblClickCell(3, 0);
+    EXPECT_TRUE(Window->FEditModified);
+    EXPECT_NE(Window->CodeMemoMain->Text().find(snippet.toStdString()), std::string::npos);
+    Window->CodeMemoMain->Model().Undo();
+    EXPECT_EQ(Window->CodeMemoMain->Text(), before);
+
+    // SQL, then Perl (no table): the SQL snippets stay.
+    Window->ComboBoxShortcuts->setCurrentText("SQL");
+    Window->ComboBoxShortcutsChange();
+    const QString sqlFirst = Window->StringGridScut->item(1, 0)->text();
+    Window->ComboBoxShortcuts->setCurrentText("Perl");
+    Window->ComboBoxShortcutsChange();
+    EXPECT_EQ(Window->StringGridScut->item(1, 0)->text(), sqlFirst);
+}
