@@ -140,8 +140,9 @@ void TFormMain::BuildEditorTab() {
     EditorSplitter->addWidget(CodeMemoSecondary);
     EditorSplitter->addWidget(CodeMemoMain);
     // The second editor starts collapsed to a sliver above the splitter.
-    EditorSplitter->setSizes({2, 1000});
     CodeMemoSecondary->setMinimumHeight(2);
+    EditorSplitter->setCollapsible(0, false);
+    EditorSplitter->setSizes({2, 1000});
 
     outer->addWidget(ToolPanelTab1);
     outer->addWidget(EditorSplitter);
