@@ -1,4 +1,4 @@
-// Moving local files and folders to the desktop trash (freedesktop trash specification),
+// Moving local files and folders to the desktop trash (the freedesktop trash layout),
 // so a delete from the local panel can be undone from the file manager.
 #pragma once
 
