@@ -305,7 +305,11 @@ TEST_P(MainFtpHostTest, FailedFileIsReportedAndTheBatchGoesOn) {
 }
 
 TEST_P(MainFtpHostTest, ServerStoppedMidTransferLeavesNoHalfFile) {
-    const std::string big(64 << 20, 'b');
+    // A server that sends slowly, so the download is surely still running when it is stopped.
+    Peer = std::make_unique<TFtpPeer>(GetParam() + "+slow");
+    Window->FTPEdit->setText(QString::fromStdString(Peer->HostField()));
+    Window->LocalDirEdit->setText(QString::fromStdString(Peer->Local()));
+    const std::string big(16 << 20, 'b');
     TFtpPeer::WriteFile(Root("big.bin"), big);
     TFtpPeer::WriteFile(Local("big.bin"), "previous");
     Connect();

@@ -13,6 +13,8 @@ the server set-ups the client must cope with:
   slow       data connections throttled to 4 MiB/s each way, so a transfer is still running
              when a test stops the server
   masquerade passive only, PASV naming a foreign host (192.0.2.1) and EPSV refused
+  <mode>+slow  the same, with data sent to the client at 4 MiB/s, so that a test can act
+             while a download is still running
 """
 import argparse
 import logging
@@ -20,7 +22,7 @@ import socket
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 
@@ -37,6 +39,9 @@ def main():
     authorizer = DummyAuthorizer()
     authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
     mode = args.mode
+    slow = mode.endswith("+slow")
+    if slow:
+        mode = mode[: -len("+slow")]
 
     class Handler(FTPHandler):
         late425 = False
@@ -91,6 +96,10 @@ def main():
             self.push("211-Features supported:\r\n UTF8\r\n SIZE\r\n EPSV\r\n211 End FEAT.\r\n")
 
     Handler.authorizer = authorizer
+    if slow:
+        class SlowDTPHandler(ThrottledDTPHandler):
+            write_limit = 4 * 1024 * 1024
+        Handler.dtp_handler = SlowDTPHandler
     if mode == "slow":
         class Throttled(ThrottledDTPHandler):
             read_limit = 4 << 20
