@@ -1,6 +1,8 @@
 // TFormMain: layout, shared operations, start-up and shutdown, and the local panel's commands.
 #include "app/MainFtp.h"
 
+#include "VarnelloError.h"
+
 #include "app/AboutBox.h"
 #include "app/Dialogs.h"
 #include "app/FileList.h"
@@ -565,13 +567,18 @@ void TFormMain::LocalDirEditDblClick() {
 }
 
 void TFormMain::LocalDeleteClick() {
+    std::string failed;
     for (QTreeWidgetItem* item : LocalList->SelectedInListOrder()) {
         const std::string caption = item->text(0).toStdString();
         // A selected ".." names the parent folder; it is never sent to the trash by a click.
         if (IsDotsName(caption)) continue;
-        RecycleFile(EnsureTrailing(FLocalDir, '/') + caption, false);
+        // The desktop has no error window of its own for a failed move, so the window
+        // reports the entries that stayed, after trying all of them.
+        if (!RecycleFile(EnsureTrailing(FLocalDir, '/') + caption, false))
+            failed += (failed.empty() ? "" : ", ") + caption;
     }
     ListLocalDirectory();
+    if (!failed.empty()) throw EVarnelloError("Could not move to the trash: " + failed);
 }
 
 void TFormMain::HelpContentsClick() {

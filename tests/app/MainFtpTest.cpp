@@ -251,6 +251,19 @@ TEST_F(MainFtpTest, DeleteMovesSelectionToTrashButNeverTheParent) {
     EXPECT_TRUE(QFile::exists(dir.filePath("cur/keep.txt")));
     EXPECT_TRUE(QFile::exists(Home.filePath("data/Trash/files/old/x.txt")));
     EXPECT_EQ(Captions(w->LocalList), (QStringList{"..", "keep.txt"}));
+
+    // An entry that cannot be moved (gone since the listing) is reported after the others.
+    WriteFile(dir.filePath("cur/gone.txt"), "g");
+    WriteFile(dir.filePath("cur/next.txt"), "n");
+    w->ListLocalDirectory();
+    Item(w->LocalList, "gone.txt")->setSelected(true);
+    Item(w->LocalList, "next.txt")->setSelected(true);
+    QFile::remove(dir.filePath("cur/gone.txt"));
+    w->RunCommand([&] { w->LocalDeleteClick(); });
+    ASSERT_EQ(Requests.size(), 1u);
+    EXPECT_EQ(Requests[0].Text, "Could not move to the trash: gone.txt.");
+    EXPECT_FALSE(QFile::exists(dir.filePath("cur/next.txt")));
+    EXPECT_EQ(Captions(w->LocalList), (QStringList{"..", "keep.txt"}));
 }
 
 TEST_F(MainFtpTest, SettingsSurviveARestart) {
