@@ -603,7 +603,9 @@ bool TFormMain::FormCloseQuery() {
 }
 
 void TFormMain::FormClose() {
+    CloseConnections();
     FormSettings1->SaveSettings();
+    MruMenu1->Save();
 }
 
 void TFormMain::closeEvent(QCloseEvent* e) {
@@ -611,6 +613,10 @@ void TFormMain::closeEvent(QCloseEvent* e) {
         e->ignore();
         return;
     }
+    // A batch still running ends here: its remaining files are dropped and the transfer on
+    // the wire is aborted by closing the connection, without a message per dropped file.
+    FClosing = true;
+    FTransferQueue->clear();
     RunCommand([this] { FormClose(); });
     if (Tips1->Window()) Tips1->Window()->close();
     e->accept();

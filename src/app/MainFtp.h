@@ -240,5 +240,6 @@ private:
     void SelectDrive(const std::string& root);
     bool FFirstShowDone = false;
     bool FWorkerRunning = false;
+    bool FClosing = false; // the window is closing: a running batch ends with it
     bool FStartDirListed = false;
 };

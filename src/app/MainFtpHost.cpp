@@ -290,6 +290,7 @@ void TFormMain::TransferStatus(QObject*, const QString& text) {
 void TFormMain::TransferThreadDone(QObject* sender) {
     auto* worker = qobject_cast<TFTPThread*>(sender);
     FWorkerRunning = false;
+    if (FClosing) return;
     if (worker && !worker->ErrorText.isEmpty()) {
         QApplication::beep();
         MessageDialog(this, worker->ErrorText, {"OK"});

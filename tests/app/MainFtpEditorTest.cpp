@@ -211,6 +211,13 @@ TEST_F(MainFtpEditorTest, ProfilesRoundTripAndReopenFromRecentMenu) {
     Filters.clear();
     Window->SaveAs2Click();
     EXPECT_TRUE(Filters.empty());
+
+    // Closing the window keeps the recent list for the next run.
+    Window->FEditModified = false;
+    EXPECT_TRUE(Window->close());
+    const std::string ini = ReadAll(Dir.filePath("recent.INI"));
+    EXPECT_NE(ini.find("[MRU_Files_FormMain]"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("site.vrnl"), std::string::npos) << ini;
 }
 
 TEST_F(MainFtpEditorTest, SnippetTableLoadsAndInsertsAsOneUndoStep) {

@@ -353,4 +353,36 @@ TEST_P(MainFtpHostTest, HugeSizesAndUnsafeNames) {
     EXPECT_EQ(Window->StatusText(1), "1 unsafe names skipped");
 }
 
+TEST_P(MainFtpHostTest, ClosingDuringABatchEndsItQuietly) {
+    Peer = std::make_unique<TFtpPeer>(GetParam() + "+slow");
+    Window->FTPEdit->setText(QString::fromStdString(Peer->HostField()));
+    Window->LocalDirEdit->setText(QString::fromStdString(Peer->Local()));
+    TFtpPeer::WriteFile(Root("one.bin"), std::string(16 << 20, '1'));
+    TFtpPeer::WriteFile(Root("two.bin"), std::string(16 << 20, '2'));
+    Connect();
+    Window->show();
+    Select(Window->FTPList, {"one.bin", "two.bin"});
+    Window->GetButClick();
+    QElapsedTimer t;
+    t.start();
+    while (!Window->StatusText(0).startsWith("Bytes Received =") && t.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    ASSERT_TRUE(Window->StatusText(0).startsWith("Bytes Received ="));
+    t.restart();
+    EXPECT_TRUE(Window->close());
+    EXPECT_EQ(Window->FConnection, nullptr);
+    EXPECT_EQ(Window->StatusText(0), "Closing Connections");
+    t.restart();
+    while (Window->TransferRunning() && t.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    // The transfer on the wire was aborted, not left to run to its end (4 s at this pace).
+    EXPECT_LT(t.elapsed(), 2000);
+    EXPECT_FALSE(Window->TransferRunning());
+    // No message for the aborted file, no second file started, nothing half-written left.
+    EXPECT_TRUE(Requests.empty()) << Requests.front().Text.toStdString();
+    EXPECT_TRUE(Window->FTransferQueue->empty());
+    EXPECT_FALSE(fs::exists(Local("one.bin")));
+    EXPECT_FALSE(fs::exists(Local("two.bin")));
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, MainFtpHostTest, ::testing::Values("active", "no-active"));
