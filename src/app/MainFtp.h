@@ -37,6 +37,7 @@ class TLinkLabel;
 class TMruMenu;
 class QTableWidget;
 class QToolBox;
+struct TProfile;
 
 // One pending transfer: where the file is and where it goes.
 struct TTransferEntry {
@@ -215,6 +216,9 @@ public:
     void ComboBoxShortcutsChange();
     void StringGridScutDblClickCell(int row, int column);
     void MruMenuSelectFile(const QString& path);
+    // The discard question of Open; true when there is nothing to lose or the user agrees.
+    bool ConfirmDiscard();
+    TProfile ProfileFromFields() const;
 
     // --- help, tips, about ---
     void HelpContentsClick();

@@ -205,13 +205,21 @@ void TFormMain::CodeMemoMainStatusChange(TCustomCodeMemo&) {
     FEditModified = true;
 }
 
+bool TFormMain::ConfirmDiscard() {
+    return !FEditModified || MessageDialog(this,
+                                           "The file that you are editing has not been saved. Are you sure "
+                                           "you want to discard the changes?",
+                                           {"&Yes", "&No"}) == 1;
+}
+
+TProfile TFormMain::ProfileFromFields() const {
+    return TProfile{FTPEdit->text().toStdString(), LogonEdit->text().toStdString(),
+                    PassEdit->text().toStdString(), FTPDirEdit->text().toStdString(),
+                    LocalDirEdit->text().toStdString()};
+}
+
 void TFormMain::Open2Click() {
-    if (FEditModified &&
-        MessageDialog(
-            this,
-            "The file that you are editing has not been saved. Are you sure you want to discard the changes?",
-            {"&Yes", "&No"}) != 1)
-        return;
+    if (!ConfirmDiscard()) return;
     std::optional<std::string> chosen;
     if (ChooseOpenFile) {
         chosen = ChooseOpenFile(FDialogFilter, FDialogDefaultExt);
@@ -224,12 +232,7 @@ void TFormMain::Open2Click() {
 }
 
 void TFormMain::MruMenuSelectFile(const QString& path) {
-    if (FEditModified &&
-        MessageDialog(
-            this,
-            "The file that you are editing has not been saved. Are you sure you want to discard the changes?",
-            {"&Yes", "&No"}) != 1)
-        return;
+    if (!ConfirmDiscard()) return;
     OpenPath(path.toStdString());
 }
 
@@ -299,9 +302,7 @@ void TFormMain::SaveAs2Click() {
 void TFormMain::LoadProfile(const std::string& path) {
     MruMenu1->AddFile(QString::fromStdString(path));
     FProfileFileName = path;
-    TProfile profile{FTPEdit->text().toStdString(), LogonEdit->text().toStdString(),
-                     PassEdit->text().toStdString(), FTPDirEdit->text().toStdString(),
-                     LocalDirEdit->text().toStdString()};
+    TProfile profile = ProfileFromFields();
     // A short file fills the fields it has before the error; both ways the fields show it.
     auto show = [&] {
         FTPEdit->setText(QString::fromStdString(profile.Host));
@@ -322,9 +323,7 @@ void TFormMain::LoadProfile(const std::string& path) {
 void TFormMain::SaveProfile(const std::string& path) {
     MruMenu1->AddFile(QString::fromStdString(path));
     FProfileFileName = path;
-    ::SaveProfile(path, TProfile{FTPEdit->text().toStdString(), LogonEdit->text().toStdString(),
-                                 PassEdit->text().toStdString(), FTPDirEdit->text().toStdString(),
-                                 LocalDirEdit->text().toStdString()});
+    ::SaveProfile(path, ProfileFromFields());
 }
 
 void TFormMain::ComboBoxShortcutsChange() {
