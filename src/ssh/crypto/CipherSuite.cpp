@@ -83,71 +83,33 @@ private:
 
 // ---- protocol 2 contexts -------------------------------------------------------------------------
 
-class TAesCbc : public TBlockContext {
+// CBC over one algorithm's chaining functions; the factory sets the key up.
+template <class TKey, auto Encrypt, auto Decrypt> class TCbcContext : public TBlockContext {
 public:
-    TAesCbc(bool encrypt, const uint8_t* key, size_t keyLen, const uint8_t* iv)
-        : TBlockContext(16, nullptr, OutputTooSmall), FEncrypt(encrypt) {
-        if (encrypt)
-            FKey.SetEncryptKey(key, keyLen);
-        else
-            FKey.SetDecryptKey(key, keyLen);
-        std::memcpy(FIv, iv, 16);
+    TCbcContext(bool encrypt, size_t block, const char* sizeError, const char* outError, const uint8_t* iv)
+        : TBlockContext(block, sizeError, outError), FEncrypt(encrypt) {
+        std::memcpy(FIv, iv, block);
     }
+    TKey Key;
 
 protected:
     void Blocks(const uint8_t* in, uint8_t* out, size_t n) override {
         if (FEncrypt)
-            AesCbcEncrypt(FKey, FIv, in, out, n);
+            Encrypt(Key, FIv, in, out, n);
         else
-            AesCbcDecrypt(FKey, FIv, in, out, n);
+            Decrypt(Key, FIv, in, out, n);
     }
 
 private:
-    TAesKey FKey;
     bool FEncrypt;
 };
 
-class TDesCbc : public TBlockContext {
-public:
-    TDesCbc(bool encrypt, const uint8_t* key, const uint8_t* iv)
-        : TBlockContext(8, nullptr, OutputTooSmall), FEncrypt(encrypt) {
-        FKey.SetKey(key);
-        std::memcpy(FIv, iv, 8);
-    }
-
-protected:
-    void Blocks(const uint8_t* in, uint8_t* out, size_t n) override {
-        if (FEncrypt)
-            DesCbcEncrypt(FKey, FIv, in, out, n);
-        else
-            DesCbcDecrypt(FKey, FIv, in, out, n);
-    }
-
-private:
-    TDesKey FKey;
-    bool FEncrypt;
-};
-
-class TDes3Cbc : public TBlockContext {
-public:
-    TDes3Cbc(bool encrypt, const uint8_t* key, const uint8_t* iv)
-        : TBlockContext(8, nullptr, OutputTooSmall), FEncrypt(encrypt) {
-        FKey.SetKey(key);
-        std::memcpy(FIv, iv, 8);
-    }
-
-protected:
-    void Blocks(const uint8_t* in, uint8_t* out, size_t n) override {
-        if (FEncrypt)
-            Des3CbcEncrypt(FKey, FIv, in, out, n);
-        else
-            Des3CbcDecrypt(FKey, FIv, in, out, n);
-    }
-
-private:
-    TDes3Key FKey;
-    bool FEncrypt;
-};
+using TAesCbc = TCbcContext<TAesKey, AesCbcEncrypt, AesCbcDecrypt>;
+using TDesCbc = TCbcContext<TDesKey, DesCbcEncrypt, DesCbcDecrypt>;
+using TDes3Cbc = TCbcContext<TDes3Key, Des3CbcEncrypt, Des3CbcDecrypt>;
+using TTwofishCbc = TCbcContext<TTwofishKey, TwofishCbcEncrypt, TwofishCbcDecrypt>;
+using TSerpentCbc = TCbcContext<TSerpentKey, SerpentCbcEncrypt, SerpentCbcDecrypt>;
+using TCast128Cbc = TCbcContext<TCast128Key, Cast128CbcEncrypt, Cast128CbcDecrypt>;
 
 class TBlowfishCbc : public TBlockContext {
 public:
@@ -170,70 +132,6 @@ private:
     TBlowfishKey FKey;
     bool FEncrypt;
     bool FLittle;
-};
-
-class TTwofishCbc : public TBlockContext {
-public:
-    TTwofishCbc(bool encrypt, const uint8_t* key, size_t keyLen, const uint8_t* iv)
-        : TBlockContext(16, "The input size must be a multiple of cipher block size", OutputTooSmall),
-          FEncrypt(encrypt) {
-        FKey.SetKey(key, keyLen);
-        std::memcpy(FIv, iv, 16);
-    }
-
-protected:
-    void Blocks(const uint8_t* in, uint8_t* out, size_t n) override {
-        if (FEncrypt)
-            TwofishCbcEncrypt(FKey, FIv, in, out, n);
-        else
-            TwofishCbcDecrypt(FKey, FIv, in, out, n);
-    }
-
-private:
-    TTwofishKey FKey;
-    bool FEncrypt;
-};
-
-class TSerpentCbc : public TBlockContext {
-public:
-    TSerpentCbc(bool encrypt, const uint8_t* key, size_t keyLen, const uint8_t* iv)
-        : TBlockContext(16, "Size must be a multiple of 16", OutputTooSmall), FEncrypt(encrypt) {
-        FKey.SetKey(key, keyLen);
-        std::memcpy(FIv, iv, 16);
-    }
-
-protected:
-    void Blocks(const uint8_t* in, uint8_t* out, size_t n) override {
-        if (FEncrypt)
-            SerpentCbcEncrypt(FKey, FIv, in, out, n);
-        else
-            SerpentCbcDecrypt(FKey, FIv, in, out, n);
-    }
-
-private:
-    TSerpentKey FKey;
-    bool FEncrypt;
-};
-
-class TCast128Cbc : public TBlockContext {
-public:
-    TCast128Cbc(bool encrypt, const uint8_t* key, const uint8_t* iv)
-        : TBlockContext(8, "Invalid input size", "Output buffer size too small"), FEncrypt(encrypt) {
-        FKey.SetKey(key, 16);
-        std::memcpy(FIv, iv, 8);
-    }
-
-protected:
-    void Blocks(const uint8_t* in, uint8_t* out, size_t n) override {
-        if (FEncrypt)
-            Cast128CbcEncrypt(FKey, FIv, in, out, n);
-        else
-            Cast128CbcDecrypt(FKey, FIv, in, out, n);
-    }
-
-private:
-    TCast128Key FKey;
-    bool FEncrypt;
 };
 
 // IDEA in CBC (protocol 2) or 64-bit CFB (protocol 1). CFB uses the encryption key both ways.
@@ -325,16 +223,28 @@ private:
 // ---- factories -----------------------------------------------------------------------------------
 
 template <size_t KeyLen> std::unique_ptr<TNvCipher> MakeAes(bool e, const uint8_t* k, const uint8_t* iv) {
-    return std::make_unique<TAesCbc>(e, k, KeyLen, iv);
+    auto c = std::make_unique<TAesCbc>(e, 16, nullptr, OutputTooSmall, iv);
+    if (e)
+        c->Key.SetEncryptKey(k, KeyLen);
+    else
+        c->Key.SetDecryptKey(k, KeyLen);
+    return c;
 }
 template <size_t KeyLen> std::unique_ptr<TNvCipher> MakeTwofish(bool e, const uint8_t* k, const uint8_t* iv) {
-    return std::make_unique<TTwofishCbc>(e, k, KeyLen, iv);
+    auto c = std::make_unique<TTwofishCbc>(e, 16, "The input size must be a multiple of cipher block size",
+                                           OutputTooSmall, iv);
+    c->Key.SetKey(k, KeyLen);
+    return c;
 }
 template <size_t KeyLen> std::unique_ptr<TNvCipher> MakeSerpent(bool e, const uint8_t* k, const uint8_t* iv) {
-    return std::make_unique<TSerpentCbc>(e, k, KeyLen, iv);
+    auto c = std::make_unique<TSerpentCbc>(e, 16, "Size must be a multiple of 16", OutputTooSmall, iv);
+    c->Key.SetKey(k, KeyLen);
+    return c;
 }
 std::unique_ptr<TNvCipher> Make3Des(bool e, const uint8_t* k, const uint8_t* iv) {
-    return std::make_unique<TDes3Cbc>(e, k, iv);
+    auto c = std::make_unique<TDes3Cbc>(e, 8, nullptr, OutputTooSmall, iv);
+    c->Key.SetKey(k);
+    return c;
 }
 std::unique_ptr<TNvCipher> MakeBlowfish(bool e, const uint8_t* k, const uint8_t* iv) {
     return std::make_unique<TBlowfishCbc>(e, k, 16, iv, false);
@@ -346,13 +256,17 @@ std::unique_ptr<TNvCipher> MakeIdea(bool e, const uint8_t* k, const uint8_t* iv)
     return std::make_unique<TIdeaContext>(e, false, k, iv);
 }
 std::unique_ptr<TNvCipher> MakeCast128(bool e, const uint8_t* k, const uint8_t* iv) {
-    return std::make_unique<TCast128Cbc>(e, k, iv);
+    auto c = std::make_unique<TCast128Cbc>(e, 8, "Invalid input size", "Output buffer size too small", iv);
+    c->Key.SetKey(k, 16);
+    return c;
 }
 std::unique_ptr<TNvCipher> MakeNone(bool, const uint8_t*, const uint8_t*) {
     return std::make_unique<TNoneContext>();
 }
 std::unique_ptr<TNvCipher> MakeDes(bool e, const uint8_t* k, const uint8_t* iv) {
-    return std::make_unique<TDesCbc>(e, k, iv);
+    auto c = std::make_unique<TDesCbc>(e, 8, nullptr, OutputTooSmall, iv);
+    c->Key.SetKey(k);
+    return c;
 }
 
 } // namespace
@@ -391,7 +305,7 @@ std::unique_ptr<TNvCipher> CreateSsh1Cipher(int number, bool encrypt, const uint
     case 1:
         return std::make_unique<TIdeaContext>(encrypt, true, sessionKey32, zeroIv);
     case 2:
-        return std::make_unique<TDesCbc>(encrypt, sessionKey32, zeroIv);
+        return MakeDes(encrypt, sessionKey32, zeroIv);
     case 3:
         return std::make_unique<TDes3Ssh1>(encrypt, sessionKey32);
     case 5:
