@@ -5,6 +5,7 @@
 // has to be trusted. The table code indexes by data bytes and so is not constant-time; the AES-NI
 // path is, and it is the one taken on every processor that has it.
 #include "ssh/crypto/Aes.h"
+#include "ssh/crypto/ByteOrder.h"
 
 #include "ssh/crypto/CipherError.h"
 #include "ssh/crypto/CpuFeatures.h"
@@ -81,16 +82,6 @@ constexpr TAesTables MakeTables() {
 }
 
 constexpr TAesTables GT = MakeTables();
-
-inline uint32_t Load32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-inline void Store32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v >> 24);
-    p[1] = uint8_t(v >> 16);
-    p[2] = uint8_t(v >> 8);
-    p[3] = uint8_t(v);
-}
 
 inline uint32_t SubWord(uint32_t w) {
     return (uint32_t(GT.S[w >> 24]) << 24) | (uint32_t(GT.S[(w >> 16) & 0xff]) << 16) |
@@ -254,12 +245,12 @@ template <int Nr>
 template <int Nr>
 void TableEncryptBlocks(const uint32_t* rk, const uint8_t* in, uint8_t* out, size_t blocks) {
     for (; blocks; --blocks, in += 16, out += 16) {
-        uint32_t s0 = Load32(in), s1 = Load32(in + 4), s2 = Load32(in + 8), s3 = Load32(in + 12);
+        uint32_t s0 = LoadBe32(in), s1 = LoadBe32(in + 4), s2 = LoadBe32(in + 8), s3 = LoadBe32(in + 12);
         EncryptWords<Nr>(rk, s0, s1, s2, s3);
-        Store32(out, s0);
-        Store32(out + 4, s1);
-        Store32(out + 8, s2);
-        Store32(out + 12, s3);
+        StoreBe32(out, s0);
+        StoreBe32(out + 4, s1);
+        StoreBe32(out + 8, s2);
+        StoreBe32(out + 12, s3);
     }
 }
 
@@ -268,75 +259,76 @@ void TableDecryptBlocks(const uint32_t* rk, const uint8_t* in, uint8_t* out, siz
     for (; blocks >= 2; blocks -= 2, in += 32, out += 32) {
         uint32_t s[4], u[4];
         for (int i = 0; i < 4; ++i) {
-            s[i] = Load32(in + 4 * i);
-            u[i] = Load32(in + 16 + 4 * i);
+            s[i] = LoadBe32(in + 4 * i);
+            u[i] = LoadBe32(in + 16 + 4 * i);
         }
         DecryptWords2<Nr>(rk, s[0], s[1], s[2], s[3], u[0], u[1], u[2], u[3]);
         for (int i = 0; i < 4; ++i) {
-            Store32(out + 4 * i, s[i]);
-            Store32(out + 16 + 4 * i, u[i]);
+            StoreBe32(out + 4 * i, s[i]);
+            StoreBe32(out + 16 + 4 * i, u[i]);
         }
     }
     for (; blocks; --blocks, in += 16, out += 16) {
-        uint32_t s0 = Load32(in), s1 = Load32(in + 4), s2 = Load32(in + 8), s3 = Load32(in + 12);
+        uint32_t s0 = LoadBe32(in), s1 = LoadBe32(in + 4), s2 = LoadBe32(in + 8), s3 = LoadBe32(in + 12);
         DecryptWords<Nr>(rk, s0, s1, s2, s3);
-        Store32(out, s0);
-        Store32(out + 4, s1);
-        Store32(out + 8, s2);
-        Store32(out + 12, s3);
+        StoreBe32(out, s0);
+        StoreBe32(out + 4, s1);
+        StoreBe32(out + 8, s2);
+        StoreBe32(out + 12, s3);
     }
 }
 
 template <int Nr>
 void TableCbcEncrypt(const uint32_t* rk, uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks) {
-    uint32_t s0 = Load32(iv), s1 = Load32(iv + 4), s2 = Load32(iv + 8), s3 = Load32(iv + 12);
+    uint32_t s0 = LoadBe32(iv), s1 = LoadBe32(iv + 4), s2 = LoadBe32(iv + 8), s3 = LoadBe32(iv + 12);
     for (; blocks; --blocks, in += 16, out += 16) {
-        s0 ^= Load32(in);
-        s1 ^= Load32(in + 4);
-        s2 ^= Load32(in + 8);
-        s3 ^= Load32(in + 12);
+        s0 ^= LoadBe32(in);
+        s1 ^= LoadBe32(in + 4);
+        s2 ^= LoadBe32(in + 8);
+        s3 ^= LoadBe32(in + 12);
         EncryptWords<Nr>(rk, s0, s1, s2, s3);
-        Store32(out, s0);
-        Store32(out + 4, s1);
-        Store32(out + 8, s2);
-        Store32(out + 12, s3);
+        StoreBe32(out, s0);
+        StoreBe32(out + 4, s1);
+        StoreBe32(out + 8, s2);
+        StoreBe32(out + 12, s3);
     }
-    Store32(iv, s0);
-    Store32(iv + 4, s1);
-    Store32(iv + 8, s2);
-    Store32(iv + 12, s3);
+    StoreBe32(iv, s0);
+    StoreBe32(iv + 4, s1);
+    StoreBe32(iv + 8, s2);
+    StoreBe32(iv + 12, s3);
 }
 
 template <int Nr>
 void TableCbcDecrypt(const uint32_t* rk, uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks) {
-    uint32_t p[4] = {Load32(iv), Load32(iv + 4), Load32(iv + 8), Load32(iv + 12)};
+    uint32_t p[4] = {LoadBe32(iv), LoadBe32(iv + 4), LoadBe32(iv + 8), LoadBe32(iv + 12)};
     for (; blocks >= 2; blocks -= 2, in += 32, out += 32) {
         uint32_t c[4], d[4], s[4], u[4];
         for (int i = 0; i < 4; ++i) {
-            s[i] = c[i] = Load32(in + 4 * i);
-            u[i] = d[i] = Load32(in + 16 + 4 * i);
+            s[i] = c[i] = LoadBe32(in + 4 * i);
+            u[i] = d[i] = LoadBe32(in + 16 + 4 * i);
         }
         DecryptWords2<Nr>(rk, s[0], s[1], s[2], s[3], u[0], u[1], u[2], u[3]);
         for (int i = 0; i < 4; ++i) {
-            Store32(out + 4 * i, s[i] ^ p[i]);
-            Store32(out + 16 + 4 * i, u[i] ^ c[i]);
+            StoreBe32(out + 4 * i, s[i] ^ p[i]);
+            StoreBe32(out + 16 + 4 * i, u[i] ^ c[i]);
             p[i] = d[i];
         }
     }
     for (; blocks; --blocks, in += 16, out += 16) {
-        const uint32_t c0 = Load32(in), c1 = Load32(in + 4), c2 = Load32(in + 8), c3 = Load32(in + 12);
+        const uint32_t c0 = LoadBe32(in), c1 = LoadBe32(in + 4), c2 = LoadBe32(in + 8),
+                       c3 = LoadBe32(in + 12);
         uint32_t s0 = c0, s1 = c1, s2 = c2, s3 = c3;
         DecryptWords<Nr>(rk, s0, s1, s2, s3);
-        Store32(out, s0 ^ p[0]);
-        Store32(out + 4, s1 ^ p[1]);
-        Store32(out + 8, s2 ^ p[2]);
-        Store32(out + 12, s3 ^ p[3]);
+        StoreBe32(out, s0 ^ p[0]);
+        StoreBe32(out + 4, s1 ^ p[1]);
+        StoreBe32(out + 8, s2 ^ p[2]);
+        StoreBe32(out + 12, s3 ^ p[3]);
         p[0] = c0;
         p[1] = c1;
         p[2] = c2;
         p[3] = c3;
     }
-    for (int i = 0; i < 4; ++i) Store32(iv + 4 * i, p[i]);
+    for (int i = 0; i < 4; ++i) StoreBe32(iv + 4 * i, p[i]);
 }
 
 // ---- AES-NI --------------------------------------------------------------------------------------
@@ -556,7 +548,7 @@ void TAesKey::Expand(const uint8_t* key, size_t len) {
     FRounds = nk + 6;
     const int total = 4 * (FRounds + 1);
     uint32_t* w = FWords;
-    for (int i = 0; i < nk; ++i) w[i] = Load32(key + 4 * i);
+    for (int i = 0; i < nk; ++i) w[i] = LoadBe32(key + 4 * i);
     uint32_t rcon = 1;
     for (int i = nk; i < total; ++i) {
         uint32_t t = w[i - 1];
@@ -573,7 +565,7 @@ void TAesKey::Expand(const uint8_t* key, size_t len) {
 void TAesKey::SetEncryptKey(const uint8_t* key, size_t len) {
     Expand(key, len);
     FDecrypt = false;
-    for (int i = 0; i < 4 * (FRounds + 1); ++i) Store32(FBytes + 4 * i, FWords[i]);
+    for (int i = 0; i < 4 * (FRounds + 1); ++i) StoreBe32(FBytes + 4 * i, FWords[i]);
 }
 
 void TAesKey::SetDecryptKey(const uint8_t* key, size_t len) {
@@ -589,7 +581,7 @@ void TAesKey::SetDecryptKey(const uint8_t* key, size_t len) {
             FWords[4 * r + j] = (r == 0 || r == nr) ? w : InvMixWord(w);
         }
     }
-    for (int i = 0; i < 4 * (nr + 1); ++i) Store32(FBytes + 4 * i, FWords[i]);
+    for (int i = 0; i < 4 * (nr + 1); ++i) StoreBe32(FBytes + 4 * i, FWords[i]);
     volatile uint32_t* p = enc;
     for (int i = 0; i < 60; ++i) p[i] = 0;
 }

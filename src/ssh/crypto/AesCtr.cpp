@@ -1,6 +1,7 @@
 // AES-CTR: an AES-NI kernel that builds, encrypts and applies eight counter blocks per step, and
 // a portable path over the table-based AesEncryptBlocks.
 #include "ssh/crypto/AesCtr.h"
+#include "ssh/crypto/ByteOrder.h"
 
 #include "ssh/crypto/CipherError.h"
 #include "ssh/crypto/ConstTime.h"
@@ -16,19 +17,6 @@
 namespace Varnello::Crypto {
 
 namespace {
-
-inline uint64_t LoadBe64(const uint8_t* p) {
-    uint64_t v = 0;
-    for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
-    return v;
-}
-
-inline void StoreBe64(uint8_t* p, uint64_t v) {
-    for (int i = 7; i >= 0; --i) {
-        p[i] = uint8_t(v);
-        v >>= 8;
-    }
-}
 
 #ifdef VARNELLO_CTR_X86
 #define VARNELLO_NI __attribute__((target("aes,sse4.1")))

@@ -1,6 +1,7 @@
 // AES-GCM: nonce handling, the GHASH and counter-mode flow, a fused AES-NI + PCLMULQDQ kernel and
 // a portable path (table AES, constant-time carry-less multiplication on 64-bit integers).
 #include "ssh/crypto/AesGcm.h"
+#include "ssh/crypto/ByteOrder.h"
 
 #include "ssh/crypto/CipherError.h"
 #include "ssh/crypto/ConstTime.h"
@@ -18,26 +19,6 @@
 namespace Varnello::Crypto {
 
 namespace {
-
-inline uint64_t LoadBe64(const uint8_t* p) {
-    uint64_t v = 0;
-    for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
-    return v;
-}
-
-inline void StoreBe64(uint8_t* p, uint64_t v) {
-    for (int i = 7; i >= 0; --i) {
-        p[i] = uint8_t(v);
-        v >>= 8;
-    }
-}
-
-inline void StoreBe32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v >> 24);
-    p[1] = uint8_t(v >> 16);
-    p[2] = uint8_t(v >> 8);
-    p[3] = uint8_t(v);
-}
 
 // ---- Portable GHASH: GF(2^128) products from integer multiplies with holes -------------------
 

@@ -1,5 +1,6 @@
 // Blowfish: the key schedule from pi's digits, and an unrolled 16-round Feistel network.
 #include "ssh/crypto/Blowfish.h"
+#include "ssh/crypto/ByteOrder.h"
 
 #include "ssh/crypto/BlowfishTables.h"
 #include "ssh/crypto/CipherError.h"
@@ -9,25 +10,6 @@
 namespace Varnello::Crypto {
 
 namespace {
-
-inline uint32_t LoadBe(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-inline void StoreBe(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v >> 24);
-    p[1] = uint8_t(v >> 16);
-    p[2] = uint8_t(v >> 8);
-    p[3] = uint8_t(v);
-}
-inline uint32_t LoadLe(const uint8_t* p) {
-    return (uint32_t(p[3]) << 24) | (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0];
-}
-inline void StoreLe(uint8_t* p, uint32_t v) {
-    p[3] = uint8_t(v >> 24);
-    p[2] = uint8_t(v >> 16);
-    p[1] = uint8_t(v >> 8);
-    p[0] = uint8_t(v);
-}
 
 inline uint32_t F(const TBlowfishKey& k, uint32_t x) {
     return ((k.FS[0][x >> 24] + k.FS[1][(x >> 16) & 0xff]) ^ k.FS[2][(x >> 8) & 0xff]) + k.FS[3][x & 0xff];
@@ -61,8 +43,8 @@ inline void Decrypt(const TBlowfishKey& k, uint32_t& l, uint32_t& r) {
 
 template <bool Le>
 void CbcEnc(const TBlowfishKey& key, uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks) {
-    auto load = Le ? LoadLe : LoadBe;
-    auto store = Le ? StoreLe : StoreBe;
+    auto load = Le ? LoadLe32 : LoadBe32;
+    auto store = Le ? StoreLe32 : StoreBe32;
     uint32_t l = load(iv), r = load(iv + 4);
     for (; blocks; --blocks, in += 8, out += 8) {
         l ^= load(in);
@@ -77,8 +59,8 @@ void CbcEnc(const TBlowfishKey& key, uint8_t* iv, const uint8_t* in, uint8_t* ou
 
 template <bool Le>
 void CbcDec(const TBlowfishKey& key, uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks) {
-    auto load = Le ? LoadLe : LoadBe;
-    auto store = Le ? StoreLe : StoreBe;
+    auto load = Le ? LoadLe32 : LoadBe32;
+    auto store = Le ? StoreLe32 : StoreBe32;
     uint32_t pl = load(iv), pr = load(iv + 4);
     for (; blocks; --blocks, in += 8, out += 8) {
         const uint32_t cl = load(in), cr = load(in + 4);
@@ -129,17 +111,17 @@ void TBlowfishKey::SetKey(const uint8_t* key, size_t len) {
 }
 
 void BlowfishEncryptBlock(const TBlowfishKey& key, const uint8_t* in, uint8_t* out) {
-    uint32_t l = LoadBe(in), r = LoadBe(in + 4);
+    uint32_t l = LoadBe32(in), r = LoadBe32(in + 4);
     Encrypt(key, l, r);
-    StoreBe(out, l);
-    StoreBe(out + 4, r);
+    StoreBe32(out, l);
+    StoreBe32(out + 4, r);
 }
 
 void BlowfishDecryptBlock(const TBlowfishKey& key, const uint8_t* in, uint8_t* out) {
-    uint32_t l = LoadBe(in), r = LoadBe(in + 4);
+    uint32_t l = LoadBe32(in), r = LoadBe32(in + 4);
     Decrypt(key, l, r);
-    StoreBe(out, l);
-    StoreBe(out + 4, r);
+    StoreBe32(out, l);
+    StoreBe32(out + 4, r);
 }
 
 void BlowfishCbcEncrypt(const TBlowfishKey& key, uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks,

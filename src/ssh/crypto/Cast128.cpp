@@ -1,6 +1,7 @@
 // CAST-128: the RFC's key schedule written out step by step (it is easier to check against the
 // text that way), and a round function with the three kinds of round unrolled.
 #include "ssh/crypto/Cast128.h"
+#include "ssh/crypto/ByteOrder.h"
 
 #include "ssh/crypto/Cast128Tables.h"
 #include "ssh/crypto/CipherError.h"
@@ -12,15 +13,6 @@ namespace Varnello::Crypto {
 
 namespace {
 
-inline uint32_t Load32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-inline void Store32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v >> 24);
-    p[1] = uint8_t(v >> 16);
-    p[2] = uint8_t(v >> 8);
-    p[3] = uint8_t(v);
-}
 inline uint32_t Rotl(uint32_t x, unsigned n) {
     return (x << (n & 31)) | (x >> ((32 - n) & 31));
 }
@@ -98,12 +90,12 @@ template <int First, int... N>
 // One pass of the RFC's schedule: 16 subkey words from x (updated in place, as the RFC chains it).
 void SchedulePass(uint8_t x[16], uint32_t k[16]) {
     uint8_t z[16];
-    auto put = [](uint8_t* p, uint32_t v) { Store32(p, v); };
+    auto put = [](uint8_t* p, uint32_t v) { StoreBe32(p, v); };
     for (int half = 0; half < 2; ++half) {
-        put(z + 0, Load32(x + 0) ^ S5[x[0xD]] ^ S6[x[0xF]] ^ S7[x[0xC]] ^ S8[x[0xE]] ^ S7[x[0x8]]);
-        put(z + 4, Load32(x + 8) ^ S5[z[0x0]] ^ S6[z[0x2]] ^ S7[z[0x1]] ^ S8[z[0x3]] ^ S8[x[0xA]]);
-        put(z + 8, Load32(x + 12) ^ S5[z[0x7]] ^ S6[z[0x6]] ^ S7[z[0x5]] ^ S8[z[0x4]] ^ S5[x[0x9]]);
-        put(z + 12, Load32(x + 4) ^ S5[z[0xA]] ^ S6[z[0x9]] ^ S7[z[0xB]] ^ S8[z[0x8]] ^ S6[x[0xB]]);
+        put(z + 0, LoadBe32(x + 0) ^ S5[x[0xD]] ^ S6[x[0xF]] ^ S7[x[0xC]] ^ S8[x[0xE]] ^ S7[x[0x8]]);
+        put(z + 4, LoadBe32(x + 8) ^ S5[z[0x0]] ^ S6[z[0x2]] ^ S7[z[0x1]] ^ S8[z[0x3]] ^ S8[x[0xA]]);
+        put(z + 8, LoadBe32(x + 12) ^ S5[z[0x7]] ^ S6[z[0x6]] ^ S7[z[0x5]] ^ S8[z[0x4]] ^ S5[x[0x9]]);
+        put(z + 12, LoadBe32(x + 4) ^ S5[z[0xA]] ^ S6[z[0x9]] ^ S7[z[0xB]] ^ S8[z[0x8]] ^ S6[x[0xB]]);
         uint32_t* o = k + 8 * half;
         if (half == 0) {
             o[0] = S5[z[0x8]] ^ S6[z[0x9]] ^ S7[z[0x7]] ^ S8[z[0x6]] ^ S5[z[0x2]];
@@ -116,10 +108,10 @@ void SchedulePass(uint8_t x[16], uint32_t k[16]) {
             o[2] = S5[z[0x7]] ^ S6[z[0x6]] ^ S7[z[0x8]] ^ S8[z[0x9]] ^ S7[z[0x2]];
             o[3] = S5[z[0x5]] ^ S6[z[0x4]] ^ S7[z[0xA]] ^ S8[z[0xB]] ^ S8[z[0x6]];
         }
-        put(x + 0, Load32(z + 8) ^ S5[z[0x5]] ^ S6[z[0x7]] ^ S7[z[0x4]] ^ S8[z[0x6]] ^ S7[z[0x0]]);
-        put(x + 4, Load32(z + 0) ^ S5[x[0x0]] ^ S6[x[0x2]] ^ S7[x[0x1]] ^ S8[x[0x3]] ^ S8[z[0x2]]);
-        put(x + 8, Load32(z + 4) ^ S5[x[0x7]] ^ S6[x[0x6]] ^ S7[x[0x5]] ^ S8[x[0x4]] ^ S5[z[0x1]]);
-        put(x + 12, Load32(z + 12) ^ S5[x[0xA]] ^ S6[x[0x9]] ^ S7[x[0xB]] ^ S8[x[0x8]] ^ S6[z[0x3]]);
+        put(x + 0, LoadBe32(z + 8) ^ S5[z[0x5]] ^ S6[z[0x7]] ^ S7[z[0x4]] ^ S8[z[0x6]] ^ S7[z[0x0]]);
+        put(x + 4, LoadBe32(z + 0) ^ S5[x[0x0]] ^ S6[x[0x2]] ^ S7[x[0x1]] ^ S8[x[0x3]] ^ S8[z[0x2]]);
+        put(x + 8, LoadBe32(z + 4) ^ S5[x[0x7]] ^ S6[x[0x6]] ^ S7[x[0x5]] ^ S8[x[0x4]] ^ S5[z[0x1]]);
+        put(x + 12, LoadBe32(z + 12) ^ S5[x[0xA]] ^ S6[x[0x9]] ^ S7[x[0xB]] ^ S8[x[0x8]] ^ S6[z[0x3]]);
         if (half == 0) {
             o[4] = S5[x[0x3]] ^ S6[x[0x2]] ^ S7[x[0xC]] ^ S8[x[0xD]] ^ S5[x[0x8]];
             o[5] = S5[x[0x1]] ^ S6[x[0x0]] ^ S7[x[0xE]] ^ S8[x[0xF]] ^ S6[x[0xD]];
@@ -157,45 +149,45 @@ void TCast128Key::SetKey(const uint8_t* key, size_t len) {
 }
 
 void Cast128EncryptBlock(const TCast128Key& key, const uint8_t* in, uint8_t* out) {
-    uint32_t l = Load32(in), r = Load32(in + 4);
+    uint32_t l = LoadBe32(in), r = LoadBe32(in + 4);
     Encrypt(key, l, r);
-    Store32(out, l);
-    Store32(out + 4, r);
+    StoreBe32(out, l);
+    StoreBe32(out + 4, r);
 }
 
 void Cast128DecryptBlock(const TCast128Key& key, const uint8_t* in, uint8_t* out) {
-    uint32_t l = Load32(in), r = Load32(in + 4);
+    uint32_t l = LoadBe32(in), r = LoadBe32(in + 4);
     Decrypt(key, l, r);
-    Store32(out, l);
-    Store32(out + 4, r);
+    StoreBe32(out, l);
+    StoreBe32(out + 4, r);
 }
 
 void Cast128CbcEncrypt(const TCast128Key& key, uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks) {
-    uint32_t l = Load32(iv), r = Load32(iv + 4);
+    uint32_t l = LoadBe32(iv), r = LoadBe32(iv + 4);
     for (; blocks; --blocks, in += 8, out += 8) {
-        l ^= Load32(in);
-        r ^= Load32(in + 4);
+        l ^= LoadBe32(in);
+        r ^= LoadBe32(in + 4);
         Encrypt(key, l, r);
-        Store32(out, l);
-        Store32(out + 4, r);
+        StoreBe32(out, l);
+        StoreBe32(out + 4, r);
     }
-    Store32(iv, l);
-    Store32(iv + 4, r);
+    StoreBe32(iv, l);
+    StoreBe32(iv + 4, r);
 }
 
 void Cast128CbcDecrypt(const TCast128Key& key, uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks) {
-    uint32_t pl = Load32(iv), pr = Load32(iv + 4);
+    uint32_t pl = LoadBe32(iv), pr = LoadBe32(iv + 4);
     for (; blocks; --blocks, in += 8, out += 8) {
-        const uint32_t cl = Load32(in), cr = Load32(in + 4);
+        const uint32_t cl = LoadBe32(in), cr = LoadBe32(in + 4);
         uint32_t l = cl, r = cr;
         Decrypt(key, l, r);
-        Store32(out, l ^ pl);
-        Store32(out + 4, r ^ pr);
+        StoreBe32(out, l ^ pl);
+        StoreBe32(out + 4, r ^ pr);
         pl = cl;
         pr = cr;
     }
-    Store32(iv, pl);
-    Store32(iv + 4, pr);
+    StoreBe32(iv, pl);
+    StoreBe32(iv + 4, pr);
 }
 
 } // namespace Varnello::Crypto

@@ -1,6 +1,7 @@
 // ChaCha20: the scalar block function, an eight-way AVX2 keystream generator, and the byte-level
 // stream position kept across calls.
 #include "ssh/crypto/ChaCha20.h"
+#include "ssh/crypto/ByteOrder.h"
 
 #include "ssh/crypto/ConstTime.h"
 #include "ssh/crypto/CpuFeatures.h"
@@ -15,17 +16,6 @@
 namespace Varnello::Crypto {
 
 namespace {
-
-inline uint32_t LoadLe32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-
-inline void StoreLe32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
 
 inline uint32_t Rotl(uint32_t x, int n) {
     return (x << n) | (x >> (32 - n));

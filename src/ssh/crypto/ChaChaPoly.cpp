@@ -1,5 +1,6 @@
 // The two ChaCha20-Poly1305 constructions over TChaCha20 and TPoly1305.
 #include "ssh/crypto/ChaChaPoly.h"
+#include "ssh/crypto/ByteOrder.h"
 
 #include "ssh/crypto/CipherError.h"
 #include "ssh/crypto/ConstTime.h"
@@ -35,7 +36,7 @@ uint32_t TChaChaPolyOpenSsh::DecryptLength(uint64_t seqnr, const uint8_t encLeng
     TChaCha20 header = FHeader;
     header.SetNonce64(nonce, 0);
     header.Crypt(encLength, plain, LengthSize);
-    return (uint32_t(plain[0]) << 24) | (uint32_t(plain[1]) << 16) | (uint32_t(plain[2]) << 8) | plain[3];
+    return LoadBe32(plain);
 }
 
 // Block 0 of K_2's stream keys Poly1305; the payload starts at block 1.

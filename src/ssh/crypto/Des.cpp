@@ -6,6 +6,7 @@
 // places, so each round is two XORs with the pre-split round key and eight table lookups.
 // The initial and final permutations are done with five masked swaps each.
 #include "ssh/crypto/Des.h"
+#include "ssh/crypto/ByteOrder.h"
 
 #include <cstring>
 
@@ -85,15 +86,6 @@ constexpr TSpTables MakeSp() {
 
 constexpr TSpTables GSp = MakeSp();
 
-inline uint32_t Load32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-inline void Store32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v >> 24);
-    p[1] = uint8_t(v >> 16);
-    p[2] = uint8_t(v >> 8);
-    p[3] = uint8_t(v);
-}
 inline uint32_t Rotr(uint32_t x, int n) {
     return (x >> n) | (x << (32 - n));
 }
@@ -172,32 +164,32 @@ template <bool Decrypt>
 
 template <typename TCrypt>
 void CbcEncrypt(TCrypt crypt, uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks) {
-    uint32_t l = Load32(iv), r = Load32(iv + 4);
+    uint32_t l = LoadBe32(iv), r = LoadBe32(iv + 4);
     for (; blocks; --blocks, in += 8, out += 8) {
-        l ^= Load32(in);
-        r ^= Load32(in + 4);
+        l ^= LoadBe32(in);
+        r ^= LoadBe32(in + 4);
         crypt(l, r);
-        Store32(out, l);
-        Store32(out + 4, r);
+        StoreBe32(out, l);
+        StoreBe32(out + 4, r);
     }
-    Store32(iv, l);
-    Store32(iv + 4, r);
+    StoreBe32(iv, l);
+    StoreBe32(iv + 4, r);
 }
 
 template <typename TCrypt>
 void CbcDecrypt(TCrypt crypt, uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks) {
-    uint32_t pl = Load32(iv), pr = Load32(iv + 4);
+    uint32_t pl = LoadBe32(iv), pr = LoadBe32(iv + 4);
     for (; blocks; --blocks, in += 8, out += 8) {
-        const uint32_t cl = Load32(in), cr = Load32(in + 4);
+        const uint32_t cl = LoadBe32(in), cr = LoadBe32(in + 4);
         uint32_t l = cl, r = cr;
         crypt(l, r);
-        Store32(out, l ^ pl);
-        Store32(out + 4, r ^ pr);
+        StoreBe32(out, l ^ pl);
+        StoreBe32(out + 4, r ^ pr);
         pl = cl;
         pr = cr;
     }
-    Store32(iv, pl);
-    Store32(iv + 4, pr);
+    StoreBe32(iv, pl);
+    StoreBe32(iv + 4, pr);
 }
 
 } // namespace
@@ -235,17 +227,17 @@ void TDes3Key::SetKey(const uint8_t* key24) {
 }
 
 void DesEncryptBlock(const TDesKey& key, const uint8_t* in, uint8_t* out) {
-    uint32_t l = Load32(in), r = Load32(in + 4);
+    uint32_t l = LoadBe32(in), r = LoadBe32(in + 4);
     Crypt(key, l, r, false);
-    Store32(out, l);
-    Store32(out + 4, r);
+    StoreBe32(out, l);
+    StoreBe32(out + 4, r);
 }
 
 void DesDecryptBlock(const TDesKey& key, const uint8_t* in, uint8_t* out) {
-    uint32_t l = Load32(in), r = Load32(in + 4);
+    uint32_t l = LoadBe32(in), r = LoadBe32(in + 4);
     Crypt(key, l, r, true);
-    Store32(out, l);
-    Store32(out + 4, r);
+    StoreBe32(out, l);
+    StoreBe32(out + 4, r);
 }
 
 void DesCbcEncrypt(const TDesKey& key, uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks) {
@@ -257,17 +249,17 @@ void DesCbcDecrypt(const TDesKey& key, uint8_t* iv, const uint8_t* in, uint8_t* 
 }
 
 void Des3EncryptBlock(const TDes3Key& key, const uint8_t* in, uint8_t* out) {
-    uint32_t l = Load32(in), r = Load32(in + 4);
+    uint32_t l = LoadBe32(in), r = LoadBe32(in + 4);
     Crypt3(key, l, r, false);
-    Store32(out, l);
-    Store32(out + 4, r);
+    StoreBe32(out, l);
+    StoreBe32(out + 4, r);
 }
 
 void Des3DecryptBlock(const TDes3Key& key, const uint8_t* in, uint8_t* out) {
-    uint32_t l = Load32(in), r = Load32(in + 4);
+    uint32_t l = LoadBe32(in), r = LoadBe32(in + 4);
     Crypt3(key, l, r, true);
-    Store32(out, l);
-    Store32(out + 4, r);
+    StoreBe32(out, l);
+    StoreBe32(out + 4, r);
 }
 
 void Des3CbcEncrypt(const TDes3Key& key, uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks) {

@@ -1,6 +1,7 @@
 // IDEA: 8.5 rounds of multiplication modulo 65537 (0 stands for 65536), addition modulo 65536
 // and XOR on 16-bit words. The multiplication is branch-free in the data.
 #include "ssh/crypto/Idea.h"
+#include "ssh/crypto/ByteOrder.h"
 
 namespace Varnello::Crypto {
 
@@ -29,16 +30,8 @@ uint16_t MulInv(uint16_t x) {
     return static_cast<uint16_t>(result);
 }
 
-inline uint16_t Load16(const uint8_t* p) {
-    return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-inline void Store16(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v >> 8);
-    p[1] = uint8_t(v);
-}
-
 inline void Crypt(const uint16_t* k, const uint8_t* in, uint8_t* out) {
-    uint32_t x1 = Load16(in), x2 = Load16(in + 2), x3 = Load16(in + 4), x4 = Load16(in + 6);
+    uint32_t x1 = LoadBe16(in), x2 = LoadBe16(in + 2), x3 = LoadBe16(in + 4), x4 = LoadBe16(in + 6);
 #pragma GCC unroll 8
     for (int r = 0; r < 8; ++r, k += 6) {
         x1 = Mul(x1, k[0]);
@@ -54,10 +47,10 @@ inline void Crypt(const uint16_t* k, const uint8_t* in, uint8_t* out) {
         x2 = x3 ^ t1;
         x3 = a;
     }
-    Store16(out, Mul(x1, k[0]));
-    Store16(out + 2, x3 + k[1]);
-    Store16(out + 4, x2 + k[2]);
-    Store16(out + 6, Mul(x4, k[3]));
+    StoreBe16(out, Mul(x1, k[0]));
+    StoreBe16(out + 2, x3 + k[1]);
+    StoreBe16(out + 4, x2 + k[2]);
+    StoreBe16(out + 6, Mul(x4, k[3]));
 }
 
 } // namespace
@@ -73,7 +66,7 @@ void TIdeaKey::SetEncryptKey(const uint8_t* key16) {
     for (int i = 0; i < 16; ++i) k[i] = key16[i];
     for (int n = 0; n < 52; ++n) {
         const int w = n % 8;
-        FSub[n] = Load16(k + 2 * w);
+        FSub[n] = LoadBe16(k + 2 * w);
         if (w == 7) {
             uint8_t t[16];
             for (int i = 0; i < 16; ++i) {

@@ -1,5 +1,6 @@
 // The HMAC-based MACs of the table and the table itself.
 #include "ssh/crypto/MacSuite.h"
+#include "ssh/crypto/ByteOrder.h"
 
 #include "ssh/crypto/ConstTime.h"
 #include "ssh/crypto/Hmac.h"
@@ -29,8 +30,8 @@ public:
     THmacMac(const uint8_t* key, size_t keyLen) : FHmac(key, keyLen) {}
     size_t MacSize() const override { return Truncated; }
     void Compute(uint32_t sequence, const uint8_t* packet, size_t len, uint8_t* mac) override {
-        const uint8_t seq[4] = {uint8_t(sequence >> 24), uint8_t(sequence >> 16), uint8_t(sequence >> 8),
-                                uint8_t(sequence)};
+        uint8_t seq[4];
+        StoreBe32(seq, sequence);
         FHmac.Update(seq, 4);
         FHmac.Update(packet, len);
         uint8_t full[THash::DigestSize];

@@ -1,5 +1,6 @@
 // MD5: buffering, padding and a fully unrolled block function.
 #include "ssh/crypto/Md5.h"
+#include "ssh/crypto/ByteOrder.h"
 
 #include "ssh/crypto/ConstTime.h"
 
@@ -11,10 +12,6 @@ namespace {
 
 inline uint32_t Rol(uint32_t x, int n) {
     return (x << n) | (x >> (32 - n));
-}
-
-inline uint32_t LoadLe32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
 // F and G in the forms with the shortest dependency chains; G's two halves never share a bit,
@@ -119,39 +116,21 @@ void TMd5::Init() {
     FState[2] = 0x98badcfe;
     FState[3] = 0x10325476;
     FLength = 0;
-    FBuffered = 0;
+    FBlocks.Used = 0;
 }
 
 void TMd5::Update(const void* data, size_t len) {
-    const uint8_t* p = static_cast<const uint8_t*>(data);
     FLength += len;
-    if (FBuffered > 0) {
-        size_t take = BlockSize - FBuffered < len ? BlockSize - FBuffered : len;
-        std::memcpy(FBuffer + FBuffered, p, take);
-        FBuffered += take;
-        p += take;
-        len -= take;
-        if (FBuffered < BlockSize) return;
-        Compress(FState, FBuffer, 1);
-        FBuffered = 0;
-    }
-    if (len >= BlockSize) {
-        Compress(FState, p, len / BlockSize);
-        p += len - len % BlockSize;
-        len %= BlockSize;
-    }
-    std::memcpy(FBuffer, p, len);
-    FBuffered = len;
+    FBlocks.Absorb(static_cast<const uint8_t*>(data), len,
+                   [this](const uint8_t* blocks, size_t count) { Compress(FState, blocks, count); });
 }
 
 void TMd5::Final(uint8_t* digest) {
     const uint64_t bits = FLength * 8;
-    uint8_t pad[BlockSize * 2] = {0x80};
-    size_t padLen = (FBuffered < 56 ? 56 : 120) - FBuffered;
-    for (int i = 0; i < 8; ++i) pad[padLen + i] = uint8_t(bits >> (8 * i));
-    Update(pad, padLen + 8);
-    for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) digest[4 * i + j] = uint8_t(FState[i] >> (8 * j));
+    FBlocks.Pad(
+        8, [bits](uint8_t* field) { StoreLe64(field, bits); },
+        [this](const uint8_t* blocks, size_t count) { Compress(FState, blocks, count); });
+    for (int i = 0; i < 4; ++i) StoreLe32(digest + 4 * i, FState[i]);
     SecureWipe(this, sizeof(*this));
 }
 

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ssh/crypto/HashBlocks.h"
+
 namespace Varnello::Crypto {
 
 class TMd5 {
@@ -25,8 +27,7 @@ public:
 private:
     uint32_t FState[4];
     uint64_t FLength;
-    uint8_t FBuffer[BlockSize];
-    size_t FBuffered;
+    THashBlocks<BlockSize> FBlocks;
 };
 
 } // namespace Varnello::Crypto

@@ -1,5 +1,6 @@
 // Poly1305 in radix 2^44: h = (h + m) * r mod 2^130 - 5, block by block, then h + s mod 2^128.
 #include "ssh/crypto/Poly1305.h"
+#include "ssh/crypto/ByteOrder.h"
 
 #include "ssh/crypto/ConstTime.h"
 #include "ssh/crypto/CpuFeatures.h"
@@ -18,12 +19,6 @@ namespace {
 using u128 = unsigned __int128;
 constexpr uint64_t Mask44 = 0xfffffffffffULL;
 constexpr uint64_t Mask42 = 0x3ffffffffffULL;
-
-inline uint64_t LoadLe64(const uint8_t* p) {
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-    return v;
-}
 
 // a * b mod 2^130 - 5 on the 44/44/42-bit limbs (result partly reduced).
 void MulMod(const uint64_t a[3], const uint64_t b[3], uint64_t out[3]) {

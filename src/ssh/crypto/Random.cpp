@@ -1,5 +1,6 @@
 // RC4-based generator: keying, seeding from the OS and output.
 #include "ssh/crypto/Random.h"
+#include "ssh/crypto/ByteOrder.h"
 
 #include "ssh/crypto/ConstTime.h"
 
@@ -89,7 +90,7 @@ void TRandom::Fill(uint8_t* out, size_t len) {
 uint32_t TRandom::NextUint32() {
     uint8_t b[4];
     Fill(b, 4);
-    return (uint32_t(b[0]) << 24) | (uint32_t(b[1]) << 16) | (uint32_t(b[2]) << 8) | b[3];
+    return LoadBe32(b);
 }
 
 TRandom& TRandom::Shared() {

@@ -4,6 +4,7 @@
 // The round code is generic over the word type, so CBC decryption, whose blocks are independent,
 // runs eight blocks at once in vector lanes.
 #include "ssh/crypto/Serpent.h"
+#include "ssh/crypto/ByteOrder.h"
 
 #include "ssh/crypto/CipherError.h"
 #include "ssh/crypto/CpuFeatures.h"
@@ -199,16 +200,6 @@ template <typename W> [[gnu::noinline]] void Decrypt(const TSerpentKey& key, W* 
     x[3] = d;
 }
 
-inline uint32_t Load32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-inline void Store32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
-
 template <int... B> void ApplyKeySboxes(uint32_t (*k)[4], std::integer_sequence<int, B...>) {
     // Subkey i goes through S-box (3 - i) mod 8.
     ((Sbox<(3 - B % 8 + 8) % 8>(k[B][0], k[B][1], k[B][2], k[B][3])), ...);
@@ -228,7 +219,7 @@ void TSerpentKey::SetKey(const uint8_t* key, size_t len) {
     std::memcpy(padded, key, len);
     if (len < 32) padded[len] = 1;
     uint32_t w[140];
-    for (int i = 0; i < 8; ++i) w[i] = Load32(padded + 4 * i);
+    for (int i = 0; i < 8; ++i) w[i] = LoadLe32(padded + 4 * i);
     for (int i = 0; i < 132; ++i)
         w[i + 8] = Rol(w[i] ^ w[i + 3] ^ w[i + 5] ^ w[i + 7] ^ 0x9e3779b9u ^ static_cast<uint32_t>(i), 11);
     std::memcpy(FK, w + 8, sizeof(FK));
@@ -240,25 +231,25 @@ void TSerpentKey::SetKey(const uint8_t* key, size_t len) {
 }
 
 void SerpentEncryptBlock(const TSerpentKey& key, const uint8_t* in, uint8_t* out) {
-    uint32_t x[4] = {Load32(in), Load32(in + 4), Load32(in + 8), Load32(in + 12)};
+    uint32_t x[4] = {LoadLe32(in), LoadLe32(in + 4), LoadLe32(in + 8), LoadLe32(in + 12)};
     Encrypt(key, x);
-    for (int i = 0; i < 4; ++i) Store32(out + 4 * i, x[i]);
+    for (int i = 0; i < 4; ++i) StoreLe32(out + 4 * i, x[i]);
 }
 
 void SerpentDecryptBlock(const TSerpentKey& key, const uint8_t* in, uint8_t* out) {
-    uint32_t x[4] = {Load32(in), Load32(in + 4), Load32(in + 8), Load32(in + 12)};
+    uint32_t x[4] = {LoadLe32(in), LoadLe32(in + 4), LoadLe32(in + 8), LoadLe32(in + 12)};
     Decrypt(key, x);
-    for (int i = 0; i < 4; ++i) Store32(out + 4 * i, x[i]);
+    for (int i = 0; i < 4; ++i) StoreLe32(out + 4 * i, x[i]);
 }
 
 void SerpentCbcEncrypt(const TSerpentKey& key, uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks) {
-    uint32_t x[4] = {Load32(iv), Load32(iv + 4), Load32(iv + 8), Load32(iv + 12)};
+    uint32_t x[4] = {LoadLe32(iv), LoadLe32(iv + 4), LoadLe32(iv + 8), LoadLe32(iv + 12)};
     for (; blocks; --blocks, in += 16, out += 16) {
-        for (int i = 0; i < 4; ++i) x[i] ^= Load32(in + 4 * i);
+        for (int i = 0; i < 4; ++i) x[i] ^= LoadLe32(in + 4 * i);
         Encrypt(key, x);
-        for (int i = 0; i < 4; ++i) Store32(out + 4 * i, x[i]);
+        for (int i = 0; i < 4; ++i) StoreLe32(out + 4 * i, x[i]);
     }
-    for (int i = 0; i < 4; ++i) Store32(iv + 4 * i, x[i]);
+    for (int i = 0; i < 4; ++i) StoreLe32(iv + 4 * i, x[i]);
 }
 
 namespace {
@@ -273,17 +264,17 @@ void CbcDecryptWide(const TSerpentKey& key, uint8_t* iv, const uint8_t*& in, uin
     while (blocks >= 8) {
         TLanes8 x[4];
         for (int b = 0; b < 8; ++b)
-            for (int k = 0; k < 4; ++k) x[k][b] = Load32(in + 16 * b + 4 * k);
+            for (int k = 0; k < 4; ++k) x[k][b] = LoadLe32(in + 16 * b + 4 * k);
         decrypt8(key, x);
         uint8_t lastCipher[16];
         std::memcpy(lastCipher, in + 112, 16);
         // Blocks are chained to the previous ciphertext, read before any output is written.
         uint32_t prev[8][4];
-        for (int k = 0; k < 4; ++k) prev[0][k] = Load32(iv + 4 * k);
+        for (int k = 0; k < 4; ++k) prev[0][k] = LoadLe32(iv + 4 * k);
         for (int b = 1; b < 8; ++b)
-            for (int k = 0; k < 4; ++k) prev[b][k] = Load32(in + 16 * (b - 1) + 4 * k);
+            for (int k = 0; k < 4; ++k) prev[b][k] = LoadLe32(in + 16 * (b - 1) + 4 * k);
         for (int b = 0; b < 8; ++b)
-            for (int k = 0; k < 4; ++k) Store32(out + 16 * b + 4 * k, x[k][b] ^ prev[b][k]);
+            for (int k = 0; k < 4; ++k) StoreLe32(out + 16 * b + 4 * k, x[k][b] ^ prev[b][k]);
         std::memcpy(iv, lastCipher, 16);
         in += 128;
         out += 128;
@@ -312,17 +303,17 @@ void SerpentCbcDecrypt(const TSerpentKey& key, uint8_t* iv, const uint8_t* in, u
 #else
     CbcDecryptWide(key, iv, in, out, blocks, Decrypt8Generic);
 #endif
-    uint32_t p[4] = {Load32(iv), Load32(iv + 4), Load32(iv + 8), Load32(iv + 12)};
+    uint32_t p[4] = {LoadLe32(iv), LoadLe32(iv + 4), LoadLe32(iv + 8), LoadLe32(iv + 12)};
     for (; blocks; --blocks, in += 16, out += 16) {
-        const uint32_t c[4] = {Load32(in), Load32(in + 4), Load32(in + 8), Load32(in + 12)};
+        const uint32_t c[4] = {LoadLe32(in), LoadLe32(in + 4), LoadLe32(in + 8), LoadLe32(in + 12)};
         uint32_t x[4] = {c[0], c[1], c[2], c[3]};
         Decrypt(key, x);
         for (int i = 0; i < 4; ++i) {
-            Store32(out + 4 * i, x[i] ^ p[i]);
+            StoreLe32(out + 4 * i, x[i] ^ p[i]);
             p[i] = c[i];
         }
     }
-    for (int i = 0; i < 4; ++i) Store32(iv + 4 * i, p[i]);
+    for (int i = 0; i < 4; ++i) StoreLe32(iv + 4 * i, p[i]);
 }
 
 } // namespace Varnello::Crypto

@@ -1,5 +1,6 @@
 // SHA-1: buffering, padding, and the two block functions (portable and SHA-NI).
 #include "ssh/crypto/Sha1.h"
+#include "ssh/crypto/ByteOrder.h"
 
 #include "ssh/crypto/ConstTime.h"
 #include "ssh/crypto/CpuFeatures.h"
@@ -18,17 +19,6 @@ namespace {
 
 inline uint32_t Rol(uint32_t x, int n) {
     return (x << n) | (x >> (32 - n));
-}
-
-inline uint32_t LoadBe32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-
-inline void StoreBe32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v >> 24);
-    p[1] = uint8_t(v >> 16);
-    p[2] = uint8_t(v >> 8);
-    p[3] = uint8_t(v);
 }
 
 #ifdef VARNELLO_SHA1_NI
@@ -132,37 +122,20 @@ void TSha1::Init() {
     FState[3] = 0x10325476;
     FState[4] = 0xC3D2E1F0;
     FLength = 0;
-    FBuffered = 0;
+    FBlocks.Used = 0;
 }
 
 void TSha1::Update(const void* data, size_t len) {
-    const uint8_t* p = static_cast<const uint8_t*>(data);
     FLength += len;
-    if (FBuffered > 0) {
-        size_t take = BlockSize - FBuffered < len ? BlockSize - FBuffered : len;
-        std::memcpy(FBuffer + FBuffered, p, take);
-        FBuffered += take;
-        p += take;
-        len -= take;
-        if (FBuffered < BlockSize) return;
-        Compress(FState, FBuffer, 1);
-        FBuffered = 0;
-    }
-    if (len >= BlockSize) {
-        Compress(FState, p, len / BlockSize);
-        p += len - len % BlockSize;
-        len %= BlockSize;
-    }
-    std::memcpy(FBuffer, p, len);
-    FBuffered = len;
+    FBlocks.Absorb(static_cast<const uint8_t*>(data), len,
+                   [this](const uint8_t* blocks, size_t count) { Compress(FState, blocks, count); });
 }
 
 void TSha1::Final(uint8_t* digest) {
     const uint64_t bits = FLength * 8;
-    uint8_t pad[BlockSize * 2] = {0x80};
-    size_t padLen = (FBuffered < 56 ? 56 : 120) - FBuffered;
-    for (int i = 0; i < 8; ++i) pad[padLen + i] = uint8_t(bits >> (56 - 8 * i));
-    Update(pad, padLen + 8);
+    FBlocks.Pad(
+        8, [bits](uint8_t* field) { StoreBe64(field, bits); },
+        [this](const uint8_t* blocks, size_t count) { Compress(FState, blocks, count); });
     for (int i = 0; i < 5; ++i) StoreBe32(digest + 4 * i, FState[i]);
     SecureWipe(this, sizeof(*this));
 }

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ssh/crypto/HashBlocks.h"
+
 namespace Varnello::Crypto {
 
 class TSha1 {
@@ -26,8 +28,7 @@ public:
 private:
     uint32_t FState[5];
     uint64_t FLength; // bytes hashed so far
-    uint8_t FBuffer[BlockSize];
-    size_t FBuffered;
+    THashBlocks<BlockSize> FBlocks;
 };
 
 } // namespace Varnello::Crypto

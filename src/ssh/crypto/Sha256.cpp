@@ -1,5 +1,6 @@
 // SHA-256: portable compression plus the SHA-NI variant, and the buffering around them.
 #include "ssh/crypto/Sha256.h"
+#include "ssh/crypto/ByteOrder.h"
 
 #include "ssh/crypto/ConstTime.h"
 #include "ssh/crypto/CpuFeatures.h"
@@ -27,17 +28,6 @@ alignas(16) constexpr uint32_t K[64] = {
 
 inline uint32_t Rotr(uint32_t x, int n) {
     return (x >> n) | (x << (32 - n));
-}
-
-inline uint32_t LoadBe32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-
-inline void StoreBe32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v >> 24);
-    p[1] = uint8_t(v >> 16);
-    p[2] = uint8_t(v >> 8);
-    p[3] = uint8_t(v);
 }
 
 void Compress(uint32_t state[8], const uint8_t* data, size_t blocks) {
@@ -175,50 +165,22 @@ void TSha256::Init() {
                                        0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
     std::memcpy(FState, iv, sizeof(FState));
     FLength = 0;
-    FBuffered = 0;
+    FBlocks.Used = 0;
 }
 
 void TSha256::Update(const void* data, size_t len) {
-    if (len == 0) return; // data may be null then
-    const uint8_t* p = static_cast<const uint8_t*>(data);
     FLength += len;
-    if (FBuffered > 0) {
-        const size_t take = len < BlockSize - FBuffered ? len : BlockSize - FBuffered;
-        std::memcpy(FBuffer + FBuffered, p, take);
-        FBuffered += take;
-        p += take;
-        len -= take;
-        if (FBuffered < BlockSize) return;
-        Compress(FState, FBuffer, 1);
-        FBuffered = 0;
-    }
-    if (len >= BlockSize) {
-        const size_t blocks = len / BlockSize;
-        Compress(FState, p, blocks);
-        p += blocks * BlockSize;
-        len -= blocks * BlockSize;
-    }
-    if (len > 0) {
-        std::memcpy(FBuffer, p, len);
-        FBuffered = len;
-    }
+    FBlocks.Absorb(static_cast<const uint8_t*>(data), len,
+                   [this](const uint8_t* blocks, size_t count) { Compress(FState, blocks, count); });
 }
 
 void TSha256::Final(uint8_t* digest) {
     const uint64_t bits = FLength * 8;
-    FBuffer[FBuffered++] = 0x80;
-    if (FBuffered > BlockSize - 8) {
-        std::memset(FBuffer + FBuffered, 0, BlockSize - FBuffered);
-        Compress(FState, FBuffer, 1);
-        FBuffered = 0;
-    }
-    std::memset(FBuffer + FBuffered, 0, BlockSize - 8 - FBuffered);
-    StoreBe32(FBuffer + 56, uint32_t(bits >> 32));
-    StoreBe32(FBuffer + 60, uint32_t(bits));
-    Compress(FState, FBuffer, 1);
+    FBlocks.Pad(
+        8, [bits](uint8_t* field) { StoreBe64(field, bits); },
+        [this](const uint8_t* blocks, size_t count) { Compress(FState, blocks, count); });
     for (int i = 0; i < 8; ++i) StoreBe32(digest + 4 * i, FState[i]);
-    SecureWipe(FBuffer, sizeof(FBuffer));
-    FBuffered = 0;
+    SecureWipe(FBlocks.Data, sizeof(FBlocks.Data));
 }
 
 void TSha256::Compute(const void* data, size_t len, uint8_t* digest) {

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ssh/crypto/HashBlocks.h"
+
 namespace Varnello::Crypto {
 
 class TSha256 {
@@ -28,8 +30,7 @@ public:
 private:
     uint32_t FState[8];
     uint64_t FLength; // bytes hashed so far
-    uint8_t FBuffer[BlockSize];
-    size_t FBuffered;
+    THashBlocks<BlockSize> FBlocks;
 };
 
 // Compression of whole 64-byte blocks; exposed so tests can drive each variant directly.

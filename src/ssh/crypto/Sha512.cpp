@@ -1,6 +1,7 @@
 // SHA-512 compression on 64-bit words (with an AVX2 message schedule for runs of blocks) and the
 // buffering around it.
 #include "ssh/crypto/Sha512.h"
+#include "ssh/crypto/ByteOrder.h"
 
 #include "ssh/crypto/ConstTime.h"
 
@@ -41,19 +42,6 @@ constexpr uint64_t K[80] = {
 
 inline uint64_t Rotr(uint64_t x, int n) {
     return (x >> n) | (x << (64 - n));
-}
-
-inline uint64_t LoadBe64(const uint8_t* p) {
-    uint64_t v = 0;
-    for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
-    return v;
-}
-
-inline void StoreBe64(uint8_t* p, uint64_t v) {
-    for (int i = 7; i >= 0; --i) {
-        p[i] = uint8_t(v);
-        v >>= 8;
-    }
 }
 
 inline uint64_t Sigma0(uint64_t x) {
@@ -198,50 +186,27 @@ void TSha512::Init() {
                                        0x1f83d9abfb41bd6bULL, 0x5be0cd19137e2179ULL};
     std::memcpy(FState, iv, sizeof(FState));
     FLength = 0;
-    FBuffered = 0;
+    FBlocks.Used = 0;
 }
 
 void TSha512::Update(const void* data, size_t len) {
-    if (len == 0) return; // data may be null then
-    const uint8_t* p = static_cast<const uint8_t*>(data);
     FLength += len;
-    if (FBuffered > 0) {
-        const size_t take = len < BlockSize - FBuffered ? len : BlockSize - FBuffered;
-        std::memcpy(FBuffer + FBuffered, p, take);
-        FBuffered += take;
-        p += take;
-        len -= take;
-        if (FBuffered < BlockSize) return;
-        Compress(FState, FBuffer, 1);
-        FBuffered = 0;
-    }
-    if (len >= BlockSize) {
-        const size_t blocks = len / BlockSize;
-        Compress(FState, p, blocks);
-        p += blocks * BlockSize;
-        len -= blocks * BlockSize;
-    }
-    if (len > 0) {
-        std::memcpy(FBuffer, p, len);
-        FBuffered = len;
-    }
+    FBlocks.Absorb(static_cast<const uint8_t*>(data), len,
+                   [this](const uint8_t* blocks, size_t count) { Compress(FState, blocks, count); });
 }
 
 void TSha512::Final(uint8_t* digest) {
-    FBuffer[FBuffered++] = 0x80;
-    if (FBuffered > BlockSize - 16) {
-        std::memset(FBuffer + FBuffered, 0, BlockSize - FBuffered);
-        Compress(FState, FBuffer, 1);
-        FBuffered = 0;
-    }
-    std::memset(FBuffer + FBuffered, 0, BlockSize - 16 - FBuffered);
     // 128-bit length in bits: the high word holds the three bits shifted out of the byte count.
-    StoreBe64(FBuffer + 112, FLength >> 61);
-    StoreBe64(FBuffer + 120, FLength << 3);
-    Compress(FState, FBuffer, 1);
+    const uint64_t length = FLength;
+    FBlocks.Pad(
+        16,
+        [length](uint8_t* field) {
+            StoreBe64(field, length >> 61);
+            StoreBe64(field + 8, length << 3);
+        },
+        [this](const uint8_t* blocks, size_t count) { Compress(FState, blocks, count); });
     for (int i = 0; i < 8; ++i) StoreBe64(digest + 8 * i, FState[i]);
-    SecureWipe(FBuffer, sizeof(FBuffer));
-    FBuffered = 0;
+    SecureWipe(FBlocks.Data, sizeof(FBlocks.Data));
 }
 
 void TSha512::Compute(const void* data, size_t len, uint8_t* digest) {

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ssh/crypto/HashBlocks.h"
+
 namespace Varnello::Crypto {
 
 class TSha512 {
@@ -27,8 +29,7 @@ public:
 private:
     uint64_t FState[8];
     uint64_t FLength; // bytes hashed so far; messages stay far below 2^61 bytes
-    uint8_t FBuffer[BlockSize];
-    size_t FBuffered;
+    THashBlocks<BlockSize> FBlocks;
 };
 
 } // namespace Varnello::Crypto

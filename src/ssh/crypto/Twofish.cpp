@@ -1,6 +1,7 @@
 // Twofish: the fixed permutations q0 and q1 are built at compile time from their 4-bit tables,
 // the MDS and RS multiplications are done in their own fields, and the data path is word-wise.
 #include "ssh/crypto/Twofish.h"
+#include "ssh/crypto/ByteOrder.h"
 
 #include "ssh/crypto/CipherError.h"
 
@@ -71,15 +72,6 @@ inline uint32_t MdsColumn(int col, uint8_t y) {
     return w;
 }
 
-inline uint32_t Load32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-inline void Store32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
 inline uint8_t Byte(uint32_t w, int i) {
     return static_cast<uint8_t>(w >> (8 * i));
 }
@@ -166,8 +158,8 @@ void TTwofishKey::SetKey(const uint8_t* key, size_t len) {
     const int k = static_cast<int>(len / 8);
     uint32_t me[4], mo[4], s[4];
     for (int i = 0; i < k; ++i) {
-        me[i] = Load32(key + 8 * i);
-        mo[i] = Load32(key + 8 * i + 4);
+        me[i] = LoadLe32(key + 8 * i);
+        mo[i] = LoadLe32(key + 8 * i + 4);
         // S words come from the RS code over each 8-byte group, and are used in reverse order.
         uint32_t w = 0;
         for (int row = 0; row < 4; ++row) {
@@ -191,39 +183,39 @@ void TTwofishKey::SetKey(const uint8_t* key, size_t len) {
 }
 
 void TwofishEncryptBlock(const TTwofishKey& key, const uint8_t* in, uint8_t* out) {
-    uint32_t x[4] = {Load32(in), Load32(in + 4), Load32(in + 8), Load32(in + 12)};
+    uint32_t x[4] = {LoadLe32(in), LoadLe32(in + 4), LoadLe32(in + 8), LoadLe32(in + 12)};
     Encrypt(key, x);
-    for (int i = 0; i < 4; ++i) Store32(out + 4 * i, x[i]);
+    for (int i = 0; i < 4; ++i) StoreLe32(out + 4 * i, x[i]);
 }
 
 void TwofishDecryptBlock(const TTwofishKey& key, const uint8_t* in, uint8_t* out) {
-    uint32_t x[4] = {Load32(in), Load32(in + 4), Load32(in + 8), Load32(in + 12)};
+    uint32_t x[4] = {LoadLe32(in), LoadLe32(in + 4), LoadLe32(in + 8), LoadLe32(in + 12)};
     Decrypt(key, x);
-    for (int i = 0; i < 4; ++i) Store32(out + 4 * i, x[i]);
+    for (int i = 0; i < 4; ++i) StoreLe32(out + 4 * i, x[i]);
 }
 
 void TwofishCbcEncrypt(const TTwofishKey& key, uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks) {
-    uint32_t x[4] = {Load32(iv), Load32(iv + 4), Load32(iv + 8), Load32(iv + 12)};
+    uint32_t x[4] = {LoadLe32(iv), LoadLe32(iv + 4), LoadLe32(iv + 8), LoadLe32(iv + 12)};
     for (; blocks; --blocks, in += 16, out += 16) {
-        for (int i = 0; i < 4; ++i) x[i] ^= Load32(in + 4 * i);
+        for (int i = 0; i < 4; ++i) x[i] ^= LoadLe32(in + 4 * i);
         Encrypt(key, x);
-        for (int i = 0; i < 4; ++i) Store32(out + 4 * i, x[i]);
+        for (int i = 0; i < 4; ++i) StoreLe32(out + 4 * i, x[i]);
     }
-    for (int i = 0; i < 4; ++i) Store32(iv + 4 * i, x[i]);
+    for (int i = 0; i < 4; ++i) StoreLe32(iv + 4 * i, x[i]);
 }
 
 void TwofishCbcDecrypt(const TTwofishKey& key, uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks) {
-    uint32_t p[4] = {Load32(iv), Load32(iv + 4), Load32(iv + 8), Load32(iv + 12)};
+    uint32_t p[4] = {LoadLe32(iv), LoadLe32(iv + 4), LoadLe32(iv + 8), LoadLe32(iv + 12)};
     for (; blocks; --blocks, in += 16, out += 16) {
-        uint32_t c[4] = {Load32(in), Load32(in + 4), Load32(in + 8), Load32(in + 12)};
+        uint32_t c[4] = {LoadLe32(in), LoadLe32(in + 4), LoadLe32(in + 8), LoadLe32(in + 12)};
         uint32_t x[4] = {c[0], c[1], c[2], c[3]};
         Decrypt(key, x);
         for (int i = 0; i < 4; ++i) {
-            Store32(out + 4 * i, x[i] ^ p[i]);
+            StoreLe32(out + 4 * i, x[i] ^ p[i]);
             p[i] = c[i];
         }
     }
-    for (int i = 0; i < 4; ++i) Store32(iv + 4 * i, p[i]);
+    for (int i = 0; i < 4; ++i) StoreLe32(iv + 4 * i, p[i]);
 }
 
 } // namespace Varnello::Crypto
