@@ -38,9 +38,11 @@ function(varnello_test name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
+  # The executable's prefix ("inet", "app", ...) becomes a label, so a pass can pick suites (ctest -L).
+  string(REGEX REPLACE "_.*" "" label ${name})
   gtest_discover_tests(${name}
       DISCOVERY_MODE PRE_TEST
-      PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT ${ARG_TIMEOUT})
+      PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT ${ARG_TIMEOUT} LABELS ${label})
 endfunction()
 
 # varnello_tests_per_file(PREFIX DEPS ... [QT]): one test executable per *Test.cpp of the calling folder,
