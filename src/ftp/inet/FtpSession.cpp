@@ -19,6 +19,8 @@ namespace {
 constexpr std::size_t BufferSize = 1 << 20;
 // QUIT on close waits no longer than this for the goodbye.
 constexpr int QuitTimeoutMs = 3000;
+// How long a data connection may lag behind a final reply that came before it.
+constexpr int EarlyFinalGraceMs = 2000;
 
 bool Is2xx(const TFtpReply& r) {
     return r.Code / 100 == 2;
@@ -243,6 +245,12 @@ std::optional<TFtpReply> TFtpSession::OpenData(const std::string& command) {
             SendCommand(command);
             TFtpReply reply = ReadReply();
             if (reply.Code / 100 == 1) return std::nullopt;
+            // Some servers skip the 150 for an empty file: the 226 alone is a success, and the
+            // data connection still holds whatever was sent.
+            if (Is2xx(reply)) {
+                FEarlyFinal = reply;
+                return std::nullopt;
+            }
             CloseData();
             return reply;
         }
@@ -254,10 +262,19 @@ std::optional<TFtpReply> TFtpSession::OpenData(const std::string& command) {
         auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(FOptions.ReceiveTimeoutMs);
         while (!FData.IsOpen()) {
-            if (FReader.HasBufferedData()) {
+            if (FReader.HasBufferedData() && !FEarlyFinal) {
                 TFtpReply reply = ReadReply();
                 if (reply.Code / 100 == 1) {
                     preliminary = true;
+                    continue;
+                }
+                if (Is2xx(reply)) {
+                    // The server has finished, yet its connection may still wait in our accept
+                    // queue (behind a foreign one, say): take it, with its data, before giving
+                    // up on it. No connection within the grace means nothing was sent.
+                    FEarlyFinal = reply;
+                    deadline = std::min(deadline, std::chrono::steady_clock::now() +
+                                                      std::chrono::milliseconds(EarlyFinalGraceMs));
                     continue;
                 }
                 CloseListener();
@@ -271,10 +288,12 @@ std::optional<TFtpReply> TFtpSession::OpenData(const std::string& command) {
                 deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) {
                 CloseListener();
+                if (FEarlyFinal) return std::nullopt; // a 2xx with no data connection: empty
                 FDead = true;
                 throw EInetFailure{ERROR_INTERNET_TIMEOUT};
             }
-            pollfd p[2] = {{FControl.Fd(), POLLIN, 0}, {FListener.Fd(), POLLIN, 0}};
+            // After the final reply only the listener matters; the control stays unread.
+            pollfd p[2] = {{FEarlyFinal ? -1 : FControl.Fd(), POLLIN, 0}, {FListener.Fd(), POLLIN, 0}};
             int rc = ::poll(p, 2, static_cast<int>(left.count()));
             if (FAborted) Dropped();
             if (rc < 0 && errno != EINTR) Dropped();
@@ -293,7 +312,7 @@ std::optional<TFtpReply> TFtpSession::OpenData(const std::string& command) {
             continue;
         }
         CloseListener();
-        if (!preliminary) {
+        if (!preliminary && !FEarlyFinal) {
             TFtpReply reply = ReadReply();
             if (Is2xx(reply)) {
                 FEarlyFinal = reply; // all data already sent; still read what the socket holds
@@ -323,6 +342,7 @@ void TFtpSession::DataFailed() {
 }
 
 void TFtpSession::ReceiveAll(const TSink& sink, const TProgress& progress) {
+    if (!FData.IsOpen()) return; // the server confirmed a transfer without connecting
     if (!FBuffer) FBuffer.reset(new char[BufferSize]);
     for (;;) {
         if (!WaitFor(FData.Fd(), POLLIN, FOptions.ReceiveTimeoutMs)) {

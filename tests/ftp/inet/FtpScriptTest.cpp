@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -274,4 +275,75 @@ TEST(FtpScript, RefusedLoginsClosingServersAndNonsense) {
         EXPECT_FALSE(FtpSetCurrentDirectory(c.Connection, "x"));
         EXPECT_EQ(GetLastError(), ERROR_INTERNET_CONNECTION_ABORTED);
     }
+}
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string LastText() {
+    char text[512];
+    DWORD error = 0, length = sizeof text;
+    InternetGetLastResponseInfo(&error, text, &length);
+    return text;
+}
+
+} // namespace
+
+// A final 2xx may overtake the data connection: in passive mode for an empty file with no 150,
+// in active mode when the server's connection still waits in our accept queue.
+TEST(FtpScript, FinalReplyBeforeTheDataIsNotARefusal) {
+    char folder[] = "/tmp/varnello-script-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    {
+        TScriptedServer server;
+        server.Answer = [](TScriptedServer& s, const std::string& line) {
+            if (line.rfind("USER", 0) == 0) return s.Reply("230 In\r\n");
+            if (line.rfind("PORT", 0) == 0) return s.Reply("502 Passive only\r\n");
+            if (line == "EPSV") return s.Reply("229 Ok (|||" + std::to_string(s.OpenPassive()) + "|)\r\n");
+            if (line.rfind("RETR", 0) == 0) {
+                s.SendPassiveData("");
+                return s.Reply("226 Empty file sent\r\n"); // no 150
+            }
+            s.Reply(line == "TYPE I" ? "200 OK\r\n" : "502 No\r\n");
+        };
+        server.Start();
+        TClient c(server.Host());
+        ASSERT_NE(c.Connection, nullptr) << GetLastError();
+        std::string target = std::string(folder) + "/empty";
+        EXPECT_TRUE(FtpGetFile(c.Connection, "/empty", target.c_str(), 0, 0, 2, 0))
+            << GetLastError() << " " << LastText();
+        EXPECT_TRUE(std::filesystem::exists(target));
+        EXPECT_EQ(ReadAll(target), "");
+    }
+    {
+        TScriptedServer server;
+        std::string portLine;
+        server.Answer = [&](TScriptedServer& s, const std::string& line) {
+            if (line.rfind("USER", 0) == 0) return s.Reply("230 In\r\n");
+            if (line.rfind("PORT", 0) == 0) {
+                portLine = line;
+                return s.Reply("200 Port\r\n");
+            }
+            if (line.rfind("RETR", 0) == 0) {
+                // Both replies are read before the data connection arrives.
+                s.Reply("150 Opening\r\n226 Sent\r\n");
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                s.ConnectActive(portLine);
+                return s.SendActiveData("late but whole");
+            }
+            s.Reply(line == "TYPE I" ? "200 OK\r\n" : "502 No\r\n");
+        };
+        server.Start();
+        TClient c(server.Host());
+        ASSERT_NE(c.Connection, nullptr) << GetLastError();
+        std::string target = std::string(folder) + "/late";
+        EXPECT_TRUE(FtpGetFile(c.Connection, "/late", target.c_str(), 0, 0, 2, 0))
+            << GetLastError() << " " << LastText();
+        EXPECT_EQ(ReadAll(target), "late but whole");
+    }
+    std::filesystem::remove_all(folder);
 }
