@@ -391,16 +391,36 @@ std::vector<TWin32FindData> TFtpSession::List(const std::string& argument) {
         constexpr std::size_t MaxListing = 256u << 20;
         ReceiveAll(
             [&](const char* data, std::size_t length) {
-                if (text.size() + length > MaxListing) throw EInetFailure{ERROR_NOT_ENOUGH_MEMORY};
+                if (text.size() + length > MaxListing) throw EInetFailure{ERROR_INTERNET_EXTENDED_ERROR};
                 text.append(data, length);
             },
             nullptr);
         FinishTransfer();
-        return ParseListing(text, FUseMlsd, std::time(nullptr));
+        std::vector<TWin32FindData> records =
+            ParseListing(text, FUseMlsd, std::time(nullptr), FTP_LISTING_MAX_ENTRIES);
+        if (records.size() > FTP_LISTING_MAX_ENTRIES) {
+            SetLastText("The server's listing has more than " + std::to_string(FTP_LISTING_MAX_ENTRIES) +
+                        " entries.");
+            throw EInetFailure{ERROR_INTERNET_EXTENDED_ERROR};
+        }
+        return records;
     }
 }
 
-void TFtpSession::Retrieve(const std::string& remote, const TSink& sink, const TProgress& progress) {
+std::uint64_t TFtpSession::RemoteSize(const std::string& remote) {
+    TFtpReply reply = Command("SIZE " + remote);
+    if (reply.Code != 213 || reply.Text.size() < 5 || reply.Text.size() > 24) return FTP_SIZE_UNKNOWN;
+    std::uint64_t size = 0;
+    for (std::size_t i = 4; i < reply.Text.size(); ++i) {
+        char ch = reply.Text[i];
+        if (ch < '0' || ch > '9') return FTP_SIZE_UNKNOWN;
+        size = size * 10 + std::uint64_t(ch - '0');
+    }
+    return size;
+}
+
+std::uint64_t TFtpSession::Retrieve(const std::string& remote, const TSink& sink, const TProgress& progress) {
+    std::uint64_t received = 0;
     CheckUsable();
     FInTransfer = true;
     struct TReset {
@@ -408,8 +428,14 @@ void TFtpSession::Retrieve(const std::string& remote, const TSink& sink, const T
         ~TReset() { Flag = false; }
     } reset{FInTransfer};
     if (std::optional<TFtpReply> refusal = OpenData("RETR " + remote)) Refused(*refusal);
-    ReceiveAll(sink, progress);
+    ReceiveAll(
+        [&](const char* data, std::size_t length) {
+            received += length;
+            sink(data, length);
+        },
+        progress);
     FinishTransfer();
+    return received;
 }
 
 void TFtpSession::Store(const std::string& remote, int fd, const TProgress& progress) {

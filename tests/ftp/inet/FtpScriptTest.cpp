@@ -347,3 +347,68 @@ TEST(FtpScript, FinalReplyBeforeTheDataIsNotARefusal) {
     }
     std::filesystem::remove_all(folder);
 }
+
+// A server that closes the data connection early and still says 226: the count decides, from
+// SIZE when it answers, else from the caller's listing size; the old file stays.
+TEST(FtpScript, TruncatedDownloadFailsAndKeepsTheOldFile) {
+    char folder[] = "/tmp/varnello-script-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    for (bool sizeKnown : {true, false}) {
+        TScriptedServer server;
+        server.Answer = [sizeKnown](TScriptedServer& s, const std::string& line) {
+            if (line.rfind("USER", 0) == 0) return s.Reply("230 In\r\n");
+            if (line.rfind("PORT", 0) == 0) return s.Reply("502 Passive only\r\n");
+            if (line == "EPSV") return s.Reply("229 Ok (|||" + std::to_string(s.OpenPassive()) + "|)\r\n");
+            if (line.rfind("SIZE", 0) == 0) return s.Reply(sizeKnown ? "213 5000\r\n" : "502 No SIZE\r\n");
+            if (line.rfind("RETR", 0) == 0) {
+                s.Reply("150 Opening\r\n");
+                s.SendPassiveData(std::string(1000, 'x'));
+                return s.Reply("226 Done\r\n");
+            }
+            s.Reply(line == "TYPE I" ? "200 OK\r\n" : "502 No\r\n");
+        };
+        server.Start();
+        TClient c(server.Host());
+        ASSERT_NE(c.Connection, nullptr) << GetLastError();
+        std::string target = std::string(folder) + "/f";
+        { std::ofstream(target) << "old"; }
+        EXPECT_FALSE(FtpGetFileSized(c.Connection, "/f", target.c_str(), 0, 0, 2, 0,
+                                     sizeKnown ? FTP_SIZE_UNKNOWN : 5000));
+        EXPECT_EQ(GetLastError(), ERROR_INTERNET_CONNECTION_ABORTED);
+        EXPECT_EQ(LastText(), "Received 1000 of 5000 bytes: the server ended the transfer early.");
+        EXPECT_EQ(ReadAll(target), "old");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+        // Without any known size the same bytes are taken as the whole file.
+        if (!sizeKnown) {
+            EXPECT_TRUE(FtpGetFile(c.Connection, "/f", target.c_str(), 0, 0, 2, 0)) << GetLastError();
+            EXPECT_EQ(ReadAll(target).size(), 1000u);
+        }
+    }
+    std::filesystem::remove_all(folder);
+}
+
+TEST(FtpScript, ListingWithTooManyEntriesFailsInWords) {
+    TScriptedServer server;
+    server.Answer = [](TScriptedServer& s, const std::string& line) {
+        if (line.rfind("USER", 0) == 0) return s.Reply("230 In\r\n");
+        if (line == "FEAT") return s.Reply("211-Features:\r\n MLST type*;size*;\r\n211 End\r\n");
+        if (line.rfind("PORT", 0) == 0) return s.Reply("502 Passive only\r\n");
+        if (line == "EPSV") return s.Reply("229 Ok (|||" + std::to_string(s.OpenPassive()) + "|)\r\n");
+        if (line == "MLSD") {
+            s.Reply("150 Here\r\n");
+            std::string lines;
+            for (std::size_t i = 0; i <= FTP_LISTING_MAX_ENTRIES; ++i)
+                lines += " " + std::to_string(i) + "\r\n";
+            s.SendPassiveData(lines);
+            return s.Reply("226 Done\r\n");
+        }
+        s.Reply(line == "TYPE I" ? "200 OK\r\n" : "502 No\r\n");
+    };
+    server.Start();
+    TClient c(server.Host());
+    ASSERT_NE(c.Connection, nullptr) << GetLastError();
+    TWin32FindData data;
+    EXPECT_EQ(FtpFindFirstFile(c.Connection, "", &data, 0, 0), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
+    EXPECT_EQ(LastText(), "The server's listing has more than 100000 entries.");
+}
