@@ -21,6 +21,8 @@ constexpr std::size_t BufferSize = 1 << 20;
 constexpr int QuitTimeoutMs = 3000;
 // How long a data connection may lag behind a final reply that came before it.
 constexpr int EarlyFinalGraceMs = 2000;
+// Preliminary (1xx) replies accepted before the final one of a command.
+constexpr int MaxPreliminaryReplies = 8;
 
 bool Is2xx(const TFtpReply& r) {
     return r.Code / 100 == 2;
@@ -63,7 +65,9 @@ TFtpReply TFtpSession::ReadReply() {
             break;
         }
         if (FAborted) Dropped();
-        if (!WaitFor(FControl.Fd(), POLLIN, FOptions.ReceiveTimeoutMs)) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(FReplyDeadline -
+                                                                          std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !WaitFor(FControl.Fd(), POLLIN, static_cast<int>(left.count()))) {
             FDead = true; // a late reply would answer the wrong command
             throw EInetFailure{ERROR_INTERNET_TIMEOUT};
         }
@@ -75,14 +79,26 @@ TFtpReply TFtpSession::ReadReply() {
     }
 }
 
+void TFtpSession::StartReplyClock() {
+    FReplyDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FOptions.ReceiveTimeoutMs);
+}
+
 TFtpReply TFtpSession::ReadFinalReply() {
     TFtpReply reply = ReadReply();
-    while (reply.Code / 100 == 1) reply = ReadReply();
+    // A few preliminary replies are normal; an endless run of them is a server stalling us.
+    for (int preliminary = 0; reply.Code / 100 == 1; ++preliminary) {
+        if (preliminary >= MaxPreliminaryReplies) {
+            FDead = true;
+            throw EInetFailure{ERROR_INTERNET_TIMEOUT};
+        }
+        reply = ReadReply();
+    }
     return reply;
 }
 
 void TFtpSession::SendCommand(const std::string& line) {
     CheckUsable();
+    StartReplyClock();
     std::string wire = line + "\r\n";
     std::size_t sent = 0;
     while (sent < wire.size()) {
@@ -120,6 +136,7 @@ void TFtpSession::Open(const std::string& hostField, std::uint16_t defaultPort, 
     if (!FControl.IsOpen()) throw EInetFailure{lastFailure};
     FPeer = PeerAddress(FControl.Fd());
     FPassive = passiveOnly;
+    StartReplyClock();
 
     TFtpReply greeting = ReadFinalReply(); // "120 ready in n minutes" precedes the real greeting
     if (!Is2xx(greeting)) Refused(greeting);
@@ -327,6 +344,7 @@ std::optional<TFtpReply> TFtpSession::OpenData(const std::string& command) {
 
 void TFtpSession::FinishTransfer() {
     if (FAborted) Dropped(); // the data may have ended because we were cut off
+    StartReplyClock();       // the transfer itself may take as long as it needs
     TFtpReply reply = FEarlyFinal ? *FEarlyFinal : ReadFinalReply();
     FEarlyFinal.reset();
     if (!Is2xx(reply)) Refused(reply);
@@ -335,6 +353,7 @@ void TFtpSession::FinishTransfer() {
 void TFtpSession::DataFailed() {
     CloseData();
     if (FAborted) Dropped();
+    StartReplyClock();
     TFtpReply reply = FEarlyFinal ? *FEarlyFinal : ReadFinalReply();
     FEarlyFinal.reset();
     if (!Is2xx(reply)) Refused(reply);
@@ -364,6 +383,7 @@ void TFtpSession::ReceiveAll(const TSink& sink, const TProgress& progress) {
             // the control connection stays in step for the next command.
             CloseData();
             try {
+                StartReplyClock();
                 if (!FEarlyFinal) ReadFinalReply();
             } catch (const EInetFailure&) {
             }
@@ -455,6 +475,7 @@ void TFtpSession::Store(const std::string& remote, int fd, const TProgress& prog
             // is all FTP offers, so abort it and report our read error.
             CloseData();
             try {
+                StartReplyClock();
                 ReadFinalReply();
             } catch (const EInetFailure&) {
             }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -107,4 +108,8 @@ private:
     TFtpReply FLastReply;
     std::optional<TFtpReply> FEarlyFinal; // a final reply that came before the data connection
     std::unique_ptr<char[]> FBuffer;
+    // A reply must be complete by then, however slowly its bytes trickle in; set when a
+    // command is sent (and for the greeting and a transfer's final reply).
+    std::chrono::steady_clock::time_point FReplyDeadline;
+    void StartReplyClock();
 };

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -411,4 +412,33 @@ TEST(FtpScript, ListingWithTooManyEntriesFailsInWords) {
     EXPECT_EQ(FtpFindFirstFile(c.Connection, "", &data, 0, 0), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
     EXPECT_EQ(LastText(), "The server's listing has more than 100000 entries.");
+}
+
+// Time-outs count from the command, not from the last byte: a trickled greeting and an endless
+// run of preliminary replies both end in time.
+TEST(FtpScript, TrickledGreetingAndEndlessPreliminariesEndInTime) {
+    for (bool trickle : {true, false}) {
+        std::uint16_t port;
+        int listener = ListenLoopback(port);
+        std::atomic<bool> stop{false};
+        std::thread peer([&] {
+            int c = accept(listener, nullptr, nullptr);
+            if (c < 0) return;
+            for (int i = 0; i < 100 && !stop; ++i) {
+                SendAll(c, trickle ? "2" : "120 Wait\r\n");
+                std::this_thread::sleep_for(std::chrono::milliseconds(trickle ? 300 : 20));
+            }
+            close(c);
+        });
+        auto start = std::chrono::steady_clock::now();
+        TClient c("127.0.0.1:" + std::to_string(port)); // 2 s receive time-out
+        auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(c.Connection, nullptr);
+        EXPECT_EQ(GetLastError(), ERROR_INTERNET_TIMEOUT);
+        EXPECT_LT(took, std::chrono::milliseconds(3500));
+        stop = true;
+        shutdown(listener, SHUT_RDWR);
+        peer.join();
+        close(listener);
+    }
 }
