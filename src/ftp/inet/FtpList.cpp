@@ -253,10 +253,11 @@ bool ParseListLine(std::string_view line, std::time_t now, TWin32FindData& out) 
     return ParseUnixListLine(line, now, out) || ParseDosListLine(line, out);
 }
 
-std::vector<TWin32FindData> ParseListing(std::string_view data, bool mlsd, std::time_t now) {
+std::vector<TWin32FindData> ParseListing(std::string_view data, bool mlsd, std::time_t now,
+                                         std::size_t maxEntries) {
     std::vector<TWin32FindData> records;
     std::size_t start = 0;
-    while (start < data.size()) {
+    while (start < data.size() && records.size() <= maxEntries) {
         std::size_t nl = data.find('\n', start);
         std::string_view line =
             data.substr(start, nl == std::string_view::npos ? std::string_view::npos : nl - start);

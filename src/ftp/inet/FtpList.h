@@ -24,4 +24,6 @@ bool ParseListLine(std::string_view line, std::time_t now, TWin32FindData& out);
 // Splits a whole listing into lines (LF or CR LF) and parses each. MLSD listings drop the "cdir"
 // and "pdir" entries. Records whose name would not fit the record (empty, NUL, MAX_PATH bytes
 // or more) are skipped too: a cut name would name another file.
-std::vector<TWin32FindData> ParseListing(std::string_view data, bool mlsd, std::time_t now);
+// Stops after maxEntries + 1 records, so an oversized listing is cheap to recognise.
+std::vector<TWin32FindData> ParseListing(std::string_view data, bool mlsd, std::time_t now,
+                                         std::size_t maxEntries = ~std::size_t{0});

@@ -19,6 +19,10 @@ namespace {
 constexpr std::size_t BufferSize = 1 << 20;
 // QUIT on close waits no longer than this for the goodbye.
 constexpr int QuitTimeoutMs = 3000;
+// How long a data connection may lag behind a final reply that came before it.
+constexpr int EarlyFinalGraceMs = 2000;
+// Preliminary (1xx) replies accepted before the final one of a command.
+constexpr int MaxPreliminaryReplies = 8;
 
 bool Is2xx(const TFtpReply& r) {
     return r.Code / 100 == 2;
@@ -61,7 +65,9 @@ TFtpReply TFtpSession::ReadReply() {
             break;
         }
         if (FAborted) Dropped();
-        if (!WaitFor(FControl.Fd(), POLLIN, FOptions.ReceiveTimeoutMs)) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(FReplyDeadline -
+                                                                          std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !WaitFor(FControl.Fd(), POLLIN, static_cast<int>(left.count()))) {
             FDead = true; // a late reply would answer the wrong command
             throw EInetFailure{ERROR_INTERNET_TIMEOUT};
         }
@@ -73,14 +79,26 @@ TFtpReply TFtpSession::ReadReply() {
     }
 }
 
+void TFtpSession::StartReplyClock() {
+    FReplyDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FOptions.ReceiveTimeoutMs);
+}
+
 TFtpReply TFtpSession::ReadFinalReply() {
     TFtpReply reply = ReadReply();
-    while (reply.Code / 100 == 1) reply = ReadReply();
+    // A few preliminary replies are normal; an endless run of them is a server stalling us.
+    for (int preliminary = 0; reply.Code / 100 == 1; ++preliminary) {
+        if (preliminary >= MaxPreliminaryReplies) {
+            FDead = true;
+            throw EInetFailure{ERROR_INTERNET_TIMEOUT};
+        }
+        reply = ReadReply();
+    }
     return reply;
 }
 
 void TFtpSession::SendCommand(const std::string& line) {
     CheckUsable();
+    StartReplyClock();
     std::string wire = line + "\r\n";
     std::size_t sent = 0;
     while (sent < wire.size()) {
@@ -118,6 +136,7 @@ void TFtpSession::Open(const std::string& hostField, std::uint16_t defaultPort, 
     if (!FControl.IsOpen()) throw EInetFailure{lastFailure};
     FPeer = PeerAddress(FControl.Fd());
     FPassive = passiveOnly;
+    StartReplyClock();
 
     TFtpReply greeting = ReadFinalReply(); // "120 ready in n minutes" precedes the real greeting
     if (!Is2xx(greeting)) Refused(greeting);
@@ -243,6 +262,12 @@ std::optional<TFtpReply> TFtpSession::OpenData(const std::string& command) {
             SendCommand(command);
             TFtpReply reply = ReadReply();
             if (reply.Code / 100 == 1) return std::nullopt;
+            // Some servers skip the 150 for an empty file: the 226 alone is a success, and the
+            // data connection still holds whatever was sent.
+            if (Is2xx(reply)) {
+                FEarlyFinal = reply;
+                return std::nullopt;
+            }
             CloseData();
             return reply;
         }
@@ -254,10 +279,19 @@ std::optional<TFtpReply> TFtpSession::OpenData(const std::string& command) {
         auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(FOptions.ReceiveTimeoutMs);
         while (!FData.IsOpen()) {
-            if (FReader.HasBufferedData()) {
+            if (FReader.HasBufferedData() && !FEarlyFinal) {
                 TFtpReply reply = ReadReply();
                 if (reply.Code / 100 == 1) {
                     preliminary = true;
+                    continue;
+                }
+                if (Is2xx(reply)) {
+                    // The server has finished, yet its connection may still wait in our accept
+                    // queue (behind a foreign one, say): take it, with its data, before giving
+                    // up on it. No connection within the grace means nothing was sent.
+                    FEarlyFinal = reply;
+                    deadline = std::min(deadline, std::chrono::steady_clock::now() +
+                                                      std::chrono::milliseconds(EarlyFinalGraceMs));
                     continue;
                 }
                 CloseListener();
@@ -271,10 +305,12 @@ std::optional<TFtpReply> TFtpSession::OpenData(const std::string& command) {
                 deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) {
                 CloseListener();
+                if (FEarlyFinal) return std::nullopt; // a 2xx with no data connection: empty
                 FDead = true;
                 throw EInetFailure{ERROR_INTERNET_TIMEOUT};
             }
-            pollfd p[2] = {{FControl.Fd(), POLLIN, 0}, {FListener.Fd(), POLLIN, 0}};
+            // After the final reply only the listener matters; the control stays unread.
+            pollfd p[2] = {{FEarlyFinal ? -1 : FControl.Fd(), POLLIN, 0}, {FListener.Fd(), POLLIN, 0}};
             int rc = ::poll(p, 2, static_cast<int>(left.count()));
             if (FAborted) Dropped();
             if (rc < 0 && errno != EINTR) Dropped();
@@ -293,7 +329,7 @@ std::optional<TFtpReply> TFtpSession::OpenData(const std::string& command) {
             continue;
         }
         CloseListener();
-        if (!preliminary) {
+        if (!preliminary && !FEarlyFinal) {
             TFtpReply reply = ReadReply();
             if (Is2xx(reply)) {
                 FEarlyFinal = reply; // all data already sent; still read what the socket holds
@@ -308,6 +344,7 @@ std::optional<TFtpReply> TFtpSession::OpenData(const std::string& command) {
 
 void TFtpSession::FinishTransfer() {
     if (FAborted) Dropped(); // the data may have ended because we were cut off
+    StartReplyClock();       // the transfer itself may take as long as it needs
     TFtpReply reply = FEarlyFinal ? *FEarlyFinal : ReadFinalReply();
     FEarlyFinal.reset();
     if (!Is2xx(reply)) Refused(reply);
@@ -316,6 +353,7 @@ void TFtpSession::FinishTransfer() {
 void TFtpSession::DataFailed() {
     CloseData();
     if (FAborted) Dropped();
+    StartReplyClock();
     TFtpReply reply = FEarlyFinal ? *FEarlyFinal : ReadFinalReply();
     FEarlyFinal.reset();
     if (!Is2xx(reply)) Refused(reply);
@@ -323,6 +361,7 @@ void TFtpSession::DataFailed() {
 }
 
 void TFtpSession::ReceiveAll(const TSink& sink, const TProgress& progress) {
+    if (!FData.IsOpen()) return; // the server confirmed a transfer without connecting
     if (!FBuffer) FBuffer.reset(new char[BufferSize]);
     for (;;) {
         if (!WaitFor(FData.Fd(), POLLIN, FOptions.ReceiveTimeoutMs)) {
@@ -344,6 +383,7 @@ void TFtpSession::ReceiveAll(const TSink& sink, const TProgress& progress) {
             // the control connection stays in step for the next command.
             CloseData();
             try {
+                StartReplyClock();
                 if (!FEarlyFinal) ReadFinalReply();
             } catch (const EInetFailure&) {
             }
@@ -371,16 +411,36 @@ std::vector<TWin32FindData> TFtpSession::List(const std::string& argument) {
         constexpr std::size_t MaxListing = 256u << 20;
         ReceiveAll(
             [&](const char* data, std::size_t length) {
-                if (text.size() + length > MaxListing) throw EInetFailure{ERROR_NOT_ENOUGH_MEMORY};
+                if (text.size() + length > MaxListing) throw EInetFailure{ERROR_INTERNET_EXTENDED_ERROR};
                 text.append(data, length);
             },
             nullptr);
         FinishTransfer();
-        return ParseListing(text, FUseMlsd, std::time(nullptr));
+        std::vector<TWin32FindData> records =
+            ParseListing(text, FUseMlsd, std::time(nullptr), FTP_LISTING_MAX_ENTRIES);
+        if (records.size() > FTP_LISTING_MAX_ENTRIES) {
+            SetLastText("The server's listing has more than " + std::to_string(FTP_LISTING_MAX_ENTRIES) +
+                        " entries.");
+            throw EInetFailure{ERROR_INTERNET_EXTENDED_ERROR};
+        }
+        return records;
     }
 }
 
-void TFtpSession::Retrieve(const std::string& remote, const TSink& sink, const TProgress& progress) {
+std::uint64_t TFtpSession::RemoteSize(const std::string& remote) {
+    TFtpReply reply = Command("SIZE " + remote);
+    if (reply.Code != 213 || reply.Text.size() < 5 || reply.Text.size() > 24) return FTP_SIZE_UNKNOWN;
+    std::uint64_t size = 0;
+    for (std::size_t i = 4; i < reply.Text.size(); ++i) {
+        char ch = reply.Text[i];
+        if (ch < '0' || ch > '9') return FTP_SIZE_UNKNOWN;
+        size = size * 10 + std::uint64_t(ch - '0');
+    }
+    return size;
+}
+
+std::uint64_t TFtpSession::Retrieve(const std::string& remote, const TSink& sink, const TProgress& progress) {
+    std::uint64_t received = 0;
     CheckUsable();
     FInTransfer = true;
     struct TReset {
@@ -388,8 +448,14 @@ void TFtpSession::Retrieve(const std::string& remote, const TSink& sink, const T
         ~TReset() { Flag = false; }
     } reset{FInTransfer};
     if (std::optional<TFtpReply> refusal = OpenData("RETR " + remote)) Refused(*refusal);
-    ReceiveAll(sink, progress);
+    ReceiveAll(
+        [&](const char* data, std::size_t length) {
+            received += length;
+            sink(data, length);
+        },
+        progress);
     FinishTransfer();
+    return received;
 }
 
 void TFtpSession::Store(const std::string& remote, int fd, const TProgress& progress) {
@@ -409,6 +475,7 @@ void TFtpSession::Store(const std::string& remote, int fd, const TProgress& prog
             // is all FTP offers, so abort it and report our read error.
             CloseData();
             try {
+                StartReplyClock();
                 ReadFinalReply();
             } catch (const EInetFailure&) {
             }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -55,7 +56,12 @@ public:
     void Simple(const std::string& verb, const std::string& argument);
     // The entries of a folder (argument empty = the current one); MLSD when the server offers it.
     std::vector<TWin32FindData> List(const std::string& argument);
-    void Retrieve(const std::string& remote, const TSink& sink, const TProgress& progress);
+    // Returns the byte count received.
+    std::uint64_t Retrieve(const std::string& remote, const TSink& sink, const TProgress& progress);
+    // The server's SIZE answer, or FTP_SIZE_UNKNOWN when it gives none.
+    std::uint64_t RemoteSize(const std::string& remote);
+    // Replaces the last reply's text with a sentence of ours (the code stays the server's).
+    void SetLastText(const std::string& text) { FLastReply.Text = text; }
     // Sends the file behind fd until its end.
     void Store(const std::string& remote, int fd, const TProgress& progress);
 
@@ -102,4 +108,8 @@ private:
     TFtpReply FLastReply;
     std::optional<TFtpReply> FEarlyFinal; // a final reply that came before the data connection
     std::unique_ptr<char[]> FBuffer;
+    // A reply must be complete by then, however slowly its bytes trickle in; set when a
+    // command is sent (and for the greeting and a transfer's final reply).
+    std::chrono::steady_clock::time_point FReplyDeadline;
+    void StartReplyClock();
 };

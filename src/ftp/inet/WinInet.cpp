@@ -385,8 +385,14 @@ BOOL InternetFindNextFile(HINTERNET find, TWin32FindData* findData) {
     });
 }
 
-BOOL FtpGetFile(HINTERNET connect, const char* remoteFile, const char* newFile, BOOL failIfExists, DWORD,
-                DWORD, DWORD_PTR context) {
+BOOL FtpGetFile(HINTERNET connect, const char* remoteFile, const char* newFile, BOOL failIfExists,
+                DWORD flagsAndAttributes, DWORD flags, DWORD_PTR context) {
+    return FtpGetFileSized(connect, remoteFile, newFile, failIfExists, flagsAndAttributes, flags, context,
+                           FTP_SIZE_UNKNOWN);
+}
+
+BOOL FtpGetFileSized(HINTERNET connect, const char* remoteFile, const char* newFile, BOOL failIfExists, DWORD,
+                     DWORD, DWORD_PTR context, std::uint64_t expectedSize) {
     return OnConnection(connect, [&](TConnectionObject& c) {
         std::string remote = Argument(remoteFile);
         if (!newFile || !*newFile) throw EInetFailure{ERROR_INVALID_PARAMETER};
@@ -394,16 +400,28 @@ BOOL FtpGetFile(HINTERNET connect, const char* remoteFile, const char* newFile, 
         struct stat st;
         if (failIfExists && ::stat(target.c_str(), &st) == 0) throw EInetFailure{ERROR_FILE_EXISTS};
         if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) throw EInetFailure{ERROR_ACCESS_DENIED};
+        // The server's own count is fresher than the caller's listing.
+        std::uint64_t known = c.Session.RemoteSize(remote);
+        if (known == FTP_SIZE_UNKNOWN) known = expectedSize;
         TTempFile temp(target);
+        std::uint64_t received = 0;
         TransferWithProgress(connect, c, context, INTERNET_STATUS_RESPONSE_RECEIVED,
                              [&](const TFtpSession::TProgress& progress) {
-                                 c.Session.Retrieve(
+                                 received = c.Session.Retrieve(
                                      remote,
                                      [&](const char* data, std::size_t length) { temp.Write(data, length); },
                                      progress);
                              });
         // Closed from another thread while the last counts were being reported: not a success.
         if (c.Session.WasAborted()) throw EInetFailure{ERROR_INTERNET_OPERATION_CANCELLED};
+        if (known != FTP_SIZE_UNKNOWN && received != known) {
+            c.Session.SetLastText(
+                received < known ? "Received " + std::to_string(received) + " of " + std::to_string(known) +
+                                       " bytes: the server ended the transfer early."
+                                 : "Received " + std::to_string(received) + " bytes where " +
+                                       std::to_string(known) + " were announced.");
+            throw EInetFailure{ERROR_INTERNET_CONNECTION_ABORTED};
+        }
         temp.MoveTo(target);
     });
 }

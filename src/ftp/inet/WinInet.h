@@ -139,6 +139,8 @@ BOOL FtpDeleteFile(HINTERNET connect, const char* fileName);
 // with * or ? filters the current directory's names; anything else is listed as a path) and
 // returns a find handle with the first record. The whole listing is read during this call.
 // An empty listing returns null with ERROR_NO_MORE_FILES.
+// A listing with more entries than this fails with ERROR_INTERNET_EXTENDED_ERROR.
+constexpr std::size_t FTP_LISTING_MAX_ENTRIES = 100000;
 HINTERNET FtpFindFirstFile(HINTERNET connect, const char* searchFile, TWin32FindData* findData, DWORD flags,
                            DWORD_PTR context);
 BOOL InternetFindNextFile(HINTERNET find, TWin32FindData* findData);
@@ -150,6 +152,12 @@ BOOL InternetFindNextFile(HINTERNET find, TWin32FindData* findData);
 // bytes move on a helper thread meanwhile, so a slow callback does not hold up the data.
 BOOL FtpGetFile(HINTERNET connect, const char* remoteFile, const char* newFile, BOOL failIfExists,
                 DWORD flagsAndAttributes, DWORD flags, DWORD_PTR context);
+constexpr std::uint64_t FTP_SIZE_UNKNOWN = ~std::uint64_t{0};
+// Like FtpGetFile; expectedSize is the size the caller saw in a listing, or FTP_SIZE_UNKNOWN.
+// The size the server answers to SIZE wins over it. A received byte count that differs from
+// the known size fails with ERROR_INTERNET_CONNECTION_ABORTED and leaves newFile as it was.
+BOOL FtpGetFileSized(HINTERNET connect, const char* remoteFile, const char* newFile, BOOL failIfExists,
+                     DWORD flagsAndAttributes, DWORD flags, DWORD_PTR context, std::uint64_t expectedSize);
 // Uploads; with a non-zero context the callback receives INTERNET_STATUS_REQUEST_SENT counts.
 BOOL FtpPutFile(HINTERNET connect, const char* localFile, const char* newRemoteFile, DWORD flags,
                 DWORD_PTR context);

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -273,5 +275,170 @@ TEST(FtpScript, RefusedLoginsClosingServersAndNonsense) {
         EXPECT_EQ(GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
         EXPECT_FALSE(FtpSetCurrentDirectory(c.Connection, "x"));
         EXPECT_EQ(GetLastError(), ERROR_INTERNET_CONNECTION_ABORTED);
+    }
+}
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string LastText() {
+    char text[512];
+    DWORD error = 0, length = sizeof text;
+    InternetGetLastResponseInfo(&error, text, &length);
+    return text;
+}
+
+} // namespace
+
+// A final 2xx may overtake the data connection: in passive mode for an empty file with no 150,
+// in active mode when the server's connection still waits in our accept queue.
+TEST(FtpScript, FinalReplyBeforeTheDataIsNotARefusal) {
+    char folder[] = "/tmp/varnello-script-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    {
+        TScriptedServer server;
+        server.Answer = [](TScriptedServer& s, const std::string& line) {
+            if (line.rfind("USER", 0) == 0) return s.Reply("230 In\r\n");
+            if (line.rfind("PORT", 0) == 0) return s.Reply("502 Passive only\r\n");
+            if (line == "EPSV") return s.Reply("229 Ok (|||" + std::to_string(s.OpenPassive()) + "|)\r\n");
+            if (line.rfind("RETR", 0) == 0) {
+                s.SendPassiveData("");
+                return s.Reply("226 Empty file sent\r\n"); // no 150
+            }
+            s.Reply(line == "TYPE I" ? "200 OK\r\n" : "502 No\r\n");
+        };
+        server.Start();
+        TClient c(server.Host());
+        ASSERT_NE(c.Connection, nullptr) << GetLastError();
+        std::string target = std::string(folder) + "/empty";
+        EXPECT_TRUE(FtpGetFile(c.Connection, "/empty", target.c_str(), 0, 0, 2, 0))
+            << GetLastError() << " " << LastText();
+        EXPECT_TRUE(std::filesystem::exists(target));
+        EXPECT_EQ(ReadAll(target), "");
+    }
+    {
+        TScriptedServer server;
+        std::string portLine;
+        server.Answer = [&](TScriptedServer& s, const std::string& line) {
+            if (line.rfind("USER", 0) == 0) return s.Reply("230 In\r\n");
+            if (line.rfind("PORT", 0) == 0) {
+                portLine = line;
+                return s.Reply("200 Port\r\n");
+            }
+            if (line.rfind("RETR", 0) == 0) {
+                // Both replies are read before the data connection arrives.
+                s.Reply("150 Opening\r\n226 Sent\r\n");
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                s.ConnectActive(portLine);
+                return s.SendActiveData("late but whole");
+            }
+            s.Reply(line == "TYPE I" ? "200 OK\r\n" : "502 No\r\n");
+        };
+        server.Start();
+        TClient c(server.Host());
+        ASSERT_NE(c.Connection, nullptr) << GetLastError();
+        std::string target = std::string(folder) + "/late";
+        EXPECT_TRUE(FtpGetFile(c.Connection, "/late", target.c_str(), 0, 0, 2, 0))
+            << GetLastError() << " " << LastText();
+        EXPECT_EQ(ReadAll(target), "late but whole");
+    }
+    std::filesystem::remove_all(folder);
+}
+
+// A server that closes the data connection early and still says 226: the count decides, from
+// SIZE when it answers, else from the caller's listing size; the old file stays.
+TEST(FtpScript, TruncatedDownloadFailsAndKeepsTheOldFile) {
+    char folder[] = "/tmp/varnello-script-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    for (bool sizeKnown : {true, false}) {
+        TScriptedServer server;
+        server.Answer = [sizeKnown](TScriptedServer& s, const std::string& line) {
+            if (line.rfind("USER", 0) == 0) return s.Reply("230 In\r\n");
+            if (line.rfind("PORT", 0) == 0) return s.Reply("502 Passive only\r\n");
+            if (line == "EPSV") return s.Reply("229 Ok (|||" + std::to_string(s.OpenPassive()) + "|)\r\n");
+            if (line.rfind("SIZE", 0) == 0) return s.Reply(sizeKnown ? "213 5000\r\n" : "502 No SIZE\r\n");
+            if (line.rfind("RETR", 0) == 0) {
+                s.Reply("150 Opening\r\n");
+                s.SendPassiveData(std::string(1000, 'x'));
+                return s.Reply("226 Done\r\n");
+            }
+            s.Reply(line == "TYPE I" ? "200 OK\r\n" : "502 No\r\n");
+        };
+        server.Start();
+        TClient c(server.Host());
+        ASSERT_NE(c.Connection, nullptr) << GetLastError();
+        std::string target = std::string(folder) + "/f";
+        { std::ofstream(target) << "old"; }
+        EXPECT_FALSE(FtpGetFileSized(c.Connection, "/f", target.c_str(), 0, 0, 2, 0,
+                                     sizeKnown ? FTP_SIZE_UNKNOWN : 5000));
+        EXPECT_EQ(GetLastError(), ERROR_INTERNET_CONNECTION_ABORTED);
+        EXPECT_EQ(LastText(), "Received 1000 of 5000 bytes: the server ended the transfer early.");
+        EXPECT_EQ(ReadAll(target), "old");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+        // Without any known size the same bytes are taken as the whole file.
+        if (!sizeKnown) {
+            EXPECT_TRUE(FtpGetFile(c.Connection, "/f", target.c_str(), 0, 0, 2, 0)) << GetLastError();
+            EXPECT_EQ(ReadAll(target).size(), 1000u);
+        }
+    }
+    std::filesystem::remove_all(folder);
+}
+
+TEST(FtpScript, ListingWithTooManyEntriesFailsInWords) {
+    TScriptedServer server;
+    server.Answer = [](TScriptedServer& s, const std::string& line) {
+        if (line.rfind("USER", 0) == 0) return s.Reply("230 In\r\n");
+        if (line == "FEAT") return s.Reply("211-Features:\r\n MLST type*;size*;\r\n211 End\r\n");
+        if (line.rfind("PORT", 0) == 0) return s.Reply("502 Passive only\r\n");
+        if (line == "EPSV") return s.Reply("229 Ok (|||" + std::to_string(s.OpenPassive()) + "|)\r\n");
+        if (line == "MLSD") {
+            s.Reply("150 Here\r\n");
+            std::string lines;
+            for (std::size_t i = 0; i <= FTP_LISTING_MAX_ENTRIES; ++i)
+                lines += " " + std::to_string(i) + "\r\n";
+            s.SendPassiveData(lines);
+            return s.Reply("226 Done\r\n");
+        }
+        s.Reply(line == "TYPE I" ? "200 OK\r\n" : "502 No\r\n");
+    };
+    server.Start();
+    TClient c(server.Host());
+    ASSERT_NE(c.Connection, nullptr) << GetLastError();
+    TWin32FindData data;
+    EXPECT_EQ(FtpFindFirstFile(c.Connection, "", &data, 0, 0), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
+    EXPECT_EQ(LastText(), "The server's listing has more than 100000 entries.");
+}
+
+// Time-outs count from the command, not from the last byte: a trickled greeting and an endless
+// run of preliminary replies both end in time.
+TEST(FtpScript, TrickledGreetingAndEndlessPreliminariesEndInTime) {
+    for (bool trickle : {true, false}) {
+        std::uint16_t port;
+        int listener = ListenLoopback(port);
+        std::atomic<bool> stop{false};
+        std::thread peer([&] {
+            int c = accept(listener, nullptr, nullptr);
+            if (c < 0) return;
+            for (int i = 0; i < 100 && !stop; ++i) {
+                SendAll(c, trickle ? "2" : "120 Wait\r\n");
+                std::this_thread::sleep_for(std::chrono::milliseconds(trickle ? 300 : 20));
+            }
+            close(c);
+        });
+        auto start = std::chrono::steady_clock::now();
+        TClient c("127.0.0.1:" + std::to_string(port)); // 2 s receive time-out
+        auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(c.Connection, nullptr);
+        EXPECT_EQ(GetLastError(), ERROR_INTERNET_TIMEOUT);
+        EXPECT_LT(took, std::chrono::milliseconds(3500));
+        stop = true;
+        shutdown(listener, SHUT_RDWR);
+        peer.join();
+        close(listener);
     }
 }

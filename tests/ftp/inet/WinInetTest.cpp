@@ -448,7 +448,7 @@ TEST(WinInetDataConnection, ActiveAcceptsOnlyTheServer) {
     Connect(c, peer.HostField());
     ASSERT_NE(c.Connection, nullptr);
     ASSERT_TRUE(FtpGetFile(c.Connection, "/f.txt", (peer.Local() + "/f.txt").c_str(), 0, 0, 2, 0))
-        << GetLastError();
+        << GetLastError() << " " << LastResponse();
     EXPECT_EQ(TFtpPeer::ReadFile(peer.Local() + "/f.txt"), "from the server");
     EXPECT_EQ(ListAll(c.Connection).size(), 1u);
 }
