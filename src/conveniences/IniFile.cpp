@@ -1,18 +1,16 @@
 // INI reader and writer with the private-profile semantics. See IniFile.h.
 #include "conveniences/IniFile.h"
 
-#include <cerrno>
+#include "base/FileIO.h"
+
 #include <climits>
-#include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
-#include <memory>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
+
+// The recent-files list is a few lines; a larger file is read as empty and never rewritten.
+constexpr std::size_t kMaxIniBytes = 16u << 20;
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -108,63 +106,6 @@ TKeyPlace FindKey(const std::vector<std::string_view>& lines, std::string_view s
     return place;
 }
 
-enum class TReadResult { rrOk, rrMissing, rrFailed };
-
-TReadResult ReadWholeFile(const std::string& path, std::string& out) {
-    out.clear();
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return errno == ENOENT ? TReadResult::rrMissing : TReadResult::rrFailed;
-    if (!S_ISREG(st.st_mode)) return TReadResult::rrFailed;
-    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!f) return TReadResult::rrFailed;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) out.append(buf, n);
-    return std::ferror(f.get()) ? TReadResult::rrFailed : TReadResult::rrOk;
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
-// Replaces the file by bytes through a temporary file in the same folder; the old file stays as it
-// was on any failure. A symbolic link is written through to its target; an existing file keeps its
-// permissions.
-bool ReplaceFile(const std::string& path, std::string_view bytes) {
-    std::string target = path;
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        char resolved[PATH_MAX];
-        if (::realpath(path.c_str(), resolved)) target = resolved;
-    }
-    mode_t mode = S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH;
-    if (::stat(target.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode) || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
-        mode = st.st_mode & 07777;
-    }
-    size_t slash = target.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
-    std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (name.empty()) return false;
-    std::string temp = folder + (folder.back() == '/' ? "." : "/.") + name + ".XXXXXX";
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0) return false;
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) ::unlink(temp.c_str());
-    return ok;
-}
-
 } // namespace
 
 std::string IniReadString(std::string_view text, std::string_view section, std::string_view key,
@@ -232,13 +173,13 @@ std::string IniWriteString(std::string_view text, std::string_view section, std:
 std::string TIniFile::ReadString(std::string_view section, std::string_view key,
                                  std::string_view defaultValue) const {
     std::string text;
-    ReadWholeFile(FFileName, text); // an unreadable file reads as empty, as the profile calls do
+    ReadWholeFile(FFileName, text, kMaxIniBytes); // an unreadable file reads as empty, as the profile calls do
     return IniReadString(text, section, key, defaultValue);
 }
 
 int TIniFile::ReadInteger(std::string_view section, std::string_view key, int defaultValue) const {
     std::string text;
-    ReadWholeFile(FFileName, text);
+    ReadWholeFile(FFileName, text, kMaxIniBytes);
     return IniReadInteger(text, section, key, defaultValue);
 }
 
@@ -246,8 +187,9 @@ bool TIniFile::WriteString(std::string_view section, std::string_view key, std::
     if (FFileName.empty() || !IniCanWrite(section, key, value)) return false;
     std::string text;
     // A file that exists but cannot be read is not replaced by one that lacks its other sections.
-    if (ReadWholeFile(FFileName, text) == TReadResult::rrFailed) return false;
-    return ReplaceFile(FFileName, IniWriteString(text, section, key, value));
+    TReadResult read = ReadWholeFile(FFileName, text, kMaxIniBytes);
+    if (read == TReadResult::rrFailed || read == TReadResult::rrTooLarge) return false;
+    return ReplaceFile(FFileName, IniWriteString(text, section, key, value), 0644);
 }
 
 bool TIniFile::WriteInteger(std::string_view section, std::string_view key, int value) {

@@ -1,8 +1,9 @@
 // Line storage, TAB expansion, cache invalidation and file load/save of the editor's text.
 #include "editor/CodeMemoStrings.h"
 
+#include "base/FileIO.h"
+
 #include <algorithm>
-#include <fstream>
 #include <iterator>
 
 std::string ExpandTabs(std::string_view text, int tabSize) {
@@ -161,10 +162,16 @@ void TCodeMemoStrings::SetText(std::string_view utf8) {
 }
 
 void TCodeMemoStrings::LoadFromFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw EVarnelloError("Cannot open file " + path);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw EVarnelloError("Cannot open file " + path);
+    std::string bytes;
+    switch (ReadWholeFile(path, bytes, kMaxDocumentBytes)) {
+    case TReadResult::rrOk:
+        break;
+    case TReadResult::rrTooLarge:
+        throw EVarnelloError("Cannot open file " + path + ": it is larger than " +
+                             std::to_string(kMaxDocumentBytes >> 20) + " MB");
+    default:
+        throw EVarnelloError("Cannot open file " + path);
+    }
     TDecodedText decoded = DecodeText(bytes);
     bytes.clear();
     bytes.shrink_to_fit();
@@ -189,9 +196,6 @@ std::string TCodeMemoStrings::EncodedText() const {
 
 void TCodeMemoStrings::SaveToFile(const std::string& path) const {
     std::string bytes = EncodedText(); // may throw before the file is touched
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) throw EVarnelloError("Cannot create file " + path);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) throw EVarnelloError("Cannot create file " + path);
+    // Never truncated in place: a save that fails part-way leaves the file as it was.
+    if (!ReplaceFile(path, bytes, 0644)) throw EVarnelloError("Cannot create file " + path);
 }

@@ -18,6 +18,9 @@
 
 class TCodeMemoStrings : public THighlightLines {
 public:
+    // Every line of a larger file would be held in memory several times over.
+    static constexpr std::size_t kMaxDocumentBytes = std::size_t(256) << 20;
+
     TCodeMemoStrings();
 
     int TabSize = 4;
@@ -45,11 +48,13 @@ public:
     void SetText(std::string_view utf8);
 
     // Reads a file, decoding it as UTF-8 or else Windows-1252 (remembered in Encoding).
-    // Throws EVarnelloError "Cannot open file <path>" when it cannot be read.
+    // Throws EVarnelloError "Cannot open file <path>" when it cannot be read or is larger than
+    // kMaxDocumentBytes.
     void LoadFromFile(const std::string& path);
-    // Writes every line followed by CR LF in Encoding, replacing the file. Throws EVarnelloError
-    // "Cannot create file <path>" when it cannot be written, ETextEncodingError (before touching
-    // the file) when a character has no byte in the file's encoding.
+    // Writes every line followed by CR LF in Encoding, replacing the file through a temporary one
+    // (the old file survives any failure). Throws EVarnelloError "Cannot create file <path>..."
+    // when it cannot be written, ETextEncodingError (before touching the file) when a character has
+    // no byte in the file's encoding.
     void SaveToFile(const std::string& path) const;
     // The bytes SaveToFile writes.
     std::string EncodedText() const;

@@ -2,6 +2,8 @@
 #include "editor/CodeMemoStrings.h"
 #include "editor/CodeMemoModel.h"
 
+#include "../common/FileSizeLimit.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -44,6 +46,22 @@ TEST(CodeMemoStrings, TabsExpandOnEveryStoreAndLoadSplitsAllBreaks) {
     std::remove(path.c_str());
     EXPECT_THROW(lines.LoadFromFile(path), EVarnelloError);
     EXPECT_EQ(lines.Count(), 5); // a failed load leaves the text alone
+}
+
+TEST(CodeMemoStrings, AFailedSaveLeavesTheDocumentOnDiskAsItWas) {
+    std::string path = TempPath("full.php");
+    const std::string old = "<?php echo 1; ?>\r\n";
+    std::ofstream(path, std::ios::binary) << old;
+    TCodeMemoStrings lines;
+    lines.LoadFromFile(path);
+    lines.Put(0, std::string(100000, 'x'));
+    {
+        TFileSizeLimit limit(4096); // the disk fills up part-way
+        EXPECT_THROW(lines.SaveToFile(path), EVarnelloError);
+    }
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), old);
+    std::remove(path.c_str());
 }
 
 TEST(CodeMemoStrings, EditsDropCachedStatesAtAndBelowTheLine) {
