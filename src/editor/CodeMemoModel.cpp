@@ -22,10 +22,16 @@ std::string UpperAscii(std::string s) {
     return s;
 }
 
-int CountLeadingSpaces(std::string_view s) {
+// Leading spaces and TABs: the indentation Enter copies as it stands.
+int CountLeadingBlanks(std::string_view s) {
     int n = 0;
-    while (n < static_cast<int>(s.size()) && s[static_cast<std::size_t>(n)] == ' ') ++n;
+    while (n < static_cast<int>(s.size()) && (s[static_cast<std::size_t>(n)] == ' ' || s[static_cast<std::size_t>(n)] == '\t'))
+        ++n;
     return n;
+}
+
+bool IsBlank(char32_t c) {
+    return c == U' ' || c == U'\t';
 }
 
 std::string_view TrimRight(std::string_view s) {
@@ -109,7 +115,7 @@ void TCodeMemoModel::PadCaretLine() {
     int len = FLines.Length(FCaretY);
     if (FCaretX > len) {
         ++FQuiet;
-        FLines.Put(FCaretY, FLines[FCaretY] + std::string(static_cast<std::size_t>(FCaretX - len), ' '));
+        FLines.PutPadding(FCaretY, FLines[FCaretY] + std::string(static_cast<std::size_t>(FCaretX - len), ' '));
         --FQuiet;
     }
 }
@@ -118,8 +124,14 @@ void TCodeMemoModel::TrimLine(int line) {
     if (line < 0 || line >= FLines.Count()) return;
     const std::string& s = FLines[line];
     if (s.empty() || s.back() != ' ') return;
+    // A line the user did not edit loses only the caret's padding, not spaces the file had.
+    const int original = FLines.OriginalLength(line);
+    if (original >= 0 && static_cast<std::size_t>(original) >= s.size()) return;
     ++FQuiet;
-    FLines.Put(line, TrimRight(s));
+    if (original >= 0)
+        FLines.PutPadding(line, s.substr(0, static_cast<std::size_t>(original)));
+    else
+        FLines.Put(line, TrimRight(s));
     --FQuiet;
 }
 
@@ -200,11 +212,11 @@ void TCodeMemoModel::MoveTo(TMemoPos pos, bool extend) {
 }
 
 bool TCodeMemoModel::IsWordBreak(char32_t c) const {
-    return c == ' ' || (c < 128 && FStyler && FStyler->IsDelimiterChar(static_cast<char>(c)));
+    return IsBlank(c) || (c < 128 && FStyler && FStyler->IsDelimiterChar(static_cast<char>(c)));
 }
 
 bool TCodeMemoModel::IsCtrlWordBreak(char32_t c) const {
-    if (c == ' ') return true;
+    if (IsBlank(c)) return true;
     if (!FStyler || c >= 128) return false;
     for (const TElementStyle& style : FStyler->AllStyles)
         if (style.StyleType == stSymbol) return style.Symbols.find(static_cast<char>(c)) != std::string::npos;
@@ -259,8 +271,10 @@ void TCodeMemoModel::SetVisibleSize(int lines, int cols) {
 void TCodeMemoModel::ScrollToCaret() {
     if (FCaretY < FTopLine) FTopLine = FCaretY;
     if (FCaretY >= FTopLine + FVisibleLines) FTopLine = FCaretY - FVisibleLines + 1;
-    if (FCaretX < FLeftCol) FLeftCol = FCaretX;
-    if (FCaretX >= FLeftCol + FVisibleCols) FLeftCol = FCaretX - FVisibleCols + 1;
+    // The view scrolls by screen cells; a TAB before the caret takes TabSize of them.
+    const int cell = CaretCell();
+    if (cell < FLeftCol) FLeftCol = cell;
+    if (cell >= FLeftCol + FVisibleCols) FLeftCol = cell - FVisibleCols + 1;
     SetTopLine(FTopLine);
 }
 
@@ -268,8 +282,7 @@ void TCodeMemoModel::ScrollToCaret() {
 // Text primitives (no undo records; the callers record)
 
 std::string TCodeMemoModel::Normalise(std::string_view text) const {
-    std::string s = IsValidUtf8(text) ? std::string(text) : Windows1252ToUtf8(text);
-    return ExpandTabs(s, FLines.TabSize);
+    return IsValidUtf8(text) ? std::string(text) : Windows1252ToUtf8(text);
 }
 
 TMemoPos TCodeMemoModel::InsertRaw(TMemoPos at, std::string_view text) {
@@ -303,7 +316,9 @@ TMemoPos TCodeMemoModel::InsertRaw(TMemoPos at, std::string_view text) {
                  at.Line + static_cast<int>(pieces.size()) - 1};
     pieces.back() += tail;
     pieces.erase(pieces.begin());
+    const auto lineBreak = FLines.Break(at.Line);
     FLines.InsertLines(at.Line + 1, pieces);
+    FLines.SetBreak(end.Line, lineBreak); // the line's own break stays after its tail
     FLines.EndUpdate();
     return end;
 }
@@ -349,6 +364,7 @@ std::string TCodeMemoModel::DeleteRaw(TMemoPos from, TMemoPos to) {
         first.substr(0, b1) + last.substr(Utf8ByteOffset(last, static_cast<std::size_t>(to.Col)));
     FLines.BeginUpdate();
     FLines.Put(from.Line, joined);
+    FLines.SetBreak(from.Line, FLines.Break(to.Line)); // the joined line ends as the last one did
     FLines.DeleteLines(from.Line + 1, to.Line - from.Line);
     FLines.EndUpdate();
     return deleted;
@@ -486,17 +502,20 @@ void TCodeMemoModel::Enter() {
     std::string before = line.substr(0, b);
     std::string_view after = TrimRight(std::string_view(line).substr(b));
     std::string removed;
-    int indent = 0;
+    std::string pad;
     if (AutoIndent) {
-        indent = std::min(CountLeadingSpaces(line), col);
-        int lead = CountLeadingSpaces(after);
-        removed.assign(static_cast<std::size_t>(lead), ' ');
-        after.remove_prefix(static_cast<std::size_t>(lead));
+        // The new line starts with the same spaces and TABs as this one, up to the caret.
+        const std::size_t lead = static_cast<std::size_t>(CountLeadingBlanks(line));
+        pad = line.substr(0, std::min(lead, b));
+        const std::size_t afterLead = static_cast<std::size_t>(CountLeadingBlanks(after));
+        removed.assign(after.substr(0, afterLead));
+        after.remove_prefix(afterLead);
     }
-    std::string pad(static_cast<std::size_t>(indent), ' ');
+    const int indent = static_cast<int>(Utf8CharCount(pad));
     FLines.BeginUpdate();
     FLines.Put(FCaretY, before);
     FLines.Insert(FCaretY + 1, pad + std::string(after));
+    FLines.SetBreak(FCaretY + 1, FLines.Break(FCaretY));
     FLines.EndUpdate();
     TMemoPos start{col, FCaretY}, end{indent, FCaretY + 1};
     FUndoList.Add(std::make_unique<TInsertCharUndo>(start, end, "\r" + pad, removed));
@@ -513,9 +532,10 @@ void TCodeMemoModel::Tab() {
     if (DelErase && HasSelection()) DeleteSelection();
     CollapseSelection();
     TMemoPos start = Caret();
-    std::string spaces(static_cast<std::size_t>(FLines.TabSize), ' ');
-    TMemoPos end = InsertRaw(start, spaces);
-    FUndoList.Add(std::make_unique<TInsertCharUndo>(start, end, spaces));
+    // The key types a TAB character; the screen shows it TabSize cells wide.
+    const std::string tab = "\t";
+    TMemoPos end = InsertRaw(start, tab);
+    FUndoList.Add(std::make_unique<TInsertCharUndo>(start, end, tab));
     SetCaretX(end.Col);
     CollapseSelection();
 }
@@ -542,6 +562,7 @@ void TCodeMemoModel::Backspace() {
         TMemoPos end{FLines.Length(y - 1), y - 1};
         FLines.BeginUpdate();
         FLines.Put(y - 1, FLines[y - 1] + FLines[y]);
+        FLines.SetBreak(y - 1, FLines.Break(y));
         FLines.Delete(y);
         FLines.EndUpdate();
         FUndoList.Add(std::make_unique<TDeleteCharUndo>(start, end, "\r", true));
@@ -560,7 +581,7 @@ void TCodeMemoModel::CtrlBackspace() {
     Backspace();
     while (Caret() != before && FCaretX > 0) {
         const std::string& line = FLines[FCaretY];
-        if (Utf8CharAt(line, Utf8ByteOffset(line, static_cast<std::size_t>(FCaretX - 1))) == U' ') break;
+        if (IsBlank(Utf8CharAt(line, Utf8ByteOffset(line, static_cast<std::size_t>(FCaretX - 1))))) break;
         before = Caret();
         Backspace();
     }
@@ -586,6 +607,7 @@ void TCodeMemoModel::DeleteChar() {
         int y = FCaretY;
         FLines.BeginUpdate();
         FLines.Put(y, FLines[y] + FLines[y + 1]);
+        FLines.SetBreak(y, FLines.Break(y + 1));
         FLines.Delete(y + 1);
         FLines.EndUpdate();
         FUndoList.Add(std::make_unique<TDeleteCharUndo>(pos, pos, "\r", false));
@@ -688,6 +710,9 @@ void TCodeMemoModel::LoadLines(const std::string& path) {
 }
 
 void TCodeMemoModel::SaveLines(const std::string& path) {
+    // The caret's padding is no text of the file; the caret keeps its column and pads again when
+    // the user types there.
+    TrimLine(FCaretY);
     FLines.SaveToFile(path);
     FModified = false;
 }
@@ -937,8 +962,8 @@ void TCodeMemoModel::OpenCompletion(bool fromDot) {
     std::u32string line = U32Line(FLines, FCaretY);
     int col = std::min(FCaretX, static_cast<int>(line.size()));
     int s = col, e = col;
-    while (s > 0 && line[static_cast<std::size_t>(s - 1)] != U' ') --s;
-    while (e < static_cast<int>(line.size()) && line[static_cast<std::size_t>(e)] != U' ') ++e;
+    while (s > 0 && !IsBlank(line[static_cast<std::size_t>(s - 1)])) --s;
+    while (e < static_cast<int>(line.size()) && !IsBlank(line[static_cast<std::size_t>(e)])) ++e;
     std::string word = U32ToUtf8(
         std::u32string_view(line).substr(static_cast<std::size_t>(s), static_cast<std::size_t>(e - s)));
     if (fromDot && (word.empty() || word == ".")) return;
@@ -965,7 +990,7 @@ void TCodeMemoModel::CompletionReselect() {
     std::u32string line = U32Line(FLines, FCaretY);
     int col = std::min(FCaretX, static_cast<int>(line.size()));
     int s = col;
-    while (s > 0 && line[static_cast<std::size_t>(s - 1)] != U' ') --s;
+    while (s > 0 && !IsBlank(line[static_cast<std::size_t>(s - 1)])) --s;
     std::string prefix = UpperAscii(U32ToUtf8(
         std::u32string_view(line).substr(static_cast<std::size_t>(s), static_cast<std::size_t>(col - s))));
     for (int i = 0; i < static_cast<int>(FCompletion.Items.size()); ++i) {
@@ -1006,8 +1031,8 @@ void TCodeMemoModel::CompletionInsert() {
     int len = static_cast<int>(line.size());
     int col = std::min(FCaretX, len);
     int s = col, e = col;
-    while (s > 0 && line[static_cast<std::size_t>(s - 1)] != U' ') --s;
-    while (e < len && line[static_cast<std::size_t>(e)] != U' ') ++e;
+    while (s > 0 && !IsBlank(line[static_cast<std::size_t>(s - 1)])) --s;
+    while (e < len && !IsBlank(line[static_cast<std::size_t>(e)])) ++e;
     if (replaceFrom >= 0) s = std::min(replaceFrom, e);
     Replace(FCaretY, s, e, word + (call ? "()" : ""));
     if (call) {
@@ -1100,8 +1125,9 @@ void TCodeMemoModel::EvaluateHint(bool onDemand) {
             break;
         }
         if (c == static_cast<unsigned char>(hp.HintCharWriteDelimiter)) ++index;
-        if (c == U' ') {
-            if (++spaces > 4) {
+        if (IsBlank(c)) {
+            spaces += c == U'\t' ? FLines.TabSize : 1;
+            if (spaces > 4) {
                 i = -1;
                 break;
             }
@@ -1160,6 +1186,6 @@ void TCodeMemoModel::EvaluateHint(bool onDemand) {
         ++current;
         start = k + 1;
     }
-    hint.Pos = {FCaretX, AutoHintParameterPosition == hpBelow ? FCaretY + 1 : FCaretY - 1};
+    hint.Pos = {CaretCell(), AutoHintParameterPosition == hpBelow ? FCaretY + 1 : FCaretY - 1};
     SetHint(hint);
 }

@@ -3,9 +3,12 @@
 // hint. The widget (widget/CodeMemo.h) only paints this state and turns key and mouse events into
 // calls here, so a test drives the editor exactly as a user would, with no QApplication.
 //
-// Positions are (column, line), zero-based; columns count characters. The caret column may lie
+// Positions are (column, line), zero-based; columns count characters. A TAB is one character,
+// one column, and the screen shows it TabSize cells wide: the view (top line, left column) and the
+// hint's position are in screen cells, which Lines().CellOf converts to. The caret column may lie
 // beyond a line's end only for the moment it is set: the line is padded with spaces up to it, and
-// the padding (like any trailing spaces) is removed when the caret leaves the line.
+// the padding is removed when the caret leaves the line (with the line's other trailing spaces
+// once the user edited it; a line as it was read keeps its own).
 #pragma once
 
 #include "editor/CodeMemoStrings.h"
@@ -68,7 +71,7 @@ struct TParamHint {
     std::string Text;  // the prototype's parameter list
     int BoldStart = 0; // the current parameter, in characters of Text
     int BoldLength = 0;
-    TMemoPos Pos; // the hint's top-left cell: caret column, one line below (or above) the caret
+    TMemoPos Pos; // the hint's top-left screen cell: caret cell, one line below (or above) the caret
 };
 
 class TCodeMemoModel : private TUndoTarget {
@@ -111,6 +114,7 @@ public:
     int CaretX() const { return FCaretX; }
     int CaretY() const { return FCaretY; }
     TMemoPos Caret() const { return {FCaretX, FCaretY}; }
+    int CaretCell() const { return FLines.CellOf(FCaretY, FCaretX); } // the caret's screen cell
     void SetCaretX(int x);
     void SetCaretY(int y);
     void SetCaret(int x, int y);
@@ -179,7 +183,7 @@ public:
     // LoadLines: clears undo and selection, reads the file (UTF-8, else Windows-1252), caret to
     // (0, 0). Throws EVarnelloError "Cannot open file <path>" and then leaves everything as it was.
     void LoadLines(const std::string& path);
-    // SaveLines: every line followed by CR LF, in the encoding the file came in.
+    // SaveLines: the lines with the breaks, TABs and encoding the file came in.
     void SaveLines(const std::string& path);
 
     // Mouse, in text positions (the widget converts pixels).

@@ -1,4 +1,4 @@
-// Line storage, TAB expansion, cache invalidation and file load/save of the editor's text.
+// Line storage, line breaks, cache invalidation and file load/save of the editor's text.
 #include "editor/CodeMemoStrings.h"
 
 #include "base/FileIO.h"
@@ -19,11 +19,71 @@ std::string ExpandTabs(std::string_view text, int tabSize) {
     return out;
 }
 
+namespace {
+
+std::string_view BreakBytes(TCodeMemoStrings::TLineBreak b) {
+    switch (b) {
+    case TCodeMemoStrings::TLineBreak::lbCRLF:
+        return "\r\n";
+    case TCodeMemoStrings::TLineBreak::lbCR:
+        return "\r";
+    default:
+        return "\n";
+    }
+}
+
+bool IsLead(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+}
+
+} // namespace
+
 TCodeMemoStrings::TCodeMemoStrings() = default;
 
 std::string TCodeMemoStrings::Prepare(std::string_view text) const {
-    if (!IsValidUtf8(text)) return ExpandTabs(Windows1252ToUtf8(text), TabSize);
-    return ExpandTabs(text, TabSize);
+    if (!IsValidUtf8(text)) return Windows1252ToUtf8(text);
+    return std::string(text);
+}
+
+int TCodeMemoStrings::CellCount(std::string_view s) const {
+    int cells = 0;
+    for (char c : s) {
+        if (c == '\t')
+            cells += std::max(TabSize, 1);
+        else if (IsLead(c))
+            ++cells;
+    }
+    return cells;
+}
+
+int TCodeMemoStrings::CellOf(int index, int col) const {
+    if (index < 0 || index >= Count() || col <= 0) return std::max(col, 0);
+    const std::string& s = FLines[static_cast<std::size_t>(index)];
+    const int tab = std::max(TabSize, 1);
+    int cells = 0, c = 0;
+    for (std::size_t i = 0; i < s.size() && c < col; ++i) {
+        if (!IsLead(s[i])) continue;
+        cells += s[i] == '\t' ? tab : 1;
+        ++c;
+    }
+    return cells + (col - c); // virtual space beyond the end
+}
+
+int TCodeMemoStrings::ColumnAtCell(int index, int cell) const {
+    if (cell <= 0) return 0;
+    if (index < 0 || index >= Count()) return cell;
+    const std::string& s = FLines[static_cast<std::size_t>(index)];
+    const int tab = std::max(TabSize, 1);
+    int start = 0, c = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (!IsLead(s[i])) continue;
+        const int end = start + (s[i] == '\t' ? tab : 1);
+        if (cell <= start) return c;
+        if (cell < end) return cell - start <= end - cell ? c : c + 1;
+        start = end;
+        ++c;
+    }
+    return c + (cell - start);
 }
 
 void TCodeMemoStrings::Changed(int firstLine) {
@@ -58,11 +118,13 @@ void TCodeMemoStrings::Add(std::string_view text) {
 void TCodeMemoStrings::Insert(int index, std::string_view text) {
     std::string s = Prepare(text);
     int len = static_cast<int>(Utf8CharCount(s));
-    auto at = static_cast<std::size_t>(index);
-    FLines.insert(FLines.begin() + static_cast<std::ptrdiff_t>(at), std::move(s));
-    FLengths.insert(FLengths.begin() + static_cast<std::ptrdiff_t>(at), len);
-    FProps.insert(FProps.begin() + static_cast<std::ptrdiff_t>(at), TLineProp{});
-    FMaxLength = std::max(FMaxLength, len);
+    FMaxLength = std::max(FMaxLength, CellCount(s));
+    auto at = static_cast<std::ptrdiff_t>(index);
+    FLines.insert(FLines.begin() + at, std::move(s));
+    FLengths.insert(FLengths.begin() + at, len);
+    FProps.insert(FProps.begin() + at, TLineProp{});
+    FBreaks.insert(FBreaks.begin() + at, LineBreak);
+    FOriginal.insert(FOriginal.begin() + at, -1);
     if (FPropHigh >= index) ++FPropHigh;
     Changed(index);
 }
@@ -76,22 +138,29 @@ void TCodeMemoStrings::InsertLines(int index, const std::vector<std::string>& te
     for (const auto& t : texts) {
         prepared.push_back(Prepare(t));
         lengths.push_back(static_cast<int>(Utf8CharCount(prepared.back())));
-        FMaxLength = std::max(FMaxLength, lengths.back());
+        FMaxLength = std::max(FMaxLength, CellCount(prepared.back()));
     }
     auto at = static_cast<std::ptrdiff_t>(index);
     FLines.insert(FLines.begin() + at, std::make_move_iterator(prepared.begin()),
                   std::make_move_iterator(prepared.end()));
     FLengths.insert(FLengths.begin() + at, lengths.begin(), lengths.end());
     FProps.insert(FProps.begin() + at, texts.size(), TLineProp{});
+    FBreaks.insert(FBreaks.begin() + at, texts.size(), LineBreak);
+    FOriginal.insert(FOriginal.begin() + at, texts.size(), -1);
     if (FPropHigh >= index) FPropHigh += static_cast<int>(texts.size());
     Changed(index);
 }
 
 void TCodeMemoStrings::Put(int index, std::string_view text) {
+    PutPadding(index, text);
+    FOriginal[static_cast<std::size_t>(index)] = -1;
+}
+
+void TCodeMemoStrings::PutPadding(int index, std::string_view text) {
     auto at = static_cast<std::size_t>(index);
     FLines[at] = Prepare(text);
     FLengths[at] = static_cast<int>(Utf8CharCount(FLines[at]));
-    FMaxLength = std::max(FMaxLength, FLengths[at]);
+    FMaxLength = std::max(FMaxLength, CellCount(FLines[at]));
     Changed(index);
 }
 
@@ -106,6 +175,8 @@ void TCodeMemoStrings::DeleteLines(int index, int count) {
     FLines.erase(FLines.begin() + from, FLines.begin() + from + count);
     FLengths.erase(FLengths.begin() + from, FLengths.begin() + from + count);
     FProps.erase(FProps.begin() + from, FProps.begin() + from + count);
+    FBreaks.erase(FBreaks.begin() + from, FBreaks.begin() + from + count);
+    FOriginal.erase(FOriginal.begin() + from, FOriginal.begin() + from + count);
     Changed(index);
 }
 
@@ -113,6 +184,8 @@ void TCodeMemoStrings::Clear() {
     FLines.clear();
     FLengths.clear();
     FProps.clear();
+    FBreaks.clear();
+    FOriginal.clear();
     FMaxLength = 0;
     FPropHigh = -1;
     Changed(0);
@@ -134,21 +207,40 @@ void TCodeMemoStrings::Loaded(std::string_view utf8) {
     FLines.clear();
     FLengths.clear();
     FProps.clear();
+    FBreaks.clear();
+    FOriginal.clear();
     FMaxLength = 0;
     FPropHigh = -1;
+    LineBreak = TLineBreak::lbLF;
+    bool breakSeen = false;
     std::size_t n = utf8.size(), start = 0;
     // A final line break ends the last line rather than opening an empty one.
     while (start < n) {
         std::size_t end = utf8.find_first_of("\r\n", start);
         if (end == std::string_view::npos) end = n;
-        std::string line = ExpandTabs(utf8.substr(start, end - start), TabSize);
+        std::string line(utf8.substr(start, end - start));
         int len = static_cast<int>(Utf8CharCount(line));
-        FMaxLength = std::max(FMaxLength, len);
+        FMaxLength = std::max(FMaxLength, CellCount(line));
+        FOriginal.push_back(static_cast<int>(std::min<std::size_t>(line.size(), 0x7FFFFFFF)));
         FLines.push_back(std::move(line));
         FLengths.push_back(len);
-        if (end < n && utf8[end] == '\r' && end + 1 < n && utf8[end + 1] == '\n') ++end;
+        TLineBreak lineBreak = LineBreak;
+        if (end < n) {
+            if (utf8[end] == '\n') {
+                lineBreak = TLineBreak::lbLF;
+            } else if (end + 1 < n && utf8[end + 1] == '\n') {
+                lineBreak = TLineBreak::lbCRLF;
+                ++end;
+            } else {
+                lineBreak = TLineBreak::lbCR;
+            }
+            if (!breakSeen) LineBreak = lineBreak;
+            breakSeen = true;
+        }
+        FBreaks.push_back(lineBreak);
         start = end + 1;
     }
+    FinalBreak = n > 0 && (utf8[n - 1] == '\n' || utf8[n - 1] == '\r');
     FProps.resize(FLines.size());
     Changed(0);
 }
@@ -181,15 +273,21 @@ void TCodeMemoStrings::LoadFromFile(const std::string& path) {
 }
 
 std::string TCodeMemoStrings::EncodedText() const {
-    if (Encoding == TTextEncoding::teUtf8) return (Bom ? "\xEF\xBB\xBF" : "") + Text();
     std::string out;
-    for (int i = 0; i < Count(); ++i) {
-        try {
-            out += EncodeText(FLines[static_cast<std::size_t>(i)], Encoding);
-        } catch (const ETextEncodingError& e) {
-            throw ETextEncodingError("Line " + std::to_string(i + 1) + ": " + e.what());
+    if (Encoding == TTextEncoding::teUtf8 && Bom) out = "\xEF\xBB\xBF";
+    const int last = Count() - 1;
+    for (int i = 0; i <= last; ++i) {
+        const std::string& line = FLines[static_cast<std::size_t>(i)];
+        if (Encoding == TTextEncoding::teUtf8) {
+            out += line;
+        } else {
+            try {
+                out += EncodeText(line, Encoding);
+            } catch (const ETextEncodingError& e) {
+                throw ETextEncodingError("Line " + std::to_string(i + 1) + ": " + e.what());
+            }
         }
-        out += "\r\n";
+        if (i < last || FinalBreak) out += BreakBytes(FBreaks[static_cast<std::size_t>(i)]);
     }
     return out;
 }

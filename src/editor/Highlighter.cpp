@@ -25,7 +25,7 @@ std::string Upper(std::string_view s) {
 
 constexpr std::array<bool, 256> kSeparators = [] {
     std::array<bool, 256> t{};
-    for (unsigned char c : {' ', '"', '\'', ','}) t[c] = true;
+    for (unsigned char c : {' ', '\t', '"', '\'', ','}) t[c] = true;
     return t;
 }();
 
@@ -233,7 +233,8 @@ struct TMemoHighlighter::TLineScan {
         HasPending = false;
     }
 
-    bool IsWordBreak(char c) const { return c == ' ' || H.FSets.D[(unsigned char)c]; }
+    // A TAB kept in the text separates words as a space does.
+    bool IsWordBreak(char c) const { return c == ' ' || c == '\t' || H.FSets.D[(unsigned char)c]; }
 
     void Piece(int base, int end);
 };
@@ -574,7 +575,7 @@ void TMemoHighlighter::UpdateBlockMark(const THighlightLines& lines, int caretLi
     const int count = lines.LineCount();
     if (caretLine < 0 || caretLine >= count) return;
     const TCustomMemoStyler& s = *FStyler;
-    auto boundary = [&s](char c) { return c == ' ' || s.IsDelimiterChar(c); };
+    auto boundary = [&s](char c) { return c == ' ' || c == '\t' || s.IsDelimiterChar(c); };
     const std::string blockStart = Upper(s.BlockStart);
     const std::string blockEnd = Upper(s.BlockEnd);
 

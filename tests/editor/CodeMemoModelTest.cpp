@@ -190,12 +190,13 @@ TEST_F(CodeMemoModel, OverwriteModeAndItsUndo) {
 TEST_F(CodeMemoModel, TabShiftTabAndCtrlY) {
     M.SetText("ab\r\ncd\r\n");
     M.SetCaret(1, 0);
-    Key(TMemoKey::mkTab);
-    EXPECT_EQ(Line(M, 0), "a    b");
-    Key(TMemoKey::mkTab, ssShift);
+    Key(TMemoKey::mkTab); // a TAB character: one column, four cells on screen
+    EXPECT_EQ(Line(M, 0), "a\tb");
+    EXPECT_EQ(M.Caret(), (TMemoPos{2, 0}));
+    EXPECT_EQ(M.CaretCell(), 5);
     Key(TMemoKey::mkTab, ssShift);
     EXPECT_EQ(M.Caret(), (TMemoPos{0, 0}));
-    EXPECT_EQ(Line(M, 0), "a    b");
+    EXPECT_EQ(Line(M, 0), "a\tb");
     Key(TMemoKey::mkY, ssCtrl);
     EXPECT_EQ(M.Lines().Count(), 1);
     EXPECT_EQ(Line(M, 0), "cd");
@@ -204,7 +205,7 @@ TEST_F(CodeMemoModel, TabShiftTabAndCtrlY) {
     EXPECT_EQ(Line(M, 0), "");
     Key(TMemoKey::mkBackspace, ssAlt);
     Key(TMemoKey::mkBackspace, ssAlt);
-    EXPECT_EQ(M.Text(), "a    b\r\ncd\r\n");
+    EXPECT_EQ(M.Text(), "a\tb\r\ncd\r\n");
 }
 
 TEST_F(CodeMemoModel, SelectionClipboardAndInsertText) {
@@ -233,11 +234,11 @@ TEST_F(CodeMemoModel, SelectionClipboardAndInsertText) {
     M.KeyPress(U'q');
     EXPECT_EQ(M.Text(), "q\r\n");
 
-    // InsertText: CR LF splits, TABs expand, the caret ends after the text.
+    // InsertText: CR LF splits, TABs stay, the caret ends after the text.
     M.SetText("abXYcd\r\n");
     M.SetSelection({2, 0}, {4, 0});
     M.InsertText("1\t\r\n2");
-    EXPECT_EQ(M.Text(), "ab1    \r\n2cd\r\n");
+    EXPECT_EQ(M.Text(), "ab1\t\r\n2cd\r\n");
     EXPECT_EQ(M.Caret(), (TMemoPos{1, 1}));
     // Word navigation stops at symbols of the styler's first symbol entry.
     TWebMemoStyler web;
@@ -281,10 +282,10 @@ TEST_F(CodeMemoModel, AutoCorrectReplacesTheWordBeforeTheCaret) {
     M.SetCaret(1, 0);
     M.KeyPress(U' ');
     EXPECT_EQ(Line(M, 0), "m my");
-    // Tab inserts its spaces first and finds no word.
+    // Tab is no word end for the correction.
     M.SetText("");
     M.TypeText("my\t");
-    EXPECT_EQ(Line(M, 0), "my    ");
+    EXPECT_EQ(Line(M, 0), "my\t");
 }
 
 TEST_F(CodeMemoModel, SqlCompletionFiltersWithoutTheFirstWord) {
@@ -406,7 +407,7 @@ TEST_F(CodeMemoModel, LoadLinesResetsTheEditorAndFailsCleanly) {
     M.SetCaret(3, 0);
     StatusCount = 0;
     M.LoadLines(path);
-    EXPECT_EQ(M.Text(), "    x\r\nbegin\r\n");
+    EXPECT_EQ(M.Text(), "\tx\r\nbegin\r\n");
     EXPECT_EQ(M.Caret(), (TMemoPos{0, 0}));
     EXPECT_FALSE(M.CanUndo());
     EXPECT_FALSE(M.Modified());
@@ -415,8 +416,37 @@ TEST_F(CodeMemoModel, LoadLinesResetsTheEditorAndFailsCleanly) {
     M.KeyPress(U'!');
     EXPECT_TRUE(M.Modified());
     EXPECT_THROW(M.LoadLines(path + ".missing"), EVarnelloError);
-    EXPECT_EQ(M.Text(), "    x\r\nbe!gin\r\n");
+    EXPECT_EQ(M.Text(), "\tx\r\nbe!gin\r\n");
     EXPECT_TRUE(M.CanUndo());
+    std::remove(path.c_str());
+}
+
+TEST_F(CodeMemoModel, LinesTheUserDidNotEditAreSavedAsTheyWereRead) {
+    const std::string path = ::testing::TempDir() + "varnello_model_keep.php";
+    const std::string original = "<?php  \n\tif ($a) {\n\t\techo 1;   \n\t}\n?>";
+    std::ofstream(path, std::ios::binary) << original;
+    M.LoadLines(path);
+    // The caret walks through every line and beyond their ends; nothing is typed.
+    for (int i = 0; i < 5; ++i) {
+        M.KeyDown(TMemoKey::mkEnd);
+        for (int k = 0; k < 6; ++k) M.KeyDown(TMemoKey::mkRight);
+        M.KeyDown(TMemoKey::mkDown);
+    }
+    M.KeyDown(TMemoKey::mkHome, ssCtrl);
+    M.SaveLines(path);
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), original);
+
+    // Enter copies the TAB indentation; the new and the edited line keep TABs and the LF break.
+    M.SetCaret(10, 2); // after "echo 1;"
+    M.KeyDown(TMemoKey::mkReturn);
+    EXPECT_EQ(M.Caret(), (TMemoPos{2, 3}));
+    M.TypeText("echo 2;");
+    M.KeyDown(TMemoKey::mkDown); // leaving the edited line trims what the user left behind
+    M.SaveLines(path);
+    std::ifstream again(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(again), {}),
+              "<?php  \n\tif ($a) {\n\t\techo 1;\n\t\techo 2;\n\t}\n?>");
     std::remove(path.c_str());
 }
 

@@ -1,4 +1,4 @@
-// The line list: TAB expansion, line splitting on load, change notices and cache invalidation.
+// The line list: what a save writes back, TAB cells, change notices and cache invalidation.
 #include "editor/CodeMemoStrings.h"
 #include "editor/CodeMemoModel.h"
 
@@ -21,31 +21,81 @@ std::string TempPath(const std::string& name) {
 
 } // namespace
 
-TEST(CodeMemoStrings, TabsExpandOnEveryStoreAndLoadSplitsAllBreaks) {
-    TCodeMemoStrings lines;
-    lines.Add("\tx");
-    lines.Insert(0, "a\tb\t");
-    lines.Put(1, "\t\t");
-    EXPECT_EQ(lines[0], "a    b    ");
-    EXPECT_EQ(lines[1], "        ");
-    EXPECT_EQ(lines.Length(0), 10);
-    EXPECT_EQ(lines.MaxLength(), 10);
+std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
-    std::string path = TempPath("tabs.txt");
-    std::ofstream(path, std::ios::binary) << "\tx\r\nCR\rLF\n\r\nlast";
+TEST(CodeMemoStrings, AFileGoesBackAsItCameInWhereNothingWasEdited) {
+    TCodeMemoStrings lines;
+    std::string path = TempPath("asread.txt");
+    // TABs, every kind of break, trailing blanks, no final break.
+    const std::string mixed = "\tx \r\nCR\rLF\n\r\n\t\tlast\t";
+    std::ofstream(path, std::ios::binary) << mixed;
     lines.LoadFromFile(path);
     ASSERT_EQ(lines.Count(), 5);
-    EXPECT_EQ(lines[0], "    x");
+    EXPECT_EQ(lines[0], "\tx ");
     EXPECT_EQ(lines[1], "CR");
     EXPECT_EQ(lines[2], "LF");
     EXPECT_EQ(lines[3], "");
-    EXPECT_EQ(lines[4], "last");
+    EXPECT_EQ(lines[4], "\t\tlast\t");
+    EXPECT_EQ(lines.Length(4), 7); // a TAB is one column
+    EXPECT_EQ(lines.MaxLength(), 16); // ... and four cells
+    EXPECT_FALSE(lines.FinalBreak);
+    EXPECT_EQ(lines.LineBreak, TCodeMemoStrings::TLineBreak::lbCRLF); // the first one read
     lines.SaveToFile(path);
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "    x\r\nCR\r\nLF\r\n\r\nlast\r\n");
+    EXPECT_EQ(ReadBytes(path), mixed);
+
+    // An edited line keeps its own break; a new line takes the file's first one.
+    lines.Put(1, "cr!");
+    lines.Insert(5, "added");
+    lines.SaveToFile(path);
+    EXPECT_EQ(ReadBytes(path), "\tx \r\ncr!\rLF\n\r\n\t\tlast\t\r\nadded");
+
+    // An LF file stays LF, with its final break; a file of nothing stays nothing.
+    std::ofstream(path, std::ios::binary) << "<?php\n\techo 1;\n?>\n";
+    lines.LoadFromFile(path);
+    lines.Put(1, "\techo 2;");
+    lines.SaveToFile(path);
+    EXPECT_EQ(ReadBytes(path), "<?php\n\techo 2;\n?>\n");
+    std::ofstream(path, std::ios::binary | std::ios::trunc).flush();
+    lines.LoadFromFile(path);
+    EXPECT_EQ(lines.Count(), 0);
+    lines.Add("");
+    lines.SaveToFile(path);
+    EXPECT_EQ(ReadBytes(path), "");
+
+    // A new document writes LF and ends with a break.
+    TCodeMemoStrings fresh;
+    fresh.Add("a");
+    fresh.Add("b");
+    fresh.SaveToFile(path);
+    EXPECT_EQ(ReadBytes(path), "a\nb\n");
+
     std::remove(path.c_str());
     EXPECT_THROW(lines.LoadFromFile(path), EVarnelloError);
-    EXPECT_EQ(lines.Count(), 5); // a failed load leaves the text alone
+    EXPECT_EQ(lines.Count(), 1); // a failed load leaves the text alone
+}
+
+TEST(CodeMemoStrings, ColumnsAndScreenCellsAroundTabs) {
+    TCodeMemoStrings lines;
+    lines.Add("\tab\tc");
+    lines.Add("\xC3\xA9\tx"); // é is one column
+    EXPECT_EQ(lines.CellOf(0, 0), 0);
+    EXPECT_EQ(lines.CellOf(0, 1), 4);
+    EXPECT_EQ(lines.CellOf(0, 3), 6);
+    EXPECT_EQ(lines.CellOf(0, 4), 10);
+    EXPECT_EQ(lines.CellOf(0, 7), 13); // beyond the end one cell per column
+    EXPECT_EQ(lines.CellOf(1, 2), 5);
+    // A cell boundary inside a TAB goes to its nearer edge.
+    EXPECT_EQ(lines.ColumnAtCell(0, 1), 0);
+    EXPECT_EQ(lines.ColumnAtCell(0, 2), 0);
+    EXPECT_EQ(lines.ColumnAtCell(0, 3), 1);
+    EXPECT_EQ(lines.ColumnAtCell(0, 5), 2);
+    EXPECT_EQ(lines.ColumnAtCell(0, 10), 4);
+    EXPECT_EQ(lines.ColumnAtCell(0, 14), 8);
+    EXPECT_EQ(lines.ColumnAtCell(1, 5), 2);
+    for (int col = 0; col < 9; ++col) EXPECT_EQ(lines.ColumnAtCell(0, lines.CellOf(0, col)), col);
 }
 
 TEST(CodeMemoStrings, AFailedSaveLeavesTheDocumentOnDiskAsItWas) {

@@ -46,6 +46,30 @@ bool IsLetterKey(TMemoKey k) {
     return k >= TMemoKey::mkA && k <= TMemoKey::mkZ;
 }
 
+// The line as the screen shows it, TABs widened to tabSize spaces, with the scanner's runs (byte
+// ranges of the stored line) moved along to the same characters.
+void ExpandForDisplay(std::string& text, std::vector<THighlightRun>& runs, int tabSize) {
+    if (text.find('\t') == std::string::npos) return;
+    const int widen = std::max(tabSize, 1) - 1;
+    std::vector<int> shift(text.size() + 1, 0); // extra bytes before each offset
+    int extra = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        shift[i] = extra;
+        if (text[i] == '\t') extra += widen;
+    }
+    shift[text.size()] = extra;
+    auto moved = [&](int offset) {
+        offset = std::clamp(offset, 0, static_cast<int>(text.size()));
+        return offset + shift[static_cast<std::size_t>(offset)];
+    };
+    for (THighlightRun& run : runs) {
+        const int end = moved(run.Start + run.Length);
+        run.Start = moved(run.Start);
+        run.Length = end - run.Start;
+    }
+    text = ExpandTabs(text, tabSize);
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -274,21 +298,20 @@ void TCustomCodeMemo::SetGutterWidth(int width) {
 }
 
 QPoint TCustomCodeMemo::CellToPoint(TMemoPos pos) const {
-    return {TextLeft() + (pos.Col - FModel.LeftCol()) * FCharWidth,
-            (pos.Line - FModel.TopLine()) * FLineHeight};
+    return CellPixel(FModel.Lines().CellOf(pos.Line, pos.Col), pos.Line);
+}
+
+QPoint TCustomCodeMemo::CellPixel(int cell, int line) const {
+    return {TextLeft() + (cell - FModel.LeftCol()) * FCharWidth, (line - FModel.TopLine()) * FLineHeight};
 }
 
 TMemoPos TCustomCodeMemo::PointToCell(QPoint point) const {
     // Points left of or above the text area give cells before the view, so a drag out of the
     // window scrolls it (through the model keeping the caret in view).
     auto floorDiv = [](int a, int b) { return a >= 0 ? a / b : -((-a + b - 1) / b); };
-    int col = FModel.LeftCol() + floorDiv(point.x() - TextLeft() + FCharWidth / 2, FCharWidth);
-    int line = FModel.TopLine() + floorDiv(point.y(), FLineHeight);
-    return {std::max(col, 0), std::clamp(line, 0, FModel.Lines().Count() - 1)};
-}
-
-QPoint TCustomCodeMemo::GlobalCell(TMemoPos pos) const {
-    return viewport()->mapToGlobal(CellToPoint(pos));
+    int cell = FModel.LeftCol() + floorDiv(point.x() - TextLeft() + FCharWidth / 2, FCharWidth);
+    int line = std::clamp(FModel.TopLine() + floorDiv(point.y(), FLineHeight), 0, FModel.Lines().Count() - 1);
+    return {FModel.Lines().ColumnAtCell(line, std::max(cell, 0)), line};
 }
 
 void TCustomCodeMemo::UpdateVisibleSize() {
@@ -306,7 +329,7 @@ void TCustomCodeMemo::UpdateView() {
     v->setSingleStep(1);
     v->setValue(FModel.TopLine());
     QScrollBar* h = horizontalScrollBar();
-    h->setRange(0, std::max(FModel.Lines().MaxLength(), FModel.CaretX()));
+    h->setRange(0, std::max(FModel.Lines().MaxLength(), FModel.CaretCell()));
     h->setPageStep(FModel.VisibleCols());
     h->setValue(FModel.LeftCol());
     FSyncingScroll = false;
@@ -332,7 +355,8 @@ void TCustomCodeMemo::SyncCompletion() {
         FCompletionForm->hide();
         return;
     }
-    FCompletionForm->ShowList(st, GlobalCell({st.Pos.Col, st.Pos.Line + 1}));
+    const int cell = FModel.Lines().CellOf(st.Pos.Line, st.Pos.Col);
+    FCompletionForm->ShowList(st, viewport()->mapToGlobal(CellPixel(cell, st.Pos.Line + 1)));
 }
 
 void TCustomCodeMemo::SyncHint() {
@@ -347,7 +371,8 @@ void TCustomCodeMemo::SyncHint() {
         text = ToQColor(s->HintParameter.TextColor);
         back = ToQColor(s->HintParameter.BkColor);
     }
-    FHintForm->ShowHint(hint, GlobalCell(hint.Pos), FFont, text, back);
+    FHintForm->ShowHint(hint, viewport()->mapToGlobal(CellPixel(hint.Pos.Col, hint.Pos.Line)), FFont, text,
+                        back);
     FHintTimer.start(FModel.AutoHintParameterDelay);
 }
 
@@ -380,20 +405,25 @@ TCustomCodeMemo::TFrame TCustomCodeMemo::BuildFrame() {
         row.Line = f.Top + static_cast<int>(i);
         row.Text = lines[row.Line];
         row.Runs = std::move(runs[i]);
+        // Everything below is in screen cells, so a TAB is drawn TabSize cells wide.
+        auto cell = [&lines, &row](int col) { return lines.CellOf(row.Line, col); };
         row.Sel = f.Focus && FModel.HasSelection() && row.Line >= selFrom.Line && row.Line <= selTo.Line;
         if (row.Sel) {
-            row.SelStart = row.Line == selFrom.Line ? selFrom.Col : 0;
-            row.SelEnd = row.Line == selTo.Line ? selTo.Col : lines.Length(row.Line) + 1; // the break too
+            row.SelStart = row.Line == selFrom.Line ? cell(selFrom.Col) : 0;
+            row.SelEnd = row.Line == selTo.Line ? cell(selTo.Col) : cell(lines.Length(row.Line)) + 1; // the break too
         }
-        row.Caret = f.Focus && row.Line == FModel.CaretY() ? FModel.CaretX() : -1;
+        row.Caret = f.Focus && row.Line == FModel.CaretY() ? FModel.CaretCell() : -1;
         row.Mark = BlockShow && mark.Visible && mark.Line == row.Line;
         if (row.Mark) {
             std::string_view sv(row.Text);
             std::size_t start = std::min<std::size_t>(static_cast<std::size_t>(mark.Start), sv.size());
-            row.MarkStart = static_cast<int>(Utf8CharCount(sv.substr(0, start)));
-            row.MarkLength =
+            const int col = static_cast<int>(Utf8CharCount(sv.substr(0, start)));
+            const int len =
                 static_cast<int>(Utf8CharCount(sv.substr(start, static_cast<std::size_t>(mark.Length))));
+            row.MarkStart = cell(col);
+            row.MarkLength = cell(col + len) - row.MarkStart;
         }
+        ExpandForDisplay(row.Text, row.Runs, lines.TabSize);
     }
     return f;
 }

@@ -116,7 +116,9 @@ public:
 
     // Pixel geometry of the text area (viewport coordinates), for callers and tests.
     int TextLeft() const { return FGutterWidth + 2; }
-    QPoint CellToPoint(TMemoPos pos) const; // top-left of the character cell
+    // Top-left of the character at pos (a TAB before it counts TabSize cells).
+    QPoint CellToPoint(TMemoPos pos) const;
+    // The text position nearest to the point: inside a TAB, its nearer edge.
     TMemoPos PointToCell(QPoint point) const;
 
     // Brings scroll bars and screen in line with the model after calls made on Model() directly.
@@ -179,7 +181,7 @@ private:
     void SyncHint();
     void PaintGutter(QPainter& p, int firstRow, int lastRow);
     void ShowContextMenu(QPoint global);
-    QPoint GlobalCell(TMemoPos pos) const;
+    QPoint CellPixel(int cell, int line) const; // viewport point of a screen cell
     static bool MapKey(int qtKey, TMemoKey& key);
 
     TCodeMemoModel FModel;

@@ -47,35 +47,60 @@ TEST_F(TCodeMemoFixture, TypingEditingAndUndoThroughKeys) {
     EXPECT_EQ(Line(1), "    def");
     EXPECT_GT(status, 10);
     EXPECT_TRUE(Memo.Modified());
-    // Tab stays in the editor and inserts spaces; Alt+Backspace undoes, Ctrl+Z does nothing.
+    // Tab stays in the editor and types a TAB; Alt+Backspace undoes, Ctrl+Z does nothing.
     QTest::keyClick(&Memo, Qt::Key_Tab);
-    EXPECT_EQ(Line(1), "        def");
+    EXPECT_EQ(Line(1), "    \tdef");
     EXPECT_TRUE(Memo.hasFocus());
     QTest::keyClick(&Memo, Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_EQ(Line(1), "        def");
+    EXPECT_EQ(Line(1), "    \tdef");
     // Enter and the Tab typed right after it are one run of typing: one undo takes both.
     QTest::keyClick(&Memo, Qt::Key_Backspace, Qt::AltModifier);
     ASSERT_EQ(Memo.Lines().Count(), 1);
     EXPECT_EQ(Line(0), "    abc def");
     QTest::keyClick(&Memo, Qt::Key_Backspace, Qt::AltModifier | Qt::ShiftModifier);
     ASSERT_EQ(Memo.Lines().Count(), 2);
-    EXPECT_EQ(Line(1), "        def");
+    EXPECT_EQ(Line(1), "    \tdef");
     // Shift+Home selects, Ctrl+C copies, Ctrl+V pastes it back after End.
     QTest::keyClick(&Memo, Qt::Key_End);
     QTest::keyClick(&Memo, Qt::Key_Home, Qt::ShiftModifier);
     QTest::keyClick(&Memo, Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("        def"));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("    \tdef"));
     QTest::keyClick(&Memo, Qt::Key_End);
     QTest::keyClick(&Memo, Qt::Key_V, Qt::ControlModifier);
-    EXPECT_EQ(Line(1), "        def        def");
+    EXPECT_EQ(Line(1), "    \tdef    \tdef");
     // Non-ASCII characters are one column each.
     for (QString ch : {QStringLiteral("é"), QStringLiteral("€")}) {
         QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, ch);
         QApplication::sendEvent(&Memo, &press);
     }
-    EXPECT_EQ(Memo.Model().CaretX(), 24);
+    EXPECT_EQ(Memo.Model().CaretX(), 18);
     QTest::keyClick(&Memo, Qt::Key_Backspace);
-    EXPECT_EQ(Line(1), "        def        defé");
+    EXPECT_EQ(Line(1), "    \tdef    \tdefé");
+}
+
+TEST_F(TCodeMemoFixture, ATabIsDrawnFourCellsWideAndClicksFindTheTextAfterIt) {
+    Memo.SetText("\tab\r\n");
+    // The caret after the TAB stands four cells right of the text's left edge.
+    EXPECT_EQ(Memo.CellToPoint({1, 0}).x(), Memo.TextLeft() + 4 * Memo.CharWidth());
+    QTest::mouseClick(View(), Qt::LeftButton, {}, Memo.CellToPoint({2, 0}) + QPoint(1, 2));
+    EXPECT_EQ(Memo.Model().Caret(), (TMemoPos{2, 0}));
+    // A click on the TAB's left half puts the caret before it, on its right half after it.
+    QTest::mouseClick(View(), Qt::LeftButton, {}, QPoint(Memo.TextLeft() + Memo.CharWidth(), 2));
+    EXPECT_EQ(Memo.Model().Caret(), (TMemoPos{0, 0}));
+    QTest::mouseClick(View(), Qt::LeftButton, {}, QPoint(Memo.TextLeft() + 3 * Memo.CharWidth(), 2));
+    EXPECT_EQ(Memo.Model().Caret(), (TMemoPos{1, 0}));
+
+    // The letter is painted where its cell is: the TAB's cells stay background.
+    Memo.SetSyntaxStyles(nullptr);
+    QImage shot = View()->grab().toImage();
+    auto inkIn = [&](int cellFrom, int cellTo) {
+        for (int x = Memo.TextLeft() + cellFrom * Memo.CharWidth(); x < Memo.TextLeft() + cellTo * Memo.CharWidth(); ++x)
+            for (int y = 0; y < Memo.LineHeight(); ++y)
+                if (qGray(shot.pixel(x, y)) < 100) return true;
+        return false;
+    };
+    EXPECT_FALSE(inkIn(1, 4)); // the caret may stand in cell 0
+    EXPECT_TRUE(inkIn(4, 5));  // "a"
 }
 
 TEST_F(TCodeMemoFixture, MouseClickDragDoubleClickAndWheel) {
