@@ -209,6 +209,16 @@ public:
     void OpenPath(const std::string& path);
     void Save2Click();
     void SaveAs2Click();
+    void mnuSaveFTPConfigurationClick();
+    void mnuSaveEditedFileClick();
+    // The document under its name (asking for one when it has none); under a name the user picks;
+    // a profile under a name the user picks. A cancelled dialog saves nothing and keeps the flag.
+    void SaveDocument();
+    void SaveDocumentAs();
+    void SaveProfileAs();
+    std::optional<std::string> AskSaveName(const QString& filter, const QString& defaultExt);
+    // Styler and browser link by the file's extension; true for the web group.
+    bool ApplyFileType(const std::string& path);
     void LoadProfile(const std::string& path);
     void SaveProfile(const std::string& path);
     void PageControlMainChange();

@@ -163,8 +163,8 @@ void TFormMain::WireEditorCommands() {
     connect(mnuFTPConfiguration, &QAction::triggered, this, command(&TFormMain::Open2Click));
     connect(mnuFiletoedit, &QAction::triggered, this, command(&TFormMain::Open2Click));
     connect(Save2, &QAction::triggered, this, command(&TFormMain::Save2Click));
-    connect(mnuSaveFTPConfiguration, &QAction::triggered, this, command(&TFormMain::Save2Click));
-    connect(mnuSaveEditedFile, &QAction::triggered, this, command(&TFormMain::Save2Click));
+    connect(mnuSaveFTPConfiguration, &QAction::triggered, this, command(&TFormMain::mnuSaveFTPConfigurationClick));
+    connect(mnuSaveEditedFile, &QAction::triggered, this, command(&TFormMain::mnuSaveEditedFileClick));
     connect(SaveAs2, &QAction::triggered, this, command(&TFormMain::SaveAs2Click));
     connect(PageControlMain, &QTabWidget::currentChanged, this, command(&TFormMain::PageControlMainChange));
     connect(ComboBoxShortcuts, &QComboBox::activated, this, command(&TFormMain::ComboBoxShortcutsChange));
@@ -240,26 +240,15 @@ void TFormMain::OpenPath(const std::string& path) {
     FEditModified = false;
     LabelURL->clear();
     urlLabel->Address.clear();
-    const std::string ext = ExtensionOf(path);
     setWindowTitle(QString::fromStdString("Varnello v1.2[" + FileNameOf(path) + "]"));
-    if (ext == ".vrnl") {
+    if (ExtensionOf(path) == ".vrnl") {
         LoadProfile(path);
         PageControlMain->setCurrentIndex(0);
         return;
     }
-    if (ext == ".htm" || ext == ".html" || ext == ".js" || ext == ".php" || ext == ".asp" || ext == ".aspx" ||
-        ext == ".jsp") {
-        CodeMemoMain->SetSyntaxStyles(WebMemoStyler1.get());
-        FEditFileName = path;
-        const QString link = QString::fromStdString("file://" + path);
-        LabelURL->setText(link);
-        urlLabel->Address = link;
-    }
-    if (ext == ".pas") CodeMemoMain->SetSyntaxStyles(PascalMemoStyler1.get());
-    if (ext == ".jav" || ext == ".java" || ext == ".cs") CodeMemoMain->SetSyntaxStyles(JavaMemoStyler1.get());
-    if (ext == ".bas") CodeMemoMain->SetSyntaxStyles(BasicMemoStyler1.get());
-    if (ext == ".sql") CodeMemoMain->SetSyntaxStyles(SQLMemoStyler1.get());
-    if (ext == ".pl") CodeMemoMain->SetSyntaxStyles(PerlMemoStyler1.get());
+    ApplyFileType(path);
+    // The name changes only with the text: after a failed load the editor still shows the previous
+    // document, and a Save must not write it over the file that could not be read.
     CodeMemoMain->LoadLines(path);
     PageControlMain->setCurrentIndex(1);
     FEditFileName = path;
@@ -269,34 +258,87 @@ void TFormMain::OpenPath(const std::string& path) {
     QFile::copy(QString::fromStdString(path), backup);
 }
 
+bool TFormMain::ApplyFileType(const std::string& path) {
+    const std::string ext = ExtensionOf(path);
+    bool web = false;
+    if (ext == ".htm" || ext == ".html" || ext == ".js" || ext == ".php" || ext == ".asp" || ext == ".aspx" ||
+        ext == ".jsp") {
+        CodeMemoMain->SetSyntaxStyles(WebMemoStyler1.get());
+        const QString link = QString::fromStdString("file://" + path);
+        LabelURL->setText(link);
+        urlLabel->Address = link;
+        web = true;
+    }
+    if (ext == ".pas") CodeMemoMain->SetSyntaxStyles(PascalMemoStyler1.get());
+    if (ext == ".jav" || ext == ".java" || ext == ".cs") CodeMemoMain->SetSyntaxStyles(JavaMemoStyler1.get());
+    if (ext == ".bas") CodeMemoMain->SetSyntaxStyles(BasicMemoStyler1.get());
+    if (ext == ".sql") CodeMemoMain->SetSyntaxStyles(SQLMemoStyler1.get());
+    if (ext == ".pl") CodeMemoMain->SetSyntaxStyles(PerlMemoStyler1.get());
+    return web;
+}
+
+std::optional<std::string> TFormMain::AskSaveName(const QString& filter, const QString& defaultExt) {
+    if (ChooseSaveFile) return ChooseSaveFile(filter, defaultExt);
+    QFileDialog dlg(this, "Save As", QString(), QtFilter(filter));
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setDefaultSuffix(defaultExt);
+    if (dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty())
+        return dlg.selectedFiles().first().toStdString();
+    return std::nullopt;
+}
+
+void TFormMain::SaveDocument() {
+    if (FEditFileName.empty()) {
+        SaveDocumentAs();
+        return;
+    }
+    CodeMemoMain->SaveLines(FEditFileName); // throws before the flag is cleared
+    FEditModified = false;
+}
+
+void TFormMain::SaveDocumentAs() {
+    const std::optional<std::string> chosen = AskSaveName(kEditorFilter, "html");
+    if (!chosen || chosen->empty()) return; // cancelled: the text is still unsaved
+    CodeMemoMain->SaveLines(*chosen);
+    // The document now lives under the new name, coloured and linked as Open would have it.
+    FEditFileName = *chosen;
+    FEditModified = false;
+    LabelURL->clear();
+    urlLabel->Address.clear();
+    ApplyFileType(*chosen);
+    setWindowTitle(QString::fromStdString("Varnello v1.2[" + FileNameOf(*chosen) + "]"));
+}
+
+void TFormMain::SaveProfileAs() {
+    const std::optional<std::string> chosen = AskSaveName(kProfileFilter, "vrnl");
+    if (chosen && !chosen->empty()) SaveProfile(*chosen);
+}
+
 void TFormMain::Save2Click() {
-    if (!FEditFileName.empty()) {
-        CodeMemoMain->SaveLines(FEditFileName);
-        FEditModified = false;
+    if (!FEditFileName.empty() || PageControlMain->currentIndex() != 0) {
+        SaveDocument();
         return;
     }
-    // With no document and no profile name there is nowhere to write: ask for a name.
-    if (FProfileFileName.empty()) {
-        SaveAs2Click();
-        return;
-    }
-    SaveProfile(FProfileFileName);
+    mnuSaveFTPConfigurationClick();
 }
 
 void TFormMain::SaveAs2Click() {
-    if (!FEditFileName.empty()) return;
-    std::optional<std::string> chosen;
-    if (ChooseSaveFile) {
-        chosen = ChooseSaveFile(FDialogFilter, FDialogDefaultExt);
-    } else {
-        QFileDialog dlg(this, "Save As", QString(), QtFilter(FDialogFilter));
-        dlg.setAcceptMode(QFileDialog::AcceptSave);
-        dlg.setDefaultSuffix(FDialogDefaultExt);
-        if (dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty())
-            chosen = dlg.selectedFiles().first().toStdString();
-    }
-    if (chosen) SaveProfile(*chosen);
-    FEditModified = false;
+    // The Editor page saves the document under a new name, the FTP page a connection profile.
+    if (PageControlMain->currentIndex() != 0)
+        SaveDocumentAs();
+    else
+        SaveProfileAs();
+}
+
+void TFormMain::mnuSaveFTPConfigurationClick() {
+    if (FProfileFileName.empty())
+        SaveProfileAs();
+    else
+        SaveProfile(FProfileFileName);
+}
+
+void TFormMain::mnuSaveEditedFileClick() {
+    SaveDocument();
 }
 
 void TFormMain::LoadProfile(const std::string& path) {

@@ -51,9 +51,13 @@ TReadResult ReadWholeFile(const std::string& path, std::string& out, std::size_t
         errno = EISDIR;
         return TReadResult::rrFailed;
     }
+    if (static_cast<unsigned long long>(st.st_size) > maxBytes) {
+        errno = EFBIG;
+        return TReadResult::rrTooLarge;
+    }
     std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!f) return TReadResult::rrFailed;
-    if (static_cast<unsigned long long>(st.st_size) <= maxBytes) out.reserve(static_cast<std::size_t>(st.st_size));
+    out.reserve(static_cast<std::size_t>(st.st_size));
     char buf[65536];
     std::size_t n;
     // The size is checked while reading, not only from stat: the file may grow under us.

@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -59,6 +60,18 @@ protected:
         DialogHook = nullptr;
         TFormSettings::StorageFile.clear();
         TFormMain::MruIniOverride.clear();
+    }
+    // Shows the window on the Editor page with the focus in the document.
+    void ShowEditor() {
+        Window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(Window.get()));
+        QApplication::setActiveWindow(Window.get());
+        Window->PageControlMain->setCurrentIndex(1);
+        Window->CodeMemoMain->setFocus();
+        QApplication::processEvents();
+    }
+    void Keys(const QKeySequence& keys) {
+        QTest::keySequence(QApplication::focusWidget() ? QApplication::focusWidget() : Window.get(), keys);
     }
     void Open(const QString& path) {
         NextFile = path.toStdString();
@@ -205,12 +218,6 @@ TEST_F(MainFtpEditorTest, ProfilesRoundTripAndReopenFromRecentMenu) {
     EXPECT_EQ(Window->LogonEdit->text(), "u");
     EXPECT_EQ(Window->PageControlMain->currentIndex(), 1);
 
-    // Save As with a document open does nothing.
-    WriteAll(Dir.filePath("doc.sql"), "select 1;\r\n");
-    Open(Dir.filePath("doc.sql"));
-    Filters.clear();
-    Window->SaveAs2Click();
-    EXPECT_TRUE(Filters.empty());
 
     // Closing the window keeps the recent list for the next run.
     Window->FEditModified = false;
@@ -240,4 +247,105 @@ TEST_F(MainFtpEditorTest, SnippetTableLoadsAndInsertsAsOneUndoStep) {
     Window->ComboBoxShortcuts->setCurrentText("Perl");
     Window->ComboBoxShortcutsChange();
     EXPECT_EQ(Window->StringGridScut->item(1, 0)->text(), sqlFirst);
+}
+
+TEST_F(MainFtpEditorTest, SaveAsOnTheEditorPageWritesTheDocumentUnderTheChosenName) {
+    ShowEditor();
+    Window->FTPEdit->setText("ftp.example.org");
+    Window->PassEdit->setText("secret");
+    QTest::keyClicks(Window->CodeMemoMain, "<html>");
+    QTest::keyClick(Window->CodeMemoMain, Qt::Key_Return);
+    QTest::keyClick(Window->CodeMemoMain, Qt::Key_Tab);
+    QTest::keyClicks(Window->CodeMemoMain, "<?php echo 1; ?>");
+    ASSERT_TRUE(Window->FEditModified);
+
+    // Cancelled: nothing written, the text still counts as unsaved.
+    NextFile.clear();
+    Keys(QKeySequence("Ctrl+Alt+S"));
+    ASSERT_EQ(Filters.size(), 1u);
+    EXPECT_TRUE(Filters[0].startsWith("HTML|") && Filters[0].endsWith("#html")) << Filters[0].toStdString();
+    EXPECT_TRUE(Window->FEditModified);
+    EXPECT_TRUE(Window->FEditFileName.empty());
+
+    const QString page = Dir.filePath("new.php");
+    NextFile = page.toStdString();
+    Keys(QKeySequence("Ctrl+Alt+S"));
+    EXPECT_EQ(ReadAll(page), "<html>\n\t<?php echo 1; ?>\n"); // the page, not a profile
+    EXPECT_EQ(Window->FEditFileName, page.toStdString());
+    EXPECT_FALSE(Window->FEditModified);
+    EXPECT_EQ(Window->windowTitle(), "Varnello v1.2[new.php]");
+    EXPECT_EQ(Window->LabelURL->text(), "file://" + page);
+    EXPECT_TRUE(Window->FProfileFileName.empty());
+
+    // With a document open Save As still saves it, under the new name; Ctrl+S then writes there.
+    QTest::keyClick(Window->CodeMemoMain, Qt::Key_End, Qt::ControlModifier);
+    QTest::keyClicks(Window->CodeMemoMain, "!");
+    const QString other = Dir.filePath("other.html");
+    NextFile = other.toStdString();
+    Keys(QKeySequence("Ctrl+Alt+S"));
+    EXPECT_EQ(ReadAll(other), "<html>\n\t<?php echo 1; ?>!\n");
+    EXPECT_EQ(ReadAll(page), "<html>\n\t<?php echo 1; ?>\n");
+    EXPECT_EQ(Window->FEditFileName, other.toStdString());
+    QTest::keyClicks(Window->CodeMemoMain, "?");
+    NextFile.clear();
+    Keys(QKeySequence("Ctrl+S"));
+    EXPECT_EQ(ReadAll(other), "<html>\n\t<?php echo 1; ?>!?\n");
+    EXPECT_FALSE(Window->FEditModified);
+}
+
+TEST_F(MainFtpEditorTest, SaveAsOnTheFtpPageAndTheSaveDropDownEntries) {
+    ShowEditor();
+    QTest::keyClicks(Window->CodeMemoMain, "typed");
+    Window->PageControlMain->setCurrentIndex(0);
+    Window->FTPEdit->setText("ftp.example.org");
+    Window->LogonEdit->setText("web");
+    Window->PassEdit->setText("pw");
+    Window->FTPDirEdit->setText("/htdocs");
+    Window->LocalDirEdit->setText("/srv");
+    const std::string profile = "ftp.example.org\r\nweb\r\npw\r\n/htdocs\r\n/srv\r\n";
+
+    // The FTP page's Save As writes a profile; the unsaved document keeps its flag.
+    const QString site = Dir.filePath("site.vrnl");
+    NextFile = site.toStdString();
+    Window->SaveAs2->trigger();
+    EXPECT_EQ(ReadAll(site), profile);
+    EXPECT_TRUE(Filters.back().endsWith("#vrnl"));
+    EXPECT_TRUE(Window->FEditModified);
+
+    // "Save FTP Configuration..." writes the known profile without asking ...
+    Filters.clear();
+    Window->PassEdit->setText("new");
+    Window->mnuSaveFTPConfiguration->trigger();
+    EXPECT_TRUE(Filters.empty());
+    EXPECT_EQ(ReadAll(site), "ftp.example.org\r\nweb\r\nnew\r\n/htdocs\r\n/srv\r\n");
+    EXPECT_TRUE(Window->FEditModified);
+
+    // ... and "Save Edited File..." the document, asking for its first name.
+    Window->PageControlMain->setCurrentIndex(1);
+    const QString doc = Dir.filePath("typed.html");
+    NextFile = doc.toStdString();
+    Window->mnuSaveEditedFile->trigger();
+    EXPECT_EQ(ReadAll(doc), "typed\n");
+    EXPECT_FALSE(Window->FEditModified);
+    EXPECT_EQ(ReadAll(site), "ftp.example.org\r\nweb\r\nnew\r\n/htdocs\r\n/srv\r\n");
+}
+
+TEST_F(MainFtpEditorTest, SaveAfterAFailedOpenDoesNotWriteOverTheUnreadFile) {
+    WriteAll(Dir.filePath("a.html"), "a\r\n");
+    Open(Dir.filePath("a.html"));
+    // Too large to read: a sparse file costs no disk.
+    const QString big = Dir.filePath("big.html");
+    {
+        QFile f(big);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(qint64(300) << 20));
+    }
+    Requests.clear();
+    Answer = 1;
+    Open(big);
+    ASSERT_FALSE(Requests.empty());
+    EXPECT_TRUE(Requests.back().Text.startsWith("Cannot open file")) << Requests.back().Text.toStdString();
+    Window->RunCommand([this] { Window->Save2Click(); });
+    EXPECT_EQ(QFileInfo(big).size(), qint64(300) << 20);
+    EXPECT_EQ(Window->FEditFileName, Dir.filePath("a.html").toStdString());
 }
