@@ -137,6 +137,10 @@ void TFormMain::BuildEditorTab() {
     CodeMemoMain->setAccessibleName("Code editor");
     CodeMemoMain->SetSyntaxStyles(WebMemoStyler1.get());
     CodeMemoMain->SetAutoCorrect({{"my", "mysql_"}});
+    // "my" is a word of every page's prose; only in PHP code is it the start of a function name.
+    CodeMemoMain->Model().OnCanAutoCorrect = [](const TCodeMemoModel& memo, const std::string&, TMemoPos end) {
+        return IsInsidePhpCode(memo.Lines(), end);
+    };
     EditorSplitter->addWidget(CodeMemoSecondary);
     EditorSplitter->addWidget(CodeMemoMain);
     // The second editor starts collapsed to a sliver above the splitter.

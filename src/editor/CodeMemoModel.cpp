@@ -41,6 +41,24 @@ std::string_view TrimRight(std::string_view s) {
 
 } // namespace
 
+bool IsInsidePhpCode(const TCodeMemoStrings& lines, TMemoPos pos) {
+    if (lines.Count() == 0) return false;
+    int line = std::clamp(pos.Line, 0, lines.Count() - 1);
+    std::size_t end = Utf8ByteOffset(lines[line], static_cast<std::size_t>(std::max(pos.Col, 0)));
+    for (; line >= 0; --line) {
+        const std::string upper = UpperAscii(lines[line].substr(0, end));
+        auto last = [&upper](const char* tag) {
+            const std::size_t at = upper.rfind(tag);
+            return at == std::string::npos ? std::ptrdiff_t(-1) : static_cast<std::ptrdiff_t>(at);
+        };
+        // The nearest tag before pos decides; an opening and a closing tag never start alike.
+        const std::ptrdiff_t open = std::max(last("<?PHP"), last("<?=")), close = last("?>");
+        if (open != close) return open > close;
+        end = std::string::npos;
+    }
+    return false;
+}
+
 TCodeMemoModel::TCodeMemoModel() {
     FLines.OnChange = [this](TCodeMemoStrings&, int line) { LinesChanged(line); };
     FLines.Add("");
@@ -482,6 +500,7 @@ void TCodeMemoModel::DoAutoCorrect() {
                                                                   static_cast<std::size_t>(col - start)));
     for (const auto& [oldWord, newWord] : AutoCorrect) {
         if (word == oldWord) {
+            if (OnCanAutoCorrect && !OnCanAutoCorrect(*this, word, Caret())) return;
             // Only the part of the word left of the caret is taken, so the replacement never
             // reaches text the caret has not passed.
             Replace(FCaretY, start, col, Normalise(newWord));

@@ -21,6 +21,10 @@
 #include <utility>
 #include <vector>
 
+// True when pos lies in PHP code: after a "<?php" (any letter case) or "<?=" opening tag that no
+// "?>" has closed yet. Looks back from pos only as far as the nearest tag.
+bool IsInsidePhpCode(const TCodeMemoStrings& lines, TMemoPos pos);
+
 // The keys the editor gives a meaning to; the widget maps its toolkit's key codes to these.
 enum class TMemoKey {
     mkNone,
@@ -94,6 +98,8 @@ public:
     int AutoHintParameterDelay = 2500;
     // (old, new) word pairs: typing Space or Enter after `old` replaces it by `new`.
     std::vector<std::pair<std::string, std::string>> AutoCorrect;
+    // Asked before a pair is applied to the word ending at `end`; unassigned, every pair applies.
+    std::function<bool(const TCodeMemoModel& sender, const std::string& word, TMemoPos end)> OnCanAutoCorrect;
 
     int TabSize() const { return FLines.TabSize; }
     void SetTabSize(int size) { FLines.TabSize = size; }

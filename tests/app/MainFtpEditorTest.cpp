@@ -349,3 +349,13 @@ TEST_F(MainFtpEditorTest, SaveAfterAFailedOpenDoesNotWriteOverTheUnreadFile) {
     EXPECT_EQ(QFileInfo(big).size(), qint64(300) << 20);
     EXPECT_EQ(Window->FEditFileName, Dir.filePath("a.html").toStdString());
 }
+
+TEST_F(MainFtpEditorTest, MyBecomesMysqlOnlyInPhpCode) {
+    ShowEditor();
+    QTest::keyClicks(Window->CodeMemoMain, "<p>my page</p>");
+    QTest::keyClick(Window->CodeMemoMain, Qt::Key_Return);
+    QTest::keyClicks(Window->CodeMemoMain, "<?php my");
+    QTest::keyClick(Window->CodeMemoMain, Qt::Key_Return);
+    QTest::keyClicks(Window->CodeMemoMain, "?> my ");
+    EXPECT_EQ(Window->CodeMemoMain->Text(), "<p>my page</p>\r\n<?php mysql_\r\n?> my \r\n");
+}

@@ -288,6 +288,30 @@ TEST_F(CodeMemoModel, AutoCorrectReplacesTheWordBeforeTheCaret) {
     EXPECT_EQ(Line(M, 0), "my\t");
 }
 
+TEST_F(CodeMemoModel, AutoCorrectCanBeLimitedToPhpCode) {
+    M.AutoCorrect = {{"my", "mysql_"}};
+    M.OnCanAutoCorrect = [](const TCodeMemoModel& m, const std::string& word, TMemoPos end) {
+        EXPECT_EQ(word, "my");
+        return IsInsidePhpCode(m.Lines(), end);
+    };
+    M.TypeText("<p>my page</p> <?php my");
+    M.KeyPress(U' ');
+    M.TypeText("?> my ");
+    EXPECT_EQ(Line(M, 0), "<p>my page</p> <?php mysql_ ?> my ");
+    // Across lines, and with the opening tag in capitals; "<?=" opens code too.
+    M.SetText("");
+    M.TypeText("<?PHP\n  my\n?>\nmy\n<?= my ");
+    EXPECT_EQ(M.Text(), "<?PHP\r\n  mysql_\r\n  ?>\r\n  my\r\n  <?= mysql_ \r\n");
+
+    TCodeMemoStrings lines;
+    lines.Add("text <?php code ?> text");
+    lines.Add("code?");
+    EXPECT_FALSE(IsInsidePhpCode(lines, {3, 0}));
+    EXPECT_TRUE(IsInsidePhpCode(lines, {12, 0}));
+    EXPECT_FALSE(IsInsidePhpCode(lines, {20, 0}));
+    EXPECT_FALSE(IsInsidePhpCode(lines, {2, 1}));
+}
+
 TEST_F(CodeMemoModel, SqlCompletionFiltersWithoutTheFirstWord) {
     TSQLMemoStyler sql;
     M.SetSyntaxStyles(&sql);
