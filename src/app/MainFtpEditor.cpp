@@ -377,7 +377,9 @@ void TFormMain::ComboBoxShortcutsChange() {
                                                                 {"HTML", "html.csv"},
                                                                 {"Pascal", "pascal.csv"},
                                                                 {"Java", "java.csv"},
-                                                                {"SQL", "sql.csv"}};
+                                                                {"JavaScript", "javascript.csv"},
+                                                                {"SQL", "sql.csv"},
+                                                                {"Perl", "perl.csv"}};
     const QString language = ComboBoxShortcuts->currentText();
     for (const auto& [name, file] : files) {
         if (language != name) continue;

@@ -240,13 +240,30 @@ TEST_F(MainFtpEditorTest, SnippetTableLoadsAndInsertsAsOneUndoStep) {
     Window->CodeMemoMain->Model().Undo();
     EXPECT_EQ(Window->CodeMemoMain->Text(), before);
 
-    // SQL, then Perl (no table): the SQL snippets stay.
-    Window->ComboBoxShortcuts->setCurrentText("SQL");
-    Window->ComboBoxShortcutsChange();
-    const QString sqlFirst = Window->StringGridScut->item(1, 0)->text();
-    Window->ComboBoxShortcuts->setCurrentText("Perl");
-    Window->ComboBoxShortcutsChange();
-    EXPECT_EQ(Window->StringGridScut->item(1, 0)->text(), sqlFirst);
+    // JavaScript and Perl have tables of their own, chosen with the keyboard as a user would.
+    Window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Window.get()));
+    QApplication::setActiveWindow(Window.get());
+    Window->ComboBoxShortcuts->setFocus();
+    auto choose = [this](const QString& language) {
+        while (Window->ComboBoxShortcuts->currentText() != language &&
+               Window->ComboBoxShortcuts->currentIndex() + 1 < Window->ComboBoxShortcuts->count())
+            QTest::keyClick(Window->ComboBoxShortcuts, Qt::Key_Down);
+        ASSERT_EQ(Window->ComboBoxShortcuts->currentText(), language);
+    };
+    auto cells = [this](int column) {
+        QStringList out;
+        for (int r = 1; r < Window->StringGridScut->rowCount(); ++r)
+            out << (Window->StringGridScut->item(r, column) ? Window->StringGridScut->item(r, column)->text() : "");
+        return out;
+    };
+    choose("JavaScript");
+    EXPECT_GE(Window->StringGridScut->rowCount(), 16);
+    EXPECT_TRUE(cells(1).contains("console.log(value);")) << cells(1).join("|").toStdString();
+    choose("Perl");
+    EXPECT_GE(Window->StringGridScut->rowCount(), 16);
+    EXPECT_TRUE(cells(1).contains("print \"$value\\n\";")) << cells(1).join("|").toStdString();
+    EXPECT_TRUE(Requests.empty()); // both files were found beside the program
 }
 
 TEST_F(MainFtpEditorTest, SaveAsOnTheEditorPageWritesTheDocumentUnderTheChosenName) {
