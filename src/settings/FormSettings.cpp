@@ -49,9 +49,14 @@ void WriteBool(QSettings& s, const QString& name, bool value) {
     s.setValue(name, value ? "1" : "0");
 }
 
-bool Kept(const QObject* o) {
+// Only the window's own controls: a dialog or tool window it owns (the help browser, the tips,
+// a completion list) keeps no values here, so their texts never land in the window's settings.
+bool Named(const QObject* o) {
     return !o->objectName().isEmpty() && !o->objectName().startsWith("qt_") &&
            !o->property(TFormSettings::kSkipProperty).toBool();
+}
+bool Kept(const QWidget* w, const QWidget* root) {
+    return Named(w) && w->window() == root->window();
 }
 
 } // namespace
@@ -146,7 +151,7 @@ void TFormSettings::ReadControlValues(QSettings& s) {
     QWidget* root = RootControl ? RootControl : FOwner;
     const auto children = root->findChildren<QWidget*>();
     for (QWidget* w : children) {
-        if (!Kept(w)) continue;
+        if (!Kept(w, root)) continue;
         const QString name = w->objectName();
         if (auto* e = qobject_cast<QLineEdit*>(w)) {
             e->setText(ReadString(s, name, e->text()));
@@ -165,7 +170,7 @@ void TFormSettings::ReadControlValues(QSettings& s) {
         }
     }
     for (QFontDialog* d : root->findChildren<QFontDialog*>()) {
-        if (!Kept(d)) continue;
+        if (!Named(d)) continue; // a font dialog is a window of its own by nature
         QFont f = d->currentFont();
         ReadFont(s, d->objectName(), f);
         d->setCurrentFont(f);
@@ -176,7 +181,7 @@ void TFormSettings::WriteControlValues(QSettings& s) {
     QWidget* root = RootControl ? RootControl : FOwner;
     const auto children = root->findChildren<QWidget*>();
     for (QWidget* w : children) {
-        if (!Kept(w)) continue;
+        if (!Kept(w, root)) continue;
         const QString name = w->objectName();
         if (auto* e = qobject_cast<QLineEdit*>(w)) {
             WriteString(s, name, e->text());
@@ -195,7 +200,7 @@ void TFormSettings::WriteControlValues(QSettings& s) {
         }
     }
     for (QFontDialog* d : root->findChildren<QFontDialog*>())
-        if (Kept(d)) WriteFont(s, d->objectName(), d->currentFont());
+        if (Named(d)) WriteFont(s, d->objectName(), d->currentFont());
 }
 
 void TFormSettings::ReadFont(QSettings& s, const QString& dialogName, QFont& font) {

@@ -3,6 +3,7 @@
 // recent-profiles menu and the snippet table.
 #include "app/AboutBox.h"
 #include "app/Dialogs.h"
+#include "app/HelpWindow.h"
 #include "app/MainFtp.h"
 #include "conveniences/MruMenu.h"
 #include "conveniences/Tips.h"
@@ -18,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QSettings>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -375,4 +377,20 @@ TEST_F(MainFtpEditorTest, MyBecomesMysqlOnlyInPhpCode) {
     QTest::keyClick(Window->CodeMemoMain, Qt::Key_Return);
     QTest::keyClicks(Window->CodeMemoMain, "?> my ");
     EXPECT_EQ(Window->CodeMemoMain->Text(), "<p>my page</p>\r\n<?php mysql_\r\n?> my \r\n");
+}
+
+TEST_F(MainFtpEditorTest, ClosingAfterHelpKeepsOnlyTheConnectionFieldsAndTheLanguage) {
+    ShowEditor();
+    Window->FTPEdit->setFocus();
+    QTest::keyClick(Window->FTPEdit, Qt::Key_F1);
+    ASSERT_TRUE(Window->HelpWindow->isVisible());
+    ASSERT_TRUE(Requests.empty());
+    Window->FEditModified = false;
+    ASSERT_TRUE(Window->close());
+    QSettings s(TFormSettings::StorageFile, QSettings::IniFormat);
+    s.beginGroup("Software/Varnello/FormMain/Values");
+    QStringList keys = s.childKeys();
+    keys.sort();
+    EXPECT_EQ(keys, (QStringList{"CBSSH1", "CBSSH2", "ComboBoxShortcuts", "EditPrivKey", "FTPDirEdit", "FTPEdit",
+                                 "LocalDirEdit", "LogonEdit", "PassEdit"}));
 }

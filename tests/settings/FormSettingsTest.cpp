@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
+#include <QTextBrowser>
 #include <QLineEdit>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -138,4 +140,27 @@ TEST_F(FormSettingsTest, BadNumbersLeaveControlsAsDesigned) {
     }
     w.Settings->LoadSettings();
     EXPECT_TRUE(w.Check->isChecked());
+}
+
+TEST_F(FormSettingsTest, ControlsOfTheWindowsOwnDialogsAreNotKept) {
+    TTestWindow w;
+    auto* help = new QDialog(&w.Window);
+    help->setObjectName("HelpWindow");
+    auto* browser = new QTextBrowser(help);
+    browser->setObjectName("HelpBrowser");
+    browser->setPlainText("the whole help text");
+    auto* field = new QLineEdit("in a dialog", help);
+    field->setObjectName("DialogEdit");
+    w.Settings->SaveSettings();
+    QSettings s = Store();
+    s.beginGroup("Software/Varnello/FormMain/Values");
+    EXPECT_EQ(s.childKeys(), (QStringList{"CBSSH1", "ComboBoxShortcuts", "FTPEdit"}));
+
+    // Nor are they restored from values written before.
+    s.setValue("HelpBrowser", "stale");
+    s.setValue("DialogEdit", "stale");
+    s.sync();
+    w.Settings->LoadSettings();
+    EXPECT_EQ(browser->toPlainText(), "the whole help text");
+    EXPECT_EQ(field->text(), "in a dialog");
 }
