@@ -10,6 +10,8 @@
 #include "editor/ShortcutCsv.h"
 #include "editor/widget/CodeMemo.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -22,6 +24,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -65,6 +68,64 @@ std::string FileNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// A selection-only combo box named by its accessible name, with its current item as the value.
+// Qt's own interface on this platform names a combo box by its current text ("PHP"), so a screen
+// reader would announce the value twice and never say what the box is for.
+class TNamedComboBoxAccessible : public QAccessibleWidget {
+public:
+    explicit TNamedComboBoxAccessible(QComboBox* box) : QAccessibleWidget(box, QAccessible::ComboBox) {}
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name) return Box()->accessibleName();
+        if (t == QAccessible::Value) return Box()->currentText();
+        return QAccessibleWidget::text(t);
+    }
+    QStringList actionNames() const override { return QAccessibleWidget::actionNames() << showMenuAction(); }
+    void doAction(const QString& name) override {
+        if (name == showMenuAction())
+            Box()->showPopup();
+        else
+            QAccessibleWidget::doAction(name);
+    }
+
+private:
+    QComboBox* Box() const { return static_cast<QComboBox*>(widget()); }
+};
+
+QAccessibleInterface* NamedComboBoxFactory(const QString& className, QObject* object) {
+    auto* box = qobject_cast<QComboBox*>(object);
+    if (className != QLatin1String("QComboBox") || !box || box->isEditable() || box->accessibleName().isEmpty())
+        return nullptr;
+    return new TNamedComboBoxAccessible(box);
+}
+
+// Double-clicks on the snippet table's empty area below its last row, which the table itself
+// reports to no one.
+class TBelowRowsDoubleClick : public QObject {
+public:
+    TBelowRowsDoubleClick(QTableWidget* table, std::function<void()> handler)
+        : QObject(table), FTable(table), FHandler(std::move(handler)) {
+        table->viewport()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == FTable->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            const int rows = FTable->rowCount();
+            const int bottom = rows > 0 ? FTable->rowViewportPosition(rows - 1) + FTable->rowHeight(rows - 1) : 0;
+            if (mouse->button() == Qt::LeftButton && mouse->position().y() >= bottom) {
+                FHandler();
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QTableWidget* FTable;
+    std::function<void()> FHandler;
+};
+
 } // namespace
 
 void TFormMain::BuildEditorTab() {
@@ -93,12 +154,24 @@ void TFormMain::BuildEditorTab() {
     ComboBoxShortcuts = new QComboBox(ToolPanel1);
     ComboBoxShortcuts->setObjectName("ComboBoxShortcuts");
     ComboBoxShortcuts->setAccessibleName("Snippet language");
+    static const bool namedCombos = [] {
+        QAccessible::installFactory(NamedComboBoxFactory);
+        return true;
+    }();
+    (void)namedCombos;
     ComboBoxShortcuts->addItems({"PHP", "HTML", "Pascal", "Java", "JavaScript", "SQL", "Perl"});
     shortcuts->addWidget(ComboBoxShortcuts);
-    StringGridScut = new QTableWidget(5, 2, ToolPanel1);
+    // The file's header line is the table's fixed header: it names the columns, stays in view and
+    // cannot be selected; the table's rows are the snippets (grid row r is table row r - 1).
+    StringGridScut = new QTableWidget(4, 2, ToolPanel1);
     StringGridScut->setObjectName("StringGridScut");
     StringGridScut->setAccessibleName("Snippets");
-    StringGridScut->horizontalHeader()->setVisible(false);
+    StringGridScut->horizontalHeader()->setHighlightSections(false);
+    StringGridScut->horizontalHeader()->setSectionsClickable(false);
+    StringGridScut->horizontalHeader()->setFixedHeight(21);
+    QFont headerFont = StringGridScut->horizontalHeader()->font();
+    headerFont.setBold(true);
+    StringGridScut->horizontalHeader()->setFont(headerFont);
     StringGridScut->verticalHeader()->setVisible(false);
     StringGridScut->verticalHeader()->setDefaultSectionSize(21);
     StringGridScut->setColumnWidth(0, 110);
@@ -173,8 +246,14 @@ void TFormMain::WireEditorCommands() {
     connect(PageControlMain, &QTabWidget::currentChanged, this, command(&TFormMain::PageControlMainChange));
     connect(ComboBoxShortcuts, &QComboBox::activated, this, command(&TFormMain::ComboBoxShortcutsChange));
     connect(StringGridScut, &QTableWidget::cellDoubleClicked, this, [this](int row, int column) {
-        RunCommand([=, this] { StringGridScutDblClickCell(row, column); });
+        RunCommand([=, this] { StringGridScutDblClickCell(row + 1, column); });
     });
+    connect(StringGridScut->horizontalHeader(), &QHeaderView::sectionDoubleClicked, this, [this](int column) {
+        RunCommand([=, this] { StringGridScutDblClickCell(0, column); });
+    });
+    // Below the last row counts as the header row.
+    new TBelowRowsDoubleClick(StringGridScut,
+                              [this] { RunCommand([this] { StringGridScutDblClickCell(0, 0); }); });
     CodeMemoMain->OnStatusChange = [this](TCustomCodeMemo& sender) { CodeMemoMainStatusChange(sender); };
 
     // The Edit menu acts on the editor through its own clipboard keys.
@@ -389,26 +468,30 @@ void TFormMain::ComboBoxShortcutsChange() {
         for (const TCsvRow& row : table) columns = std::max(columns, static_cast<int>(row.size()));
         StringGridScut->clearContents();
         StringGridScut->setColumnCount(columns);
-        StringGridScut->setRowCount(static_cast<int>(table.size()));
-        for (int r = 0; r < static_cast<int>(table.size()); ++r) {
-            for (int c = 0; c < static_cast<int>(table[r].size()); ++c) {
-                auto* cell = new QTableWidgetItem(QString::fromStdString(table[r][c]));
-                if (r == 0) {
-                    QFont f = cell->font();
-                    f.setBold(true);
-                    cell->setFont(f);
-                    cell->setBackground(palette().button());
-                }
-                StringGridScut->setItem(r, c, cell);
-            }
+        const int rows = std::max(static_cast<int>(table.size()) - 1, 0);
+        StringGridScut->setRowCount(rows);
+        QStringList header;
+        if (!table.empty())
+            for (const std::string& field : table[0]) header << QString::fromStdString(field);
+        while (header.size() < columns) header << QString();
+        StringGridScut->setHorizontalHeaderLabels(header);
+        for (int r = 0; r < rows; ++r) {
+            const TCsvRow& row = table[static_cast<std::size_t>(r) + 1];
+            for (int c = 0; c < static_cast<int>(row.size()); ++c)
+                StringGridScut->setItem(r, c, new QTableWidgetItem(QString::fromStdString(row[static_cast<std::size_t>(c)])));
         }
         return;
     }
 }
 
 void TFormMain::StringGridScutDblClickCell(int row, int) {
-    // A double-click below the last row counts as one on the header row.
-    if (row < 0 || row >= StringGridScut->rowCount()) row = 0;
-    QTableWidgetItem* cell = StringGridScut->item(row, 1);
-    CodeMemoMain->InsertText(cell ? cell->text().toStdString() : std::string());
+    // Row 0 is the header; a double-click below the last row counts as one on it.
+    if (row < 0 || row > StringGridScut->rowCount()) row = 0;
+    QString text;
+    if (row == 0) {
+        if (QTableWidgetItem* header = StringGridScut->horizontalHeaderItem(1)) text = header->text();
+    } else if (QTableWidgetItem* cell = StringGridScut->item(row - 1, 1)) {
+        text = cell->text();
+    }
+    CodeMemoMain->InsertText(text.toStdString());
 }

@@ -11,11 +11,13 @@
 #include "editor/widget/CodeMemo.h"
 #include "settings/FormSettings.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -24,6 +26,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolBox>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -230,9 +233,9 @@ TEST_F(MainFtpEditorTest, ProfilesRoundTripAndReopenFromRecentMenu) {
 }
 
 TEST_F(MainFtpEditorTest, SnippetTableLoadsAndInsertsAsOneUndoStep) {
-    ASSERT_GE(Window->StringGridScut->rowCount(), 16); // header + at least 15 PHP snippets
+    ASSERT_GE(Window->StringGridScut->rowCount(), 15); // at least 15 PHP snippets below the header
     EXPECT_EQ(Window->ComboBoxShortcuts->currentText(), "PHP");
-    const QString snippet = Window->StringGridScut->item(3, 1)->text();
+    const QString snippet = Window->StringGridScut->item(2, 1)->text(); // grid row 3
     Window->PageControlMain->setCurrentIndex(1);
     Window->FEditModified = false;
     const std::string before = Window->CodeMemoMain->Text();
@@ -255,15 +258,15 @@ TEST_F(MainFtpEditorTest, SnippetTableLoadsAndInsertsAsOneUndoStep) {
     };
     auto cells = [this](int column) {
         QStringList out;
-        for (int r = 1; r < Window->StringGridScut->rowCount(); ++r)
+        for (int r = 0; r < Window->StringGridScut->rowCount(); ++r)
             out << (Window->StringGridScut->item(r, column) ? Window->StringGridScut->item(r, column)->text() : "");
         return out;
     };
     choose("JavaScript");
-    EXPECT_GE(Window->StringGridScut->rowCount(), 16);
+    EXPECT_GE(Window->StringGridScut->rowCount(), 15);
     EXPECT_TRUE(cells(1).contains("console.log(value);")) << cells(1).join("|").toStdString();
     choose("Perl");
-    EXPECT_GE(Window->StringGridScut->rowCount(), 16);
+    EXPECT_GE(Window->StringGridScut->rowCount(), 15);
     EXPECT_TRUE(cells(1).contains("print \"$value\\n\";")) << cells(1).join("|").toStdString();
     EXPECT_TRUE(Requests.empty()); // both files were found beside the program
 }
@@ -393,4 +396,48 @@ TEST_F(MainFtpEditorTest, ClosingAfterHelpKeepsOnlyTheConnectionFieldsAndTheLang
     keys.sort();
     EXPECT_EQ(keys, (QStringList{"CBSSH1", "CBSSH2", "ComboBoxShortcuts", "EditPrivKey", "FTPDirEdit", "FTPEdit",
                                  "LocalDirEdit", "LogonEdit", "PassEdit"}));
+}
+
+TEST_F(MainFtpEditorTest, SnippetTableHeaderIsFixedAndDoubleClicksBelowTheRowsInsertItsSecondField) {
+    ShowEditor();
+    QTableWidget* grid = Window->StringGridScut;
+    Window->ToolPanelTab1->setCurrentIndex(0);
+    // The header names the columns; the first data row is the first snippet, not the header.
+    ASSERT_NE(grid->horizontalHeaderItem(1), nullptr);
+    EXPECT_EQ(grid->horizontalHeaderItem(0)->text(), "Shortcut");
+    EXPECT_EQ(grid->horizontalHeaderItem(1)->text(), "Code");
+    EXPECT_EQ(grid->item(0, 0)->text(), "PHP block");
+    EXPECT_TRUE(grid->horizontalHeader()->isVisible());
+    QAccessibleInterface* table = QAccessible::queryAccessibleInterface(grid);
+    ASSERT_NE(table, nullptr);
+    ASSERT_NE(table->tableInterface(), nullptr);
+    QAccessibleInterface* headerCell = table->tableInterface()->cellAt(0, 1);
+    ASSERT_NE(headerCell, nullptr);
+    ASSERT_NE(headerCell->tableCellInterface(), nullptr);
+    const QList<QAccessibleInterface*> columnHeader = headerCell->tableCellInterface()->columnHeaderCells();
+    ASSERT_EQ(columnHeader.size(), 1);
+    EXPECT_EQ(columnHeader[0]->text(QAccessible::Name), "Code");
+
+    // A real double-click on a row inserts its snippet ...
+    grid->setRowCount(3); // room below the rows
+    QApplication::processEvents();
+    const QString snippet = grid->item(1, 1)->text();
+    // A user's double-click is a click followed by the double-click event.
+    const QPoint row = grid->visualItemRect(grid->item(1, 0)).center();
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, row);
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, row);
+    EXPECT_EQ(Window->CodeMemoMain->Text(), snippet.toStdString() + "\r\n");
+
+    // ... and one on the empty area below the last row inserts the header's second field.
+    Window->CodeMemoMain->SetText("");
+    const QRect last = grid->visualItemRect(grid->item(2, 0));
+    ASSERT_LT(last.bottom() + 10, grid->viewport()->height());
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, QPoint(last.center().x(), last.bottom() + 10));
+    EXPECT_EQ(Window->CodeMemoMain->Text(), "Code\r\n");
+    EXPECT_TRUE(Requests.empty());
+
+    QAccessibleInterface* language = QAccessible::queryAccessibleInterface(Window->ComboBoxShortcuts);
+    ASSERT_NE(language, nullptr);
+    EXPECT_EQ(language->text(QAccessible::Name), "Snippet language");
+    EXPECT_EQ(language->text(QAccessible::Value), "PHP");
 }
