@@ -1,8 +1,11 @@
 // The editor control: painting, scroll bars, key and mouse routing, completion and hint windows.
 #include "editor/widget/CodeMemo.h"
 
+#include "editor/widget/CodeMemoAccessible.h"
+
 #include "VarnelloError.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QFontDatabase>
@@ -216,7 +219,12 @@ TCustomCodeMemo::TCustomCodeMemo(QWidget* parent) : QAbstractScrollArea(parent) 
     });
     connect(&FHintTimer, &QTimer::timeout, this, [this] { FModel.HideParamHint(); });
 
+    InstallCodeMemoAccessibility();
     FModel.OnStatusChange = [this](TCodeMemoModel&) {
+        if (QAccessible::isActive()) {
+            QAccessibleTextCursorEvent moved(this, TCodeMemoAccessible::OffsetOf(*this, FModel.Caret()));
+            QAccessible::updateAccessibility(&moved);
+        }
         if (OnStatusChange) OnStatusChange(*this);
     };
     FModel.OnChange = [this](TCodeMemoModel&) {

@@ -3,6 +3,7 @@
 
 #include "VarnelloError.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QImage>
@@ -284,4 +285,46 @@ TEST(CodeMemoWidget, CollapsedToTwoPixelsItStillWorks) {
     EXPECT_FALSE(shot.isNull());
     EXPECT_EQ(memo.Lines()[1], "xtwo");
     EXPECT_EQ(memo.Model().TopLine(), 1); // the one visible row follows the caret
+}
+
+TEST_F(TCodeMemoFixture, ScreenReadersReadTheTextCaretAndSelection) {
+    Memo.SetText("ab\tc\r\n\xC3\xA9x\r\n");
+    QAccessibleInterface* acc = QAccessible::queryAccessibleInterface(&Memo);
+    ASSERT_NE(acc, nullptr);
+    QAccessibleTextInterface* text = acc->textInterface();
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(acc->text(QAccessible::Name), "Code editor");
+    EXPECT_EQ(acc->role(), QAccessible::EditableText);
+    EXPECT_TRUE(acc->state().multiLine);
+    EXPECT_EQ(text->characterCount(), 7);
+    EXPECT_EQ(text->text(0, 7), QString::fromUtf8("ab\tc\n\xC3\xA9x"));
+    EXPECT_EQ(acc->text(QAccessible::Value), QString::fromUtf8("ab\tc\n\xC3\xA9x"));
+
+    // The caret as the keys move it.
+    QTest::keyClick(&Memo, Qt::Key_Down);
+    QTest::keyClick(&Memo, Qt::Key_Right);
+    EXPECT_EQ(text->cursorPosition(), 6);
+    QTest::keyClick(&Memo, Qt::Key_Right);
+    EXPECT_EQ(text->cursorPosition(), 7);
+    int start = -1, end = -1;
+    EXPECT_EQ(text->textAtOffset(6, QAccessible::LineBoundary, &start, &end), QString::fromUtf8("\xC3\xA9x"));
+    EXPECT_EQ(start, 5);
+
+    // Selecting with Shift shows as the selection; setting one moves the editor's.
+    QTest::keyClick(&Memo, Qt::Key_Home);
+    QTest::keyClick(&Memo, Qt::Key_Up, Qt::ShiftModifier);
+    ASSERT_EQ(text->selectionCount(), 1);
+    text->selection(0, &start, &end);
+    EXPECT_EQ(start, 0);
+    EXPECT_EQ(end, 5);
+    text->setSelection(0, 1, 3);
+    EXPECT_EQ(Memo.Model().SelText(), "b\t");
+    text->setCursorPosition(3);
+    EXPECT_EQ(Memo.Model().Caret(), (TMemoPos{3, 0}));
+    EXPECT_EQ(text->selectionCount(), 0);
+
+    // Geometry: the TAB is four cells wide, and a point finds its character.
+    const QRect tab = text->characterRect(2);
+    EXPECT_EQ(tab.width(), 4 * Memo.CharWidth());
+    EXPECT_EQ(text->offsetAtPoint(text->characterRect(3).center()), 3);
 }
