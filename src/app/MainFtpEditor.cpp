@@ -151,14 +151,15 @@ void TFormMain::BuildEditorTab() {
     ToolPanel1->setObjectName("ToolPanel1");
     auto* shortcuts = new QVBoxLayout(ToolPanel1);
     shortcuts->setContentsMargins(2, 2, 2, 2);
-    ComboBoxShortcuts = new QComboBox(ToolPanel1);
-    ComboBoxShortcuts->setObjectName("ComboBoxShortcuts");
-    ComboBoxShortcuts->setAccessibleName("Snippet language");
+    // Installed before the box exists: Qt keeps the first interface it made for an object.
     static const bool namedCombos = [] {
         QAccessible::installFactory(NamedComboBoxFactory);
         return true;
     }();
     (void)namedCombos;
+    ComboBoxShortcuts = new QComboBox(ToolPanel1);
+    ComboBoxShortcuts->setObjectName("ComboBoxShortcuts");
+    ComboBoxShortcuts->setAccessibleName("Snippet language");
     ComboBoxShortcuts->addItems({"PHP", "HTML", "Pascal", "Java", "JavaScript", "SQL", "Perl"});
     shortcuts->addWidget(ComboBoxShortcuts);
     // The file's header line is the table's fixed header: it names the columns, stays in view and

@@ -780,6 +780,11 @@ bool TCodeMemoModel::KeyDown(TMemoKey key, TShiftState shift) {
     if (FCompletion.Open && CompletionKeyDown(key, shift)) return true;
     int page = std::max(FVisibleLines - 1, 1);
     int last = FLines.Count() - 1;
+    // Up and down keep the caret's screen cell, so it stays above the same text across TABs.
+    auto vertical = [this, last](int line) {
+        line = std::clamp(line, 0, last);
+        return TMemoPos{FLines.ColumnAtCell(line, CaretCell()), line};
+    };
     switch (key) {
     case TMemoKey::mkLeft:
         if (ctrl)
@@ -794,10 +799,10 @@ bool TCodeMemoModel::KeyDown(TMemoKey key, TShiftState shift) {
             MoveTo({FCaretX + 1, FCaretY}, sh);
         break;
     case TMemoKey::mkUp:
-        MoveTo({FCaretX, FCaretY - 1}, sh);
+        MoveTo(vertical(FCaretY - 1), sh);
         break;
     case TMemoKey::mkDown:
-        MoveTo({FCaretX, FCaretY + 1}, sh);
+        MoveTo(vertical(FCaretY + 1), sh);
         break;
     case TMemoKey::mkHome:
         if (ctrl) {
@@ -818,7 +823,7 @@ bool TCodeMemoModel::KeyDown(TMemoKey key, TShiftState shift) {
             MoveTo({0, 0}, sh);
         } else {
             SetTopLine(FTopLine - page);
-            MoveTo({FCaretX, FCaretY - page}, sh);
+            MoveTo(vertical(FCaretY - page), sh);
         }
         break;
     case TMemoKey::mkPageDown:
@@ -826,7 +831,7 @@ bool TCodeMemoModel::KeyDown(TMemoKey key, TShiftState shift) {
             MoveTo({FLines.Length(last), last}, sh);
         } else {
             SetTopLine(std::min(FTopLine + page, std::max(FLines.Count() - FVisibleLines, 0)));
-            MoveTo({FCaretX, FCaretY + page}, sh);
+            MoveTo(vertical(FCaretY + page), sh);
         }
         break;
     case TMemoKey::mkReturn:

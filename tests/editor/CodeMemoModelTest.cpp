@@ -194,6 +194,11 @@ TEST_F(CodeMemoModel, TabShiftTabAndCtrlY) {
     EXPECT_EQ(Line(M, 0), "a\tb");
     EXPECT_EQ(M.Caret(), (TMemoPos{2, 0}));
     EXPECT_EQ(M.CaretCell(), 5);
+    // Down keeps the screen cell: cell 5 of "cd" is column 5 (padded), and back up it is after the TAB.
+    Key(TMemoKey::mkDown);
+    EXPECT_EQ(M.Caret(), (TMemoPos{5, 1}));
+    Key(TMemoKey::mkUp);
+    EXPECT_EQ(M.Caret(), (TMemoPos{2, 0}));
     Key(TMemoKey::mkTab, ssShift);
     EXPECT_EQ(M.Caret(), (TMemoPos{0, 0}));
     EXPECT_EQ(Line(M, 0), "a\tb");

@@ -189,6 +189,7 @@ void TParamHintForm::paintEvent(QPaintEvent*) {
 // The editor
 
 TCustomCodeMemo::TCustomCodeMemo(QWidget* parent) : QAbstractScrollArea(parent) {
+    InstallCodeMemoAccessibility(); // before the first accessibility event makes Qt's own interface
     GutterColor = QApplication::palette().color(QPalette::Button);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
@@ -219,7 +220,6 @@ TCustomCodeMemo::TCustomCodeMemo(QWidget* parent) : QAbstractScrollArea(parent) 
     });
     connect(&FHintTimer, &QTimer::timeout, this, [this] { FModel.HideParamHint(); });
 
-    InstallCodeMemoAccessibility();
     FModel.OnStatusChange = [this](TCodeMemoModel&) {
         if (QAccessible::isActive()) {
             QAccessibleTextCursorEvent moved(this, TCodeMemoAccessible::OffsetOf(*this, FModel.Caret()));
