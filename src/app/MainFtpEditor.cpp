@@ -93,7 +93,8 @@ private:
 
 QAccessibleInterface* NamedComboBoxFactory(const QString& className, QObject* object) {
     auto* box = qobject_cast<QComboBox*>(object);
-    if (className != QLatin1String("QComboBox") || !box || box->isEditable() || box->accessibleName().isEmpty())
+    if (className != QLatin1String("QComboBox") || !box || box->isEditable() ||
+        box->accessibleName().isEmpty())
         return nullptr;
     return new TNamedComboBoxAccessible(box);
 }
@@ -112,7 +113,8 @@ protected:
         if (watched == FTable->viewport() && event->type() == QEvent::MouseButtonDblClick) {
             auto* mouse = static_cast<QMouseEvent*>(event);
             const int rows = FTable->rowCount();
-            const int bottom = rows > 0 ? FTable->rowViewportPosition(rows - 1) + FTable->rowHeight(rows - 1) : 0;
+            const int bottom =
+                rows > 0 ? FTable->rowViewportPosition(rows - 1) + FTable->rowHeight(rows - 1) : 0;
             if (mouse->button() == Qt::LeftButton && mouse->position().y() >= bottom) {
                 FHandler();
                 return true;
@@ -212,9 +214,8 @@ void TFormMain::BuildEditorTab() {
     CodeMemoMain->SetSyntaxStyles(WebMemoStyler1.get());
     CodeMemoMain->SetAutoCorrect({{"my", "mysql_"}});
     // "my" is a word of every page's prose; only in PHP code is it the start of a function name.
-    CodeMemoMain->Model().OnCanAutoCorrect = [](const TCodeMemoModel& memo, const std::string&, TMemoPos end) {
-        return IsInsidePhpCode(memo.Lines(), end);
-    };
+    CodeMemoMain->Model().OnCanAutoCorrect = [](const TCodeMemoModel& memo, const std::string&,
+                                                TMemoPos end) { return IsInsidePhpCode(memo.Lines(), end); };
     EditorSplitter->addWidget(CodeMemoSecondary);
     EditorSplitter->addWidget(CodeMemoMain);
     // The second editor starts collapsed to a sliver above the splitter.
@@ -241,7 +242,8 @@ void TFormMain::WireEditorCommands() {
     connect(mnuFTPConfiguration, &QAction::triggered, this, command(&TFormMain::Open2Click));
     connect(mnuFiletoedit, &QAction::triggered, this, command(&TFormMain::Open2Click));
     connect(Save2, &QAction::triggered, this, command(&TFormMain::Save2Click));
-    connect(mnuSaveFTPConfiguration, &QAction::triggered, this, command(&TFormMain::mnuSaveFTPConfigurationClick));
+    connect(mnuSaveFTPConfiguration, &QAction::triggered, this,
+            command(&TFormMain::mnuSaveFTPConfigurationClick));
     connect(mnuSaveEditedFile, &QAction::triggered, this, command(&TFormMain::mnuSaveEditedFileClick));
     connect(SaveAs2, &QAction::triggered, this, command(&TFormMain::SaveAs2Click));
     connect(PageControlMain, &QTabWidget::currentChanged, this, command(&TFormMain::PageControlMainChange));
@@ -249,9 +251,8 @@ void TFormMain::WireEditorCommands() {
     connect(StringGridScut, &QTableWidget::cellDoubleClicked, this, [this](int row, int column) {
         RunCommand([=, this] { StringGridScutDblClickCell(row + 1, column); });
     });
-    connect(StringGridScut->horizontalHeader(), &QHeaderView::sectionDoubleClicked, this, [this](int column) {
-        RunCommand([=, this] { StringGridScutDblClickCell(0, column); });
-    });
+    connect(StringGridScut->horizontalHeader(), &QHeaderView::sectionDoubleClicked, this,
+            [this](int column) { RunCommand([=, this] { StringGridScutDblClickCell(0, column); }); });
     // Below the last row counts as the header row.
     new TBelowRowsDoubleClick(StringGridScut,
                               [this] { RunCommand([this] { StringGridScutDblClickCell(0, 0); }); });
@@ -479,7 +480,8 @@ void TFormMain::ComboBoxShortcutsChange() {
         for (int r = 0; r < rows; ++r) {
             const TCsvRow& row = table[static_cast<std::size_t>(r) + 1];
             for (int c = 0; c < static_cast<int>(row.size()); ++c)
-                StringGridScut->setItem(r, c, new QTableWidgetItem(QString::fromStdString(row[static_cast<std::size_t>(c)])));
+                StringGridScut->setItem(
+                    r, c, new QTableWidgetItem(QString::fromStdString(row[static_cast<std::size_t>(c)])));
         }
         return;
     }

@@ -46,7 +46,8 @@ TReadResult ReadWholeFile(const std::string& path, std::string& out, std::size_t
         errno = ENOENT;
         return TReadResult::rrMissing;
     }
-    if (::stat(path.c_str(), &st) != 0) return errno == ENOENT ? TReadResult::rrMissing : TReadResult::rrFailed;
+    if (::stat(path.c_str(), &st) != 0)
+        return errno == ENOENT ? TReadResult::rrMissing : TReadResult::rrFailed;
     if (!S_ISREG(st.st_mode)) {
         errno = EISDIR;
         return TReadResult::rrFailed;

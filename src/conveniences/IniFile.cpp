@@ -173,7 +173,8 @@ std::string IniWriteString(std::string_view text, std::string_view section, std:
 std::string TIniFile::ReadString(std::string_view section, std::string_view key,
                                  std::string_view defaultValue) const {
     std::string text;
-    ReadWholeFile(FFileName, text, kMaxIniBytes); // an unreadable file reads as empty, as the profile calls do
+    ReadWholeFile(FFileName, text,
+                  kMaxIniBytes); // an unreadable file reads as empty, as the profile calls do
     return IniReadString(text, section, key, defaultValue);
 }
 

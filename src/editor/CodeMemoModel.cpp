@@ -25,7 +25,8 @@ std::string UpperAscii(std::string s) {
 // Leading spaces and TABs: the indentation Enter copies as it stands.
 int CountLeadingBlanks(std::string_view s) {
     int n = 0;
-    while (n < static_cast<int>(s.size()) && (s[static_cast<std::size_t>(n)] == ' ' || s[static_cast<std::size_t>(n)] == '\t'))
+    while (n < static_cast<int>(s.size()) &&
+           (s[static_cast<std::size_t>(n)] == ' ' || s[static_cast<std::size_t>(n)] == '\t'))
         ++n;
     return n;
 }
@@ -133,7 +134,8 @@ void TCodeMemoModel::PadCaretLine() {
     int len = FLines.Length(FCaretY);
     if (FCaretX > len) {
         ++FQuiet;
-        FLines.PutPadding(FCaretY, FLines[FCaretY] + std::string(static_cast<std::size_t>(FCaretX - len), ' '));
+        FLines.PutPadding(FCaretY,
+                          FLines[FCaretY] + std::string(static_cast<std::size_t>(FCaretX - len), ' '));
         --FQuiet;
     }
 }

@@ -52,7 +52,8 @@ std::string FormatProfile(const TProfile& profile) {
 
 void LoadProfile(const std::string& path, TProfile& profile) {
     std::string text;
-    if (ReadWholeFile(path, text, kMaxProfileBytes) != TReadResult::rrOk) throw EVarnelloError("Cannot open file " + path);
+    if (ReadWholeFile(path, text, kMaxProfileBytes) != TReadResult::rrOk)
+        throw EVarnelloError("Cannot open file " + path);
     ParseProfile(text, profile);
 }
 

@@ -223,7 +223,6 @@ TEST_F(MainFtpEditorTest, ProfilesRoundTripAndReopenFromRecentMenu) {
     EXPECT_EQ(Window->LogonEdit->text(), "u");
     EXPECT_EQ(Window->PageControlMain->currentIndex(), 1);
 
-
     // Closing the window keeps the recent list for the next run.
     Window->FEditModified = false;
     EXPECT_TRUE(Window->close());
@@ -259,7 +258,8 @@ TEST_F(MainFtpEditorTest, SnippetTableLoadsAndInsertsAsOneUndoStep) {
     auto cells = [this](int column) {
         QStringList out;
         for (int r = 0; r < Window->StringGridScut->rowCount(); ++r)
-            out << (Window->StringGridScut->item(r, column) ? Window->StringGridScut->item(r, column)->text() : "");
+            out << (Window->StringGridScut->item(r, column) ? Window->StringGridScut->item(r, column)->text()
+                                                            : "");
         return out;
     };
     choose("JavaScript");
@@ -394,8 +394,8 @@ TEST_F(MainFtpEditorTest, ClosingAfterHelpKeepsOnlyTheConnectionFieldsAndTheLang
     s.beginGroup("Software/Varnello/FormMain/Values");
     QStringList keys = s.childKeys();
     keys.sort();
-    EXPECT_EQ(keys, (QStringList{"CBSSH1", "CBSSH2", "ComboBoxShortcuts", "EditPrivKey", "FTPDirEdit", "FTPEdit",
-                                 "LocalDirEdit", "LogonEdit", "PassEdit"}));
+    EXPECT_EQ(keys, (QStringList{"CBSSH1", "CBSSH2", "ComboBoxShortcuts", "EditPrivKey", "FTPDirEdit",
+                                 "FTPEdit", "LocalDirEdit", "LogonEdit", "PassEdit"}));
 }
 
 TEST_F(MainFtpEditorTest, SnippetTableHeaderIsFixedAndDoubleClicksBelowTheRowsInsertItsSecondField) {

@@ -39,7 +39,7 @@ TEST(CodeMemoStrings, AFileGoesBackAsItCameInWhereNothingWasEdited) {
     EXPECT_EQ(lines[2], "LF");
     EXPECT_EQ(lines[3], "");
     EXPECT_EQ(lines[4], "\t\tlast\t");
-    EXPECT_EQ(lines.Length(4), 7); // a TAB is one column
+    EXPECT_EQ(lines.Length(4), 7);    // a TAB is one column
     EXPECT_EQ(lines.MaxLength(), 16); // ... and four cells
     EXPECT_FALSE(lines.FinalBreak);
     EXPECT_EQ(lines.LineBreak, TCodeMemoStrings::TLineBreak::lbCRLF); // the first one read

@@ -5,10 +5,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
-#include <QTextBrowser>
 #include <QLineEdit>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTextBrowser>
 #include <QWidget>
 #include <gtest/gtest.h>
 

@@ -418,7 +418,8 @@ TCustomCodeMemo::TFrame TCustomCodeMemo::BuildFrame() {
         row.Sel = f.Focus && FModel.HasSelection() && row.Line >= selFrom.Line && row.Line <= selTo.Line;
         if (row.Sel) {
             row.SelStart = row.Line == selFrom.Line ? cell(selFrom.Col) : 0;
-            row.SelEnd = row.Line == selTo.Line ? cell(selTo.Col) : cell(lines.Length(row.Line)) + 1; // the break too
+            row.SelEnd =
+                row.Line == selTo.Line ? cell(selTo.Col) : cell(lines.Length(row.Line)) + 1; // the break too
         }
         row.Caret = f.Focus && row.Line == FModel.CaretY() ? FModel.CaretCell() : -1;
         row.Mark = BlockShow && mark.Visible && mark.Line == row.Line;

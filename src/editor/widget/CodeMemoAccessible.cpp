@@ -12,7 +12,8 @@ QString LineText(const TCustomCodeMemo& memo, int line) {
 }
 
 QAccessibleInterface* CodeMemoFactory(const QString& className, QObject* object) {
-    if (className != QLatin1String("TCodeMemo") && className != QLatin1String("TCustomCodeMemo")) return nullptr;
+    if (className != QLatin1String("TCodeMemo") && className != QLatin1String("TCustomCodeMemo"))
+        return nullptr;
     auto* memo = qobject_cast<TCustomCodeMemo*>(object);
     return memo ? new TCodeMemoAccessible(memo) : nullptr;
 }
@@ -27,7 +28,8 @@ void InstallCodeMemoAccessibility() {
     (void)installed;
 }
 
-TCodeMemoAccessible::TCodeMemoAccessible(TCustomCodeMemo* memo) : QAccessibleWidget(memo, QAccessible::EditableText) {}
+TCodeMemoAccessible::TCodeMemoAccessible(TCustomCodeMemo* memo)
+    : QAccessibleWidget(memo, QAccessible::EditableText) {}
 
 TCustomCodeMemo* TCodeMemoAccessible::Memo() const {
     return static_cast<TCustomCodeMemo*>(widget());
@@ -126,7 +128,8 @@ QString TCodeMemoAccessible::text(int startOffset, int endOffset) const {
 
 int TCodeMemoAccessible::characterCount() const {
     int count = 0;
-    for (int i = 0; i < Memo()->Lines().Count(); ++i) count += static_cast<int>(LineText(*Memo(), i).size()) + 1;
+    for (int i = 0; i < Memo()->Lines().Count(); ++i)
+        count += static_cast<int>(LineText(*Memo(), i).size()) + 1;
     return std::max(count - 1, 0);
 }
 

@@ -95,7 +95,8 @@ TEST_F(TCodeMemoFixture, ATabIsDrawnFourCellsWideAndClicksFindTheTextAfterIt) {
     Memo.SetSyntaxStyles(nullptr);
     QImage shot = View()->grab().toImage();
     auto inkIn = [&](int cellFrom, int cellTo) {
-        for (int x = Memo.TextLeft() + cellFrom * Memo.CharWidth(); x < Memo.TextLeft() + cellTo * Memo.CharWidth(); ++x)
+        for (int x = Memo.TextLeft() + cellFrom * Memo.CharWidth();
+             x < Memo.TextLeft() + cellTo * Memo.CharWidth(); ++x)
             for (int y = 0; y < Memo.LineHeight(); ++y)
                 if (qGray(shot.pixel(x, y)) < 100) return true;
         return false;
