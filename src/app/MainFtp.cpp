@@ -11,6 +11,7 @@
 #include "conveniences/MruMenu.h"
 #include "conveniences/Tips.h"
 #include "editor/MemoStyler.h"
+#include "ftp/INetUtil.h"
 #include "ftp/inet/WinInet.h"
 #include "local/Recycle.h"
 #include "settings/FormSettings.h"
@@ -436,6 +437,8 @@ void TFormMain::WireCommands() {
 void TFormMain::RunCommand(const std::function<void()>& command) {
     try {
         command();
+    } catch (const EInetError& e) {
+        ShowErrorMessage(this, QString::fromUtf8(e.what()), QString::fromStdString(e.Advice));
     } catch (const std::exception& e) {
         ShowErrorMessage(this, QString::fromUtf8(e.what()));
     } catch (...) {
@@ -460,6 +463,12 @@ void TFormMain::UpdateButtons() {
     DisconBut->setEnabled(connected);
     GetBut->setEnabled(connected && !FTPList->selectedItems().isEmpty());
     SendBut->setEnabled(connected && !LocalList->selectedItems().isEmpty());
+}
+
+void TFormMain::ClearHostListing() {
+    FTPList->clear();
+    FTPTopPanel->setTitle("Host Server");
+    UpdateButtons();
 }
 
 void TFormMain::FormCreate() {

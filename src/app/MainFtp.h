@@ -177,6 +177,8 @@ public:
     void DisconButClick();
     void CloseConnections();
     void ListHostDirectory();
+    // Empties the server list and gives its panel back the caption it had before any listing.
+    void ClearHostListing();
     void FTPListDblClick();
     void FTPDirEditDblClick();
     void HostDeleteClick();
