@@ -424,7 +424,13 @@ void TFormMain::WireCommands() {
         list->OnDragDrop = [this](TFileList* target, QObject* source) {
             RunCommand([this, target, source] { ListDrop(target, source); });
         };
+        list->OnEnterKey = [this](TFileList* l) { RunCommand([this, l] { ListEnterKey(l); }); };
+        list->OnDeleteKey = [this](TFileList* l) { RunCommand([this, l] { ListDeleteKey(l); }); };
     }
+    // Enter in the password field connects, as the Connect button does while it is enabled.
+    connect(PassEdit, &QLineEdit::returnPressed, this, [this] {
+        if (ConnectBut->isEnabled()) RunCommand([this] { ConnectButClick(); });
+    });
 
     WireEditorCommands();
 
@@ -588,6 +594,43 @@ void TFormMain::LocalDeleteClick() {
     }
     ListLocalDirectory();
     if (!failed.empty()) throw EVarnelloError("Could not move to the trash: " + failed);
+}
+
+void TFormMain::ListEnterKey(TFileList* list) {
+    QTreeWidgetItem* item = list->currentItem();
+    if (!item) return;
+    // The entry under the cursor is what Enter acts on; when it is outside the selection it
+    // becomes the selection, so nothing else is opened or sent by surprise.
+    if (IsFolderItem(item) || !item->isSelected()) {
+        list->clearSelection();
+        item->setSelected(true);
+    }
+    if (IsFolderItem(item)) {
+        if (list == LocalList)
+            LocalListDblClick();
+        else
+            FTPListDblClick();
+        return;
+    }
+    if (!FConnection)
+        throw EVarnelloError("Not connected: connect to the server first, then press Enter again");
+    // One worker at a time runs on the connection.
+    if (TransferRunning())
+        throw EVarnelloError("A transfer is still running: wait until the status line says Ready, then press "
+                             "Enter again");
+    if (list == LocalList)
+        PutSelection();
+    else
+        GetSelection();
+}
+
+void TFormMain::ListDeleteKey(TFileList* list) {
+    // Without a selection the menu command would only list the folder again.
+    if (list->selectedItems().isEmpty()) return;
+    if (list == LocalList)
+        LocalDeleteClick();
+    else
+        HostDeleteClick();
 }
 
 void TFormMain::HelpContentsClick() {

@@ -169,6 +169,10 @@ public:
     void BrowseButClick();
     void LocalDirEditDblClick();
     void LocalDeleteClick();
+    // Keys in the lists: Enter opens the folder under the cursor or transfers the selection to
+    // the other side, as a drag does; Delete runs the list's delete command.
+    void ListEnterKey(TFileList* list);
+    void ListDeleteKey(TFileList* list);
     // Mounted volumes' root folders, "/" first.
     static std::vector<std::string> DriveRoots();
 

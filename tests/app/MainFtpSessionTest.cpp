@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -168,4 +169,88 @@ TEST_F(MainFtpSessionTest, DisconnectTakesTheListingAwayAndCreateDirectoryAsksOn
     EXPECT_EQ(Window->FTPList->topLevelItemCount(), 0);
     EXPECT_EQ(Window->FTPTopPanel->title(), "Host Server");
     EXPECT_EQ(Requests.size(), 2u);
+}
+
+TEST_F(MainFtpSessionTest, EnterConnectsOpensFoldersAndTransfersFiles) {
+    fs::create_directories(Root("pub"));
+    TFtpPeer::WriteFile(Root("pub/readme.txt"), "read me");
+    fs::create_directories(Local("site"));
+    TFtpPeer::WriteFile(Local("site/page.html"), "<p>page</p>");
+
+    // Before connecting, Enter on a local file says what is missing instead of doing nothing.
+    Window->FLocalDir = Peer->Local();
+    Window->ListLocalDirectory();
+    ClickEntry(Window->LocalList, "site");
+    QTest::keyClick(Window->LocalList, Qt::Key_Return);
+    ASSERT_EQ(Window->FLocalDir, Local("site"));
+    ClickEntry(Window->LocalList, "page.html");
+    QTest::keyClick(Window->LocalList, Qt::Key_Return);
+    ASSERT_EQ(Requests.size(), 1u);
+    EXPECT_EQ(Requests[0].Text, "Not connected: connect to the server first, then press Enter again.");
+    Requests.clear();
+
+    // Enter in the password field connects.
+    Window->PassEdit->setFocus();
+    QTest::keyClick(Window->PassEdit, Qt::Key_Return);
+    ASSERT_NE(Window->FConnection, nullptr) << (Requests.empty() ? "" : Requests[0].Text.toStdString());
+    EXPECT_EQ(Captions(Window->FTPList), QStringList{"pub"});
+    EXPECT_EQ(Window->FLocalDir, Peer->Local()); // the local start directory was listed again
+
+    // A server folder opens with Enter (the keypad's too), ".." goes back up.
+    ClickEntry(Window->FTPList, "pub");
+    QTest::keyClick(Window->FTPList, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(Window->FHostDir, "/pub");
+    EXPECT_EQ(Captions(Window->FTPList), (QStringList{"..", "readme.txt"}));
+
+    // A server file is downloaded into the local folder.
+    ClickEntry(Window->FTPList, "readme.txt");
+    QTest::keyClick(Window->FTPList, Qt::Key_Return);
+    ASSERT_TRUE(WaitForBatch());
+    EXPECT_TRUE(Requests.empty()) << Requests[0].Text.toStdString();
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("readme.txt")), "read me");
+    EXPECT_TRUE(Captions(Window->LocalList).contains("readme.txt"));
+
+    // A local file is uploaded into the server folder shown; the local folder is entered first.
+    ClickEntry(Window->LocalList, "site");
+    QTest::keyClick(Window->LocalList, Qt::Key_Return);
+    ClickEntry(Window->LocalList, "page.html");
+    QTest::keyClick(Window->LocalList, Qt::Key_Return);
+    ASSERT_TRUE(WaitForBatch());
+    EXPECT_TRUE(Requests.empty()) << Requests[0].Text.toStdString();
+    EXPECT_EQ(TFtpPeer::ReadFile(Root("pub/page.html")), "<p>page</p>");
+    EXPECT_TRUE(Captions(Window->FTPList).contains("page.html"));
+
+    ClickEntry(Window->FTPList, "..");
+    QTest::keyClick(Window->FTPList, Qt::Key_Return);
+    EXPECT_EQ(Window->FHostDir, "/");
+}
+
+TEST_F(MainFtpSessionTest, DeleteKeyDeletesTheSelectionOnEitherSide) {
+    TFtpPeer::WriteFile(Root("old.html"), "old");
+    TFtpPeer::WriteFile(Root("keep.html"), "keep");
+    TFtpPeer::WriteFile(Local("draft.txt"), "draft");
+    TFtpPeer::WriteFile(Local("notes.txt"), "notes");
+    Connect();
+
+    ClickEntry(Window->FTPList, "old.html");
+    QTest::keyClick(Window->FTPList, Qt::Key_Delete);
+    EXPECT_FALSE(fs::exists(Root("old.html")));
+    EXPECT_TRUE(fs::exists(Root("keep.html")));
+    EXPECT_EQ(Captions(Window->FTPList), QStringList{"keep.html"});
+
+    // Locally the entry goes to the trash, as the menu command sends it, without a question.
+    ClickEntry(Window->LocalList, "draft.txt");
+    QTest::keyClick(Window->LocalList, Qt::Key_Delete);
+    EXPECT_FALSE(fs::exists(Local("draft.txt")));
+    EXPECT_TRUE(QFile::exists(Home.filePath("data/Trash/files/draft.txt")));
+    EXPECT_TRUE(fs::exists(Local("notes.txt")));
+    EXPECT_FALSE(Captions(Window->LocalList).contains("draft.txt"));
+    EXPECT_TRUE(Requests.empty()) << Requests[0].Text.toStdString();
+
+    // Nothing selected: nothing happens, the listing is not even redone.
+    Window->FTPList->clearSelection();
+    Window->SetStatus(0, "untouched");
+    QTest::keyClick(Window->FTPList, Qt::Key_Delete);
+    EXPECT_EQ(Window->StatusText(0), "untouched");
+    EXPECT_TRUE(fs::exists(Root("keep.html")));
 }
