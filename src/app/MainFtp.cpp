@@ -16,6 +16,8 @@
 #include "local/Recycle.h"
 #include "settings/FormSettings.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -91,6 +93,12 @@ QLineEdit* MakeEdit(QWidget* parent, const QString& name, const QString& label, 
     return e;
 }
 
+// A pop-up menu has no caption of its own; its title and accessible name say whose it is.
+void NameMenu(QMenu* menu, const QString& name) {
+    menu->setTitle(name);
+    menu->setAccessibleName(name);
+}
+
 // Double-clicks on an edit field run a window command.
 class TDblClickFilter : public QObject {
 public:
@@ -110,7 +118,45 @@ private:
     std::function<void()> FAction;
 };
 
+const char* const kNamedSelectorProperty = "varnelloNamedSelector";
+
+class TNamedSelectorAccessible : public QAccessibleWidget {
+public:
+    explicit TNamedSelectorAccessible(QComboBox* box) : QAccessibleWidget(box, QAccessible::ComboBox) {}
+    QString text(QAccessible::Text t) const override {
+        const auto* box = static_cast<const QComboBox*>(widget());
+        if (t == QAccessible::Value) return box->currentText();
+        if (t == QAccessible::Name && !box->accessibleName().isEmpty()) return box->accessibleName();
+        return QAccessibleWidget::text(t);
+    }
+    QStringList actionNames() const override { return QAccessibleWidget::actionNames() << showMenuAction(); }
+    void doAction(const QString& action) override {
+        if (action == showMenuAction())
+            static_cast<QComboBox*>(widget())->showPopup();
+        else
+            QAccessibleWidget::doAction(action);
+    }
+};
+
+QAccessibleInterface* NamedSelectorFactory(const QString& className, QObject* object) {
+    if (className == QLatin1String("QComboBox") && object &&
+        object->property(kNamedSelectorProperty).toBool())
+        return new TNamedSelectorAccessible(static_cast<QComboBox*>(object));
+    return nullptr;
+}
+
 } // namespace
+
+void NameSelector(QComboBox* box, const QString& name) {
+    // Installed once, before the first selector is asked for its interface (Qt keeps it).
+    static const bool installed = [] {
+        QAccessible::installFactory(NamedSelectorFactory);
+        return true;
+    }();
+    (void)installed;
+    box->setProperty(kNamedSelectorProperty, true);
+    box->setAccessibleName(name);
+}
 
 TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     setObjectName("FormMain");
@@ -125,6 +171,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     PageControlMain->setAccessibleName("Pages");
     setCentralWidget(PageControlMain);
     BuildFtpTab();
+    BuildListMenus();
     BuildEditorTab();
     BuildStatusBar();
 
@@ -207,6 +254,7 @@ void TFormMain::BuildToolBar() {
     mnuFTPConfiguration->setObjectName("mnuFTPConfiguration");
     mnuFiletoedit = openMenu->addAction("File to edit...");
     mnuFiletoedit->setObjectName("mnuFiletoedit");
+    NameMenu(openMenu, "Open menu");
     BtnOpen->setMenu(openMenu);
     BtnOpen->setPopupMode(QToolButton::InstantPopup);
 
@@ -216,6 +264,7 @@ void TFormMain::BuildToolBar() {
     mnuSaveFTPConfiguration->setObjectName("mnuSaveFTPConfiguration");
     mnuSaveEditedFile = saveMenu->addAction("Save Edited File...");
     mnuSaveEditedFile->setObjectName("mnuSaveEditedFile");
+    NameMenu(saveMenu, "Save menu");
     BtnSave->setMenu(saveMenu);
     BtnSave->setPopupMode(QToolButton::InstantPopup);
     bar->addSeparator();
@@ -332,7 +381,7 @@ void TFormMain::BuildFtpTab() {
     auto* driveLayout = new QHBoxLayout(drivePanel);
     DriveComboBox1 = new QComboBox(drivePanel);
     DriveComboBox1->setObjectName("DriveComboBox1");
-    DriveComboBox1->setAccessibleName("Drive:");
+    NameSelector(DriveComboBox1, "Drive");
     DriveComboBox1->setProperty(TFormSettings::kSkipProperty, true);
     for (const std::string& root : DriveRoots())
         DriveComboBox1->addItem(style()->standardIcon(QStyle::SP_DriveHDIcon), QString::fromStdString(root));
@@ -371,6 +420,25 @@ void TFormMain::BuildFtpTab() {
     HostDelete->setObjectName("HostDelete");
     CreateDirectory1 = FTPPopup->addAction("&Create Directory");
     CreateDirectory1->setObjectName("CreateDirectory1");
+    NameMenu(LocalPopup, "Local files menu");
+    NameMenu(FTPPopup, "Server files menu");
+}
+
+void TFormMain::BuildListMenus() {
+    // The same actions as the lists' pop-up menus, reachable from the keyboard and by
+    // assistive technology, which cannot reach a pop-up menu before it is open.
+    Local1 = new QMenu("&Local", this);
+    Local1->setObjectName("Local1");
+    Local1->addAction(Put1);
+    Local1->addSeparator();
+    Local1->addAction(LocalDelete);
+    Server1 = new QMenu("&Server", this);
+    Server1->setObjectName("Server1");
+    Server1->addAction(Get1);
+    Server1->addAction(HostDelete);
+    Server1->addAction(CreateDirectory1);
+    menuBar()->insertMenu(Help1->menuAction(), Local1);
+    menuBar()->insertMenu(Help1->menuAction(), Server1);
 }
 
 void TFormMain::BuildStatusBar() {
@@ -380,11 +448,13 @@ void TFormMain::BuildStatusBar() {
     StatusPanel0 = new QLabel(bar);
     StatusPanel0->setObjectName("StatusPanel0");
     StatusPanel0->setFixedWidth(150);
-    StatusPanel0->setAccessibleName("Activity");
+    // No accessible names: a label's name is then its text, and each new text is announced;
+    // the panel's role goes into the description.
+    StatusPanel0->setAccessibleDescription("Activity");
     StatusPanel1 = new QLabel(bar);
     StatusPanel1->setObjectName("StatusPanel1");
     StatusPanel1->setMinimumWidth(50);
-    StatusPanel1->setAccessibleName("Details");
+    StatusPanel1->setAccessibleDescription("Details");
     bar->addWidget(StatusPanel0);
     bar->addWidget(StatusPanel1, 1);
 }
