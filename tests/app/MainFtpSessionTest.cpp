@@ -16,6 +16,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -253,4 +255,49 @@ TEST_F(MainFtpSessionTest, DeleteKeyDeletesTheSelectionOnEitherSide) {
     QTest::keyClick(Window->FTPList, Qt::Key_Delete);
     EXPECT_EQ(Window->StatusText(0), "untouched");
     EXPECT_TRUE(fs::exists(Root("keep.html")));
+}
+
+namespace {
+// Records every text the status panel paints, as the user sees them go by.
+class TPaintedTexts : public QObject {
+public:
+    explicit TPaintedTexts(QLabel* label) : FLabel(label) { label->installEventFilter(this); }
+    ~TPaintedTexts() override { FLabel->removeEventFilter(this); }
+    QStringList Texts;
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (o == FLabel && e->type() == QEvent::Paint && (Texts.isEmpty() || Texts.back() != FLabel->text()))
+            Texts << FLabel->text();
+        return false;
+    }
+
+private:
+    QLabel* FLabel;
+};
+} // namespace
+
+TEST_F(MainFtpSessionTest, ProgressLinesGroupDigitsAsTheLocaleDoes) {
+    TFtpPeer::WriteFile(Root("photo.jpg"), std::string(70000, 'j'));
+    const QLocale previous;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    struct TRestore {
+        QLocale Locale;
+        ~TRestore() { QLocale::setDefault(Locale); }
+    } restore{previous};
+    Connect();
+    EXPECT_EQ(Window->FTPList->topLevelItem(0)->text(1), "70.000");
+
+    TPaintedTexts painted(Window->StatusPanel0);
+    ClickEntry(Window->FTPList, "photo.jpg");
+    QTest::mouseClick(Window->GetBut, Qt::LeftButton);
+    ASSERT_TRUE(WaitForBatch());
+    EXPECT_TRUE(painted.Texts.contains("Receive Complete  70.000 bytes"))
+        << painted.Texts.join(" | ").toStdString();
+    bool grouped = false;
+    for (const QString& line : painted.Texts) {
+        EXPECT_FALSE(line.contains(QRegularExpression("\\d,\\d"))) << line.toStdString();
+        grouped = grouped || (line.startsWith("Bytes Received = ") && line.contains('.'));
+    }
+    EXPECT_TRUE(grouped) << painted.Texts.join(" | ").toStdString();
 }
