@@ -169,6 +169,8 @@ constexpr TCodeText AdviceTexts[] = {
     {12154, kWebAdvice},
     {12155, kWebAdvice},
     {12156, kWebAdvice},
+    // A command on a connection that is closed (after Disconnect) meets a closed handle.
+    {6, "The connection to the server is not open: connect, then repeat the action."},
     // Local failures of a transfer.
     {2, "A local file was not found: refresh the local list and try again."},
     {3, "A local folder was not found: refresh the local list and try again."},

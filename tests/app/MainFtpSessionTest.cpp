@@ -171,6 +171,15 @@ TEST_F(MainFtpSessionTest, DisconnectTakesTheListingAwayAndCreateDirectoryAsksOn
     EXPECT_EQ(Window->FTPList->topLevelItemCount(), 0);
     EXPECT_EQ(Window->FTPTopPanel->title(), "Host Server");
     EXPECT_EQ(Requests.size(), 2u);
+
+    // Create Directory still asks without a connection, then says what is missing.
+    InputAnswers = {"later"};
+    Window->CreateDirectory1->trigger();
+    ASSERT_EQ(Requests.size(), 4u);
+    EXPECT_TRUE(Requests[3].Text.endsWith(
+        "\n\nThe connection to the server is not open: connect, then repeat the action."))
+        << Requests[3].Text.toStdString();
+    EXPECT_FALSE(fs::exists(Root("later")));
 }
 
 TEST_F(MainFtpSessionTest, EnterConnectsOpensFoldersAndTransfersFiles) {
