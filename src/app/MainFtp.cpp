@@ -448,8 +448,8 @@ void TFormMain::BuildStatusBar() {
     StatusPanel0 = new QLabel(bar);
     StatusPanel0->setObjectName("StatusPanel0");
     StatusPanel0->setFixedWidth(150);
-    // No accessible names: a label's name is then its text, and each new text is announced;
-    // the panel's role goes into the description.
+    // No accessible names: a label without one is named by its text, so a screen reader reads
+    // the status itself; the panel's role goes into the description.
     StatusPanel0->setAccessibleDescription("Activity");
     StatusPanel1 = new QLabel(bar);
     StatusPanel1->setObjectName("StatusPanel1");
