@@ -88,7 +88,12 @@ QString ErrorDisplayText(const QString& message) {
     return message;
 }
 
-void ShowErrorMessage(QWidget* parent, const QString& message) {
-    MessageDialog(parent, ErrorDisplayText(message), {"OK"}, QMessageBox::Critical,
+QString ErrorBoxText(const QString& message, const QString& advice) {
+    const QString text = ErrorDisplayText(message);
+    return advice.isEmpty() ? text : text + "\n\n" + advice;
+}
+
+void ShowErrorMessage(QWidget* parent, const QString& message, const QString& advice) {
+    MessageDialog(parent, ErrorBoxText(message, advice), {"OK"}, QMessageBox::Critical,
                   QApplication::applicationName());
 }

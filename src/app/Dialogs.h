@@ -35,5 +35,9 @@ int SInputBox(QWidget* parent, const QString& title, const QString& prompt, QStr
 // sorts after ".".
 QString ErrorDisplayText(const QString& message);
 
+// The message box text of a failed command: the message under the period rule, then, when
+// there is one, a blank line and the advice sentence.
+QString ErrorBoxText(const QString& message, const QString& advice = QString());
+
 // The message box of a failed command: application title, error icon, "OK".
-void ShowErrorMessage(QWidget* parent, const QString& message);
+void ShowErrorMessage(QWidget* parent, const QString& message, const QString& advice = QString());

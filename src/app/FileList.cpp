@@ -6,6 +6,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QStyle>
 #include <algorithm>
@@ -134,6 +135,21 @@ QTreeWidgetItem* TFileList::FirstSelected() const {
     for (int i = 0; i < topLevelItemCount(); ++i)
         if (topLevelItem(i)->isSelected()) return topLevelItem(i);
     return nullptr;
+}
+
+void TFileList::keyPressEvent(QKeyEvent* e) {
+    const bool plain = (e->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (plain && (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && OnEnterKey) {
+        e->accept();
+        OnEnterKey(this);
+        return;
+    }
+    if (plain && e->key() == Qt::Key_Delete && OnDeleteKey) {
+        e->accept();
+        OnDeleteKey(this);
+        return;
+    }
+    QTreeWidget::keyPressEvent(e);
 }
 
 void TFileList::dragEnterEvent(QDragEnterEvent* e) {

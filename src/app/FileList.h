@@ -25,8 +25,12 @@ public:
     // Drag and drop between the lists: the window decides what a drop from `source` means.
     std::function<bool(TFileList* self, QObject* source)> OnDragOver;
     std::function<void(TFileList* self, QObject* source)> OnDragDrop;
+    // Enter (either key) and Delete pressed in the list; the window decides what they do.
+    std::function<void(TFileList* self)> OnEnterKey;
+    std::function<void(TFileList* self)> OnDeleteKey;
 
 protected:
+    void keyPressEvent(QKeyEvent* e) override;
     void dragEnterEvent(QDragEnterEvent* e) override;
     void dragMoveEvent(QDragMoveEvent* e) override;
     void dropEvent(QDropEvent* e) override;

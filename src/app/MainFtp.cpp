@@ -11,10 +11,13 @@
 #include "conveniences/MruMenu.h"
 #include "conveniences/Tips.h"
 #include "editor/MemoStyler.h"
+#include "ftp/INetUtil.h"
 #include "ftp/inet/WinInet.h"
 #include "local/Recycle.h"
 #include "settings/FormSettings.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -90,6 +93,12 @@ QLineEdit* MakeEdit(QWidget* parent, const QString& name, const QString& label, 
     return e;
 }
 
+// A pop-up menu has no caption of its own; its title and accessible name say whose it is.
+void NameMenu(QMenu* menu, const QString& name) {
+    menu->setTitle(name);
+    menu->setAccessibleName(name);
+}
+
 // Double-clicks on an edit field run a window command.
 class TDblClickFilter : public QObject {
 public:
@@ -109,7 +118,45 @@ private:
     std::function<void()> FAction;
 };
 
+const char* const kNamedSelectorProperty = "varnelloNamedSelector";
+
+class TNamedSelectorAccessible : public QAccessibleWidget {
+public:
+    explicit TNamedSelectorAccessible(QComboBox* box) : QAccessibleWidget(box, QAccessible::ComboBox) {}
+    QString text(QAccessible::Text t) const override {
+        const auto* box = static_cast<const QComboBox*>(widget());
+        if (t == QAccessible::Value) return box->currentText();
+        if (t == QAccessible::Name && !box->accessibleName().isEmpty()) return box->accessibleName();
+        return QAccessibleWidget::text(t);
+    }
+    QStringList actionNames() const override { return QAccessibleWidget::actionNames() << showMenuAction(); }
+    void doAction(const QString& action) override {
+        if (action == showMenuAction())
+            static_cast<QComboBox*>(widget())->showPopup();
+        else
+            QAccessibleWidget::doAction(action);
+    }
+};
+
+QAccessibleInterface* NamedSelectorFactory(const QString& className, QObject* object) {
+    if (className == QLatin1String("QComboBox") && object &&
+        object->property(kNamedSelectorProperty).toBool())
+        return new TNamedSelectorAccessible(static_cast<QComboBox*>(object));
+    return nullptr;
+}
+
 } // namespace
+
+void NameSelector(QComboBox* box, const QString& name) {
+    // Installed once, before the first selector is asked for its interface (Qt keeps it).
+    static const bool installed = [] {
+        QAccessible::installFactory(NamedSelectorFactory);
+        return true;
+    }();
+    (void)installed;
+    box->setProperty(kNamedSelectorProperty, true);
+    box->setAccessibleName(name);
+}
 
 TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     setObjectName("FormMain");
@@ -124,6 +171,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     PageControlMain->setAccessibleName("Pages");
     setCentralWidget(PageControlMain);
     BuildFtpTab();
+    BuildListMenus();
     BuildEditorTab();
     BuildStatusBar();
 
@@ -206,6 +254,7 @@ void TFormMain::BuildToolBar() {
     mnuFTPConfiguration->setObjectName("mnuFTPConfiguration");
     mnuFiletoedit = openMenu->addAction("File to edit...");
     mnuFiletoedit->setObjectName("mnuFiletoedit");
+    NameMenu(openMenu, "Open menu");
     BtnOpen->setMenu(openMenu);
     BtnOpen->setPopupMode(QToolButton::InstantPopup);
 
@@ -215,6 +264,7 @@ void TFormMain::BuildToolBar() {
     mnuSaveFTPConfiguration->setObjectName("mnuSaveFTPConfiguration");
     mnuSaveEditedFile = saveMenu->addAction("Save Edited File...");
     mnuSaveEditedFile->setObjectName("mnuSaveEditedFile");
+    NameMenu(saveMenu, "Save menu");
     BtnSave->setMenu(saveMenu);
     BtnSave->setPopupMode(QToolButton::InstantPopup);
     bar->addSeparator();
@@ -331,7 +381,7 @@ void TFormMain::BuildFtpTab() {
     auto* driveLayout = new QHBoxLayout(drivePanel);
     DriveComboBox1 = new QComboBox(drivePanel);
     DriveComboBox1->setObjectName("DriveComboBox1");
-    DriveComboBox1->setAccessibleName("Drive:");
+    NameSelector(DriveComboBox1, "Drive");
     DriveComboBox1->setProperty(TFormSettings::kSkipProperty, true);
     for (const std::string& root : DriveRoots())
         DriveComboBox1->addItem(style()->standardIcon(QStyle::SP_DriveHDIcon), QString::fromStdString(root));
@@ -370,6 +420,25 @@ void TFormMain::BuildFtpTab() {
     HostDelete->setObjectName("HostDelete");
     CreateDirectory1 = FTPPopup->addAction("&Create Directory");
     CreateDirectory1->setObjectName("CreateDirectory1");
+    NameMenu(LocalPopup, "Local files menu");
+    NameMenu(FTPPopup, "Server files menu");
+}
+
+void TFormMain::BuildListMenus() {
+    // The same actions as the lists' pop-up menus, reachable from the keyboard and by
+    // assistive technology, which cannot reach a pop-up menu before it is open.
+    Local1 = new QMenu("&Local", this);
+    Local1->setObjectName("Local1");
+    Local1->addAction(Put1);
+    Local1->addSeparator();
+    Local1->addAction(LocalDelete);
+    Server1 = new QMenu("&Server", this);
+    Server1->setObjectName("Server1");
+    Server1->addAction(Get1);
+    Server1->addAction(HostDelete);
+    Server1->addAction(CreateDirectory1);
+    menuBar()->insertMenu(Help1->menuAction(), Local1);
+    menuBar()->insertMenu(Help1->menuAction(), Server1);
 }
 
 void TFormMain::BuildStatusBar() {
@@ -379,11 +448,13 @@ void TFormMain::BuildStatusBar() {
     StatusPanel0 = new QLabel(bar);
     StatusPanel0->setObjectName("StatusPanel0");
     StatusPanel0->setFixedWidth(150);
-    StatusPanel0->setAccessibleName("Activity");
+    // No accessible names: a label without one is named by its text, so a screen reader reads
+    // the status itself; the panel's role goes into the description.
+    StatusPanel0->setAccessibleDescription("Activity");
     StatusPanel1 = new QLabel(bar);
     StatusPanel1->setObjectName("StatusPanel1");
     StatusPanel1->setMinimumWidth(50);
-    StatusPanel1->setAccessibleName("Details");
+    StatusPanel1->setAccessibleDescription("Details");
     bar->addWidget(StatusPanel0);
     bar->addWidget(StatusPanel1, 1);
 }
@@ -423,7 +494,13 @@ void TFormMain::WireCommands() {
         list->OnDragDrop = [this](TFileList* target, QObject* source) {
             RunCommand([this, target, source] { ListDrop(target, source); });
         };
+        list->OnEnterKey = [this](TFileList* l) { RunCommand([this, l] { ListEnterKey(l); }); };
+        list->OnDeleteKey = [this](TFileList* l) { RunCommand([this, l] { ListDeleteKey(l); }); };
     }
+    // Enter in the password field connects, as the Connect button does while it is enabled.
+    connect(PassEdit, &QLineEdit::returnPressed, this, [this] {
+        if (ConnectBut->isEnabled()) RunCommand([this] { ConnectButClick(); });
+    });
 
     WireEditorCommands();
 
@@ -436,6 +513,8 @@ void TFormMain::WireCommands() {
 void TFormMain::RunCommand(const std::function<void()>& command) {
     try {
         command();
+    } catch (const EInetError& e) {
+        ShowErrorMessage(this, QString::fromUtf8(e.what()), QString::fromStdString(e.Advice));
     } catch (const std::exception& e) {
         ShowErrorMessage(this, QString::fromUtf8(e.what()));
     } catch (...) {
@@ -460,6 +539,12 @@ void TFormMain::UpdateButtons() {
     DisconBut->setEnabled(connected);
     GetBut->setEnabled(connected && !FTPList->selectedItems().isEmpty());
     SendBut->setEnabled(connected && !LocalList->selectedItems().isEmpty());
+}
+
+void TFormMain::ClearHostListing() {
+    FTPList->clear();
+    FTPTopPanel->setTitle("Host Server");
+    UpdateButtons();
 }
 
 void TFormMain::FormCreate() {
@@ -579,6 +664,43 @@ void TFormMain::LocalDeleteClick() {
     }
     ListLocalDirectory();
     if (!failed.empty()) throw EVarnelloError("Could not move to the trash: " + failed);
+}
+
+void TFormMain::ListEnterKey(TFileList* list) {
+    QTreeWidgetItem* item = list->currentItem();
+    if (!item) return;
+    // The entry under the cursor is what Enter acts on; when it is outside the selection it
+    // becomes the selection, so nothing else is opened or sent by surprise.
+    if (IsFolderItem(item) || !item->isSelected()) {
+        list->clearSelection();
+        item->setSelected(true);
+    }
+    if (IsFolderItem(item)) {
+        if (list == LocalList)
+            LocalListDblClick();
+        else
+            FTPListDblClick();
+        return;
+    }
+    if (!FConnection)
+        throw EVarnelloError("Not connected: connect to the server first, then press Enter again");
+    // One worker at a time runs on the connection.
+    if (TransferRunning())
+        throw EVarnelloError("A transfer is still running: wait until the status line says Ready, then press "
+                             "Enter again");
+    if (list == LocalList)
+        PutSelection();
+    else
+        GetSelection();
+}
+
+void TFormMain::ListDeleteKey(TFileList* list) {
+    // Without a selection the menu command would only list the folder again.
+    if (list->selectedItems().isEmpty()) return;
+    if (list == LocalList)
+        LocalDeleteClick();
+    else
+        HostDeleteClick();
 }
 
 void TFormMain::HelpContentsClick() {

@@ -45,6 +45,10 @@ struct TTransferEntry {
     std::string RemotePath;
 };
 
+// Gives a selector its accessible name ("Drive"). On this platform Qt names a combo box by its
+// current item; a selector named here keeps its name, and the current item is its value.
+void NameSelector(QComboBox* box, const QString& name);
+
 class TFormMain : public QMainWindow {
     Q_OBJECT
 public:
@@ -71,6 +75,8 @@ public:
 
     QMenu* File1 = nullptr;
     QMenu* Edit1 = nullptr;
+    QMenu* Local1 = nullptr;  // menu bar homes of the list commands: Put, Delete
+    QMenu* Server1 = nullptr; // Get, Delete, Create Directory
     QMenu* Help1 = nullptr;
     QAction* Open2 = nullptr;
     QAction* Save2 = nullptr;
@@ -169,6 +175,10 @@ public:
     void BrowseButClick();
     void LocalDirEditDblClick();
     void LocalDeleteClick();
+    // Keys in the lists: Enter opens the folder under the cursor or transfers the selection to
+    // the other side, as a drag does; Delete runs the list's delete command.
+    void ListEnterKey(TFileList* list);
+    void ListDeleteKey(TFileList* list);
     // Mounted volumes' root folders, "/" first.
     static std::vector<std::string> DriveRoots();
 
@@ -177,6 +187,8 @@ public:
     void DisconButClick();
     void CloseConnections();
     void ListHostDirectory();
+    // Empties the server list and gives its panel back the caption it had before any listing.
+    void ClearHostListing();
     void FTPListDblClick();
     void FTPDirEditDblClick();
     void HostDeleteClick();
@@ -248,6 +260,7 @@ private:
     void BuildToolBar();
     void BuildFtpTab();
     void BuildEditorTab();
+    void BuildListMenus();
     void BuildStatusBar();
     void WireCommands();
     void WireEditorCommands();

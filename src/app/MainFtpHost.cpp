@@ -17,6 +17,8 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QToolButton>
+#include <algorithm>
+#include <exception>
 #include <filesystem>
 
 namespace {
@@ -64,10 +66,22 @@ void TFormMain::CloseConnections() {
 
 void TFormMain::DisconButClick() {
     CloseConnections();
+    ClearHostListing();
 }
 
 void TFormMain::ConnectButClick() {
     CloseConnections();
+    // A failed step must not leave a connect step's text standing, nor, without a connection,
+    // the listing of the one just closed.
+    struct TFailureGuard {
+        TFormMain* W;
+        int Uncaught = std::uncaught_exceptions();
+        ~TFailureGuard() {
+            if (std::uncaught_exceptions() <= Uncaught) return;
+            W->SetStatus(0, "");
+            if (!W->FConnection) W->ClearHostListing();
+        }
+    } failureGuard{this};
     SetStatus(0, "Initializing Internet Connections");
     FInternet = InternetOpen("Ostrel FTP", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     InetCheck(Handle(FInternet));
@@ -77,9 +91,10 @@ void TFormMain::ConnectButClick() {
     const std::string pass = PassEdit->text().toStdString();
     FConnection = InternetConnect(Handle(FInternet), host.c_str(), INTERNET_DEFAULT_FTP_PORT, user.c_str(),
                                   pass.c_str(), INTERNET_SERVICE_FTP, 0, 0);
-    InetCheck(Handle(FConnection));
+    InetCheck(Handle(FConnection), host);
     if (!FTPDirEdit->text().isEmpty())
-        InetCheck(FtpSetCurrentDirectory(Handle(FConnection), FTPDirEdit->text().toStdString().c_str()));
+        InetCheck(FtpSetCurrentDirectory(Handle(FConnection), FTPDirEdit->text().toStdString().c_str()),
+                  host);
     ListHostDirectory();
     if (!LocalDirEdit->text().isEmpty()) {
         FLocalDir = LocalDirEdit->text().toStdString();
@@ -148,7 +163,8 @@ void TFormMain::HostDeleteClick() {
 }
 
 void TFormMain::CreateDirectory1Click() {
-    const int selected = static_cast<int>(FTPList->SelectedInListOrder().size());
+    // With nothing selected the name is still asked once, so the command always does something.
+    const int selected = std::max(1, static_cast<int>(FTPList->SelectedInListOrder().size()));
     for (int i = 0; i < selected; ++i) {
         QString name = "newdir";
         if (SInputBox(this, "Brandle FTP", "Directory Name (case sensitive):", name) != 1) return;

@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QLocale>
 
 #include <cstring>
 #include <exception>
@@ -26,16 +27,11 @@ TFTPThread::~TFTPThread() {
 }
 
 QString TFTPThread::FormatCount(std::int64_t count) {
-    bool negative = count < 0;
-    std::uint64_t magnitude =
-        negative ? 0 - static_cast<std::uint64_t>(count) : static_cast<std::uint64_t>(count);
-    std::string digits = std::to_string(magnitude);
-    std::string grouped;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0) grouped += ',';
-        grouped += digits[i];
-    }
-    return QString::fromStdString((negative ? "-" : "") + grouped);
+    // Grouped by the user's locale, as the file lists show sizes; the C locale groups nothing,
+    // so English's "1,234" stands in for it there.
+    QLocale locale;
+    if (locale.language() == QLocale::C) locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    return locale.toString(static_cast<qlonglong>(count));
 }
 
 void TFTPThread::ReportStatus(const QString& text) {

@@ -42,7 +42,7 @@ public:
     // From the worker: show the text through OnStatus and wait until it has been shown.
     void ReportStatus(const QString& text);
 
-    // "12,345": the count with thousands separators, as the status lines show counts.
+    // "12,345": the count grouped with the locale's thousands separator, as the status lines show counts.
     static QString FormatCount(std::int64_t count);
 
 protected:

@@ -7,6 +7,7 @@
 #include "conveniences/Tips.h"
 #include "settings/FormSettings.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -15,6 +16,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -323,7 +326,91 @@ TEST_F(MainFtpTest, ToolbarOrderHintsAndAccessibleNames) {
         EXPECT_GT(x, lastX);
         lastX = x;
     }
-    for (QWidget* wd : w->findChildren<QLineEdit*>())
-        if (!wd->objectName().isEmpty() && !wd->objectName().startsWith("qt_"))
+    for (QWidget* wd : w->findChildren<QLineEdit*>()) {
+        if (!wd->objectName().isEmpty() && !wd->objectName().startsWith("qt_")) {
             EXPECT_FALSE(wd->accessibleName().isEmpty()) << wd->objectName().toStdString();
+        }
+    }
+}
+
+TEST_F(MainFtpTest, ListCommandsHaveMenuBarHomesAndPopupsHaveNames) {
+    QTemporaryDir dir(Home.filePath("work-XXXXXX"));
+    WriteFile(dir.filePath("old.txt"), "o");
+    WriteFile(dir.filePath("keep.txt"), "k");
+    auto w = MakeWindow();
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+
+    QStringList titles;
+    for (QAction* a : w->menuBar()->actions()) titles << a->text();
+    EXPECT_EQ(titles, (QStringList{"&File", "&Edit", "&Local", "&Server", "&Help"}));
+    // The menu bar carries the very actions of the pop-up menus, so both run one command.
+    EXPECT_TRUE(w->Server1->actions().contains(w->HostDelete));
+    EXPECT_TRUE(w->Server1->actions().contains(w->CreateDirectory1));
+    EXPECT_TRUE(w->Server1->actions().contains(w->Get1));
+    EXPECT_TRUE(w->Local1->actions().contains(w->LocalDelete));
+    EXPECT_TRUE(w->Local1->actions().contains(w->Put1));
+
+    // Local > Delete from the keyboard sends the selection to the trash.
+    w->FLocalDir = dir.path().toStdString();
+    w->ListLocalDirectory();
+    for (int i = 0; i < w->LocalList->topLevelItemCount(); ++i)
+        w->LocalList->topLevelItem(i)->setSelected(w->LocalList->topLevelItem(i)->text(0) == "old.txt");
+    w->Local1->popup(w->mapToGlobal(QPoint(40, 20)));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w->Local1));
+    QTest::keyClick(w->Local1, Qt::Key_D);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(QFile::exists(dir.filePath("old.txt")));
+    EXPECT_TRUE(QFile::exists(dir.filePath("keep.txt")));
+    EXPECT_TRUE(Requests.empty());
+
+    // Every pop-up menu tells assistive technology whose it is and what its entries are.
+    for (QMenu* menu : {w->LocalPopup, w->FTPPopup, w->BtnOpen->menu(), w->BtnSave->menu()}) {
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(menu);
+        ASSERT_NE(iface, nullptr);
+        EXPECT_EQ(iface->role(), QAccessible::PopupMenu);
+        EXPECT_FALSE(iface->text(QAccessible::Name).isEmpty()) << menu->objectName().toStdString();
+        QStringList names, expected;
+        for (int i = 0; i < iface->childCount(); ++i)
+            if (iface->child(i)->role() == QAccessible::MenuItem)
+                names << iface->child(i)->text(QAccessible::Name);
+        for (QAction* a : menu->actions())
+            if (!a->isSeparator()) expected << QString(a->text()).remove('&');
+        EXPECT_EQ(names, expected) << menu->objectName().toStdString();
+        EXPECT_FALSE(names.isEmpty());
+    }
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(w->LocalPopup)->text(QAccessible::Name),
+              "Local files menu");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(w->FTPPopup)->text(QAccessible::Name),
+              "Server files menu");
+}
+
+TEST_F(MainFtpTest, ScreenReaderGetsStatusTextsAndTheDriveSelectorsName) {
+    auto w = MakeWindow();
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+    // A progress line arrives the way the transfer worker hands it over.
+    w->SetStatus(1, "File: site.zip  (2 to go)");
+    w->TransferStatus(nullptr, "Bytes Received = 65,536");
+    QAccessibleInterface* activity = QAccessible::queryAccessibleInterface(w->StatusPanel0);
+    QAccessibleInterface* details = QAccessible::queryAccessibleInterface(w->StatusPanel1);
+    ASSERT_NE(activity, nullptr);
+    ASSERT_NE(details, nullptr);
+    EXPECT_EQ(activity->text(QAccessible::Name), "Bytes Received = 65,536");
+    EXPECT_EQ(activity->text(QAccessible::Description), "Activity");
+    EXPECT_EQ(details->text(QAccessible::Name), "File: site.zip  (2 to go)");
+    EXPECT_EQ(details->text(QAccessible::Description), "Details");
+    w->TransferStatus(nullptr, "Receive Complete  131,072 bytes");
+    EXPECT_EQ(activity->text(QAccessible::Name), "Receive Complete  131,072 bytes");
+
+    // The drive selector is called "Drive"; the drive shown is its value.
+    QAccessibleInterface* drive = QAccessible::queryAccessibleInterface(w->DriveComboBox1);
+    ASSERT_NE(drive, nullptr);
+    EXPECT_EQ(drive->role(), QAccessible::ComboBox);
+    EXPECT_EQ(drive->text(QAccessible::Name), "Drive");
+    EXPECT_EQ(drive->text(QAccessible::Value), w->DriveComboBox1->currentText());
+    EXPECT_FALSE(drive->text(QAccessible::Value).isEmpty());
+    ASSERT_NE(drive->actionInterface(), nullptr);
+    EXPECT_TRUE(
+        drive->actionInterface()->actionNames().contains(QAccessibleActionInterface::showMenuAction()));
 }

@@ -4,6 +4,8 @@
 #include "ftp/INetUtil.h"
 #include "inet/FtpPeer.h"
 
+#include <vector>
+
 namespace {
 
 std::string Raised(DWORD code) {
@@ -70,6 +72,58 @@ TEST(INetUtil, ExtendedErrorShowsTheServerReply) {
     }
     InternetCloseHandle(connection);
     InternetCloseHandle(internet);
+}
+
+TEST(INetUtil, EveryTableCodeKeepsItsTextAndGainsOneSentence) {
+    std::vector<DWORD> codes{ERROR_INTERNET_EXTENDED_ERROR};
+    for (DWORD code = 12000; code < 12200; ++code)
+        if (InetErrorName(code)) codes.push_back(code);
+    for (DWORD code : codes) {
+        SetLastError(code);
+        try {
+            InetCheck(BOOL(0), "localhost:2121");
+            ADD_FAILURE() << "no error raised for " << code;
+        } catch (const EInetError& e) {
+            if (code != ERROR_INTERNET_EXTENDED_ERROR) {
+                EXPECT_STREQ(e.what(), InetErrorName(code)) << code;
+            }
+            const std::string& advice = e.Advice;
+            ASSERT_FALSE(advice.empty()) << code;
+            // One sentence: a capital first, a single period at the very end.
+            EXPECT_TRUE(advice.front() >= 'A' && advice.front() <= 'Z') << code << ": " << advice;
+            EXPECT_EQ(advice.find('.'), advice.size() - 1) << code << ": " << advice;
+            EXPECT_EQ(advice.find('\n'), std::string::npos) << code;
+        }
+    }
+    // Codes outside the table keep their system text and add nothing unless one is known.
+    EXPECT_EQ(InetErrorAdvice(12044), "");
+    EXPECT_EQ(InetErrorAdvice(112), "The local disk is full: free some space and try again.");
+}
+
+TEST(INetUtil, AdviceNamesTheConnectionTarget) {
+    EXPECT_EQ(InetErrorAdvice(12029, "127.0.0.1:2121"), "Nothing answered at 127.0.0.1 port 2121: check the "
+                                                        "host and port, or whether the server is running.");
+    EXPECT_EQ(
+        InetErrorAdvice(12029, "ftp.example.org"),
+        "Nothing answered at ftp.example.org port 21: check the host and port, or whether the server is "
+        "running.");
+    EXPECT_EQ(
+        InetErrorAdvice(12029, "[::1]:2222"),
+        "Nothing answered at ::1 port 2222: check the host and port, or whether the server is running.");
+    // Without a target (a later call on the connection) the sentence does not invent one.
+    EXPECT_EQ(InetErrorAdvice(12029).find("127.0.0.1"), std::string::npos);
+    EXPECT_EQ(
+        InetErrorAdvice(12007, "nosuch.invalid:21"),
+        "The host name nosuch.invalid could not be found: check its spelling and the network connection.");
+    EXPECT_EQ(InetErrorAdvice(12007, "host:notaport"),
+              "The Host Server field is not a host name with an optional :port: check its spelling.");
+    EXPECT_EQ(
+        InetErrorAdvice(12002, "10.0.0.9"),
+        "The server at 10.0.0.9 port 21 did not answer in time: check the network connection and try again.");
+    EXPECT_EQ(InetErrorAdvice(12014, "10.0.0.9").rfind("The server refused the user name or password", 0),
+              0u);
+    // A huge host field is cut, so the message box stays readable.
+    EXPECT_LT(InetErrorAdvice(12029, std::string(5000, 'h')).size(), 400u);
 }
 
 TEST(INetUtil, UnsafeListingNames) {
