@@ -57,11 +57,16 @@ void FillListItem(QTreeWidgetItem* item, const TListRecord& record) {
     item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
     const int image = folder ? kImageFolder : kImageFile;
     item->setData(0, Qt::UserRole, image);
+    item->setData(1, Qt::UserRole, static_cast<qulonglong>(record.Size));
     item->setIcon(0, ListIcon(image));
 }
 
 int ItemImageIndex(const QTreeWidgetItem* item) {
     return item->data(0, Qt::UserRole).toInt();
+}
+
+uint64_t ItemSize(const QTreeWidgetItem* item) {
+    return item->data(1, Qt::UserRole).toULongLong();
 }
 
 bool IsFolderItem(const QTreeWidgetItem* item) {

@@ -7,6 +7,7 @@
 #include "local/LocalDir.h"
 
 #include <QMainWindow>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -39,10 +40,12 @@ class QTableWidget;
 class QToolBox;
 struct TProfile;
 
-// One pending transfer: where the file is and where it goes.
+// One pending transfer: where the file is, where it goes, and which way.
 struct TTransferEntry {
     std::string LocalPath;
     std::string RemotePath;
+    bool Downloading = false;
+    std::uint64_t Size = ~std::uint64_t{0}; // a download's listed size; all ones = unknown
 };
 
 class TFormMain : public QMainWindow {
@@ -188,7 +191,8 @@ public:
     void GetSelection();
     void PutSelection();
     void QueueSelection(TFileList* list);
-    void QueueTransfer(const std::string& local, const std::string& remote);
+    void QueueTransfer(const std::string& local, const std::string& remote,
+                       std::uint64_t size = ~std::uint64_t{0});
     void QueueFolder(bool downloading, const std::string& local, const std::string& remote);
     void QueueLocalFolder(const std::string& local, const std::string& remote);
     void QueueHostFolder(const std::string& local, const std::string& remote);

@@ -193,14 +193,14 @@ void TFormMain::QueueSelection(TFileList* list) {
         const std::string local = EnsureTrailing(FLocalDir, '/') + caption;
         const std::string remote = EnsureTrailing(FHostDir, '/') + caption;
         if (!IsFolderItem(item))
-            QueueTransfer(local, remote);
+            QueueTransfer(local, remote, FDownloading ? ItemSize(item) : FTP_SIZE_UNKNOWN);
         else
             QueueFolder(FDownloading, local, remote);
     }
 }
 
-void TFormMain::QueueTransfer(const std::string& local, const std::string& remote) {
-    FTransferQueue->push_back({local, remote});
+void TFormMain::QueueTransfer(const std::string& local, const std::string& remote, std::uint64_t size) {
+    FTransferQueue->push_back({local, remote, FDownloading, size});
 }
 
 void TFormMain::QueueFolder(bool downloading, const std::string& local, const std::string& remote) {
@@ -229,21 +229,25 @@ void TFormMain::QueueLocalFolder(const std::string& local, const std::string& re
 void TFormMain::QueueHostFolder(const std::string& local, const std::string& remote) {
     FtpSetCurrentDirectory(Handle(FConnection), remote.c_str());
     TWin32FindData data{};
-    std::vector<std::string> files, folders;
+    std::vector<std::pair<std::string, std::uint64_t>> files;
+    std::vector<std::string> folders;
     HINTERNET find = FtpFindFirstFile(Handle(FConnection), "*", &data, INTERNET_FLAG_NO_CACHE_WRITE, 0);
     if (!find) {
         if (GetLastError() != ERROR_NO_MORE_FILES) InetCheck(static_cast<std::uintptr_t>(0));
     } else {
         do {
             if (SkipServerName(data.cFileName, FUnsafeNamesSkipped)) continue;
-            (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? folders : files).push_back(data.cFileName);
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                folders.push_back(data.cFileName);
+            else
+                files.emplace_back(data.cFileName, FindDataSize(data));
         } while (InternetFindNextFile(find, &data));
         InternetCloseHandle(find);
     }
     std::error_code ec; // a folder that cannot be made shows up as each file's own failure
     std::filesystem::create_directories(local, ec);
-    for (const std::string& name : files)
-        QueueTransfer(EnsureTrailing(local, '/') + name, EnsureTrailing(remote, '/') + name);
+    for (const auto& [name, size] : files)
+        QueueTransfer(EnsureTrailing(local, '/') + name, EnsureTrailing(remote, '/') + name, size);
     for (const std::string& name : folders)
         QueueHostFolder(EnsureTrailing(local, '/') + name, EnsureTrailing(remote, '/') + name);
 }
@@ -272,9 +276,10 @@ void TFormMain::StartNextTransfer() {
                   .arg(QString::fromStdString(QueueEntryFileName(entry)), CountText(FTransferQueue->size())));
     auto* worker = new TFTPThread(this);
     worker->Connection = Handle(FConnection);
-    worker->Receiving = FDownloading;
+    worker->Receiving = entry.Downloading;
     worker->LocalFile = entry.LocalPath;
     worker->RemoteFile = entry.RemotePath;
+    worker->ExpectedSize = entry.Size;
     worker->OnStatus = [this](QObject* sender, const QString& text) { TransferStatus(sender, text); };
     worker->OnTerminate = [this](QObject* sender) {
         RunCommand([this, sender] { TransferThreadDone(sender); });

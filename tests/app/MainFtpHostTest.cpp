@@ -2,6 +2,7 @@
 // listing, navigation, transfers of files and trees both ways, remote delete and create
 // directory, failures mid-batch, and the rules for unsafe server names.
 #include "../ftp/inet/FtpPeer.h"
+#include "../ftp/inet/FtpScriptServer.h"
 #include "app/Dialogs.h"
 #include "app/FileList.h"
 #include "app/MainFtp.h"
@@ -18,6 +19,8 @@
 #include <QThread>
 #include <QToolButton>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -25,9 +28,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class MainFtpHostTest : public ::testing::TestWithParam<std::string> {
+// The window with its dialogs answered by the test; the peer is up to the derived fixture.
+class TWindowFixture {
 protected:
-    void SetUp() override {
+    void OpenWindow(const std::string& host, const std::string& localDir) {
         // Put moves the process into the local folder, which a test removes at its end; the
         // server process inherits the current folder and must not start in a removed one.
         QDir::setCurrent(QDir::tempPath());
@@ -43,19 +47,17 @@ protected:
             }
             return r.Kind == TDialogRequest::dkInput ? 2 : 1;
         };
-        Peer = std::make_unique<TFtpPeer>(GetParam());
         Window = std::make_unique<TFormMain>();
         Window->Tips1->ShowOnStartup = false;
-        Window->FTPEdit->setText(QString::fromStdString(Peer->HostField()));
+        Window->FTPEdit->setText(QString::fromStdString(host));
         Window->LogonEdit->setText(TFtpPeer::User);
         Window->PassEdit->setText(TFtpPeer::Password);
         Window->FTPDirEdit->clear();
-        Window->LocalDirEdit->setText(QString::fromStdString(Peer->Local()));
+        Window->LocalDirEdit->setText(QString::fromStdString(localDir));
     }
-    void TearDown() override {
+    void CloseWindow() {
         QDir::setCurrent(QDir::tempPath());
         Window.reset();
-        Peer.reset();
         DialogHook = nullptr;
         TFormSettings::StorageFile.clear();
     }
@@ -92,15 +94,68 @@ protected:
                       << (Window->TransferRunning() ? ", worker running" : "");
         return false;
     }
-    std::string Root(const std::string& rel) { return Peer->Root() + "/" + rel; }
-    std::string Local(const std::string& rel) { return Peer->Local() + "/" + rel; }
+    QString AllRequests() const {
+        QString out;
+        for (const TDialogRequest& r : Requests) out += r.Text + "\n";
+        return out;
+    }
 
     QTemporaryDir Home;
-    std::unique_ptr<TFtpPeer> Peer;
     std::unique_ptr<TFormMain> Window;
     std::vector<TDialogRequest> Requests;
     std::vector<QString> InputAnswers;
     std::vector<QString> ProposedValues;
+};
+
+class MainFtpHostTest : public ::testing::TestWithParam<std::string>, public TWindowFixture {
+protected:
+    void SetUp() override {
+        QDir::setCurrent(QDir::tempPath());
+        Peer = std::make_unique<TFtpPeer>(GetParam());
+        OpenWindow(Peer->HostField(), Peer->Local());
+    }
+    void TearDown() override {
+        CloseWindow();
+        Peer.reset();
+    }
+    std::string Root(const std::string& rel) { return Peer->Root() + "/" + rel; }
+    std::string Local(const std::string& rel) { return Peer->Local() + "/" + rel; }
+
+    std::unique_ptr<TFtpPeer> Peer;
+};
+
+// The window against a scripted server, for what pyftpdlib never does.
+class MainFtpScriptTest : public ::testing::Test, public TWindowFixture {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(LocalDir.isValid());
+        Server.Listing = [this](const std::string& path, std::vector<TScriptedFtpTree::TEntry>& entries) {
+            std::lock_guard<std::mutex> lock(TreeLock);
+            auto it = Tree.find(path);
+            if (it == Tree.end()) return false;
+            entries = it->second;
+            return true;
+        };
+        Server.Content = [this](const std::string& path, std::string& content) {
+            std::lock_guard<std::mutex> lock(TreeLock);
+            auto it = Files.find(path);
+            if (it == Files.end()) return false;
+            content = it->second;
+            return true;
+        };
+    }
+    void Open() {
+        Server.Start();
+        OpenWindow(Server.Host(), LocalDir.path().toStdString());
+    }
+    void TearDown() override { CloseWindow(); }
+    std::string Local(const std::string& rel) { return LocalDir.path().toStdString() + "/" + rel; }
+
+    QTemporaryDir LocalDir;
+    TScriptedFtpTree Server;
+    std::mutex TreeLock;
+    std::map<std::string, std::vector<TScriptedFtpTree::TEntry>> Tree{{"/", {}}};
+    std::map<std::string, std::string> Files;
 };
 
 } // namespace
@@ -386,3 +441,27 @@ TEST_P(MainFtpHostTest, ClosingDuringABatchEndsItQuietly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, MainFtpHostTest, ::testing::Values("active", "no-active"));
+
+// A server that closes the data connection early and still reports success, without SIZE: the
+// listing's size shows the download is short; it is reported and the old file stays.
+TEST_F(MainFtpScriptTest, TruncatedDownloadFailsAndKeepsTheOldFile) {
+    Tree["/"] = {{"page.html", false, 5000}};
+    Files["/page.html"] = std::string(1000, 'p');
+    Open();
+    TFtpPeer::WriteFile(Local("page.html"), "old");
+    Connect();
+    Select(Window->FTPList, {"page.html"});
+    Window->GetButClick();
+    ASSERT_TRUE(WaitForBatch());
+    ASSERT_EQ(Requests.size(), 1u) << AllRequests().toStdString();
+    EXPECT_EQ(Requests[0].Text, "INTERNET_CONNECTION_ABORTED");
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("page.html")), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(Local("")), {}), 1);
+    // The size the server answers wins over the listing's.
+    Requests.clear();
+    Server.SetSizeReply("213 1000\r\n");
+    Window->GetButClick();
+    ASSERT_TRUE(WaitForBatch());
+    EXPECT_TRUE(Requests.empty()) << AllRequests().toStdString();
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("page.html")), std::string(1000, 'p'));
+}
