@@ -380,10 +380,13 @@ void TFormMain::BuildStatusBar() {
     StatusPanel0->setObjectName("StatusPanel0");
     StatusPanel0->setFixedWidth(150);
     StatusPanel0->setAccessibleName("Activity");
+    // Status lines carry server names and replies: never markup.
+    StatusPanel0->setTextFormat(Qt::PlainText);
     StatusPanel1 = new QLabel(bar);
     StatusPanel1->setObjectName("StatusPanel1");
     StatusPanel1->setMinimumWidth(50);
     StatusPanel1->setAccessibleName("Details");
+    StatusPanel1->setTextFormat(Qt::PlainText);
     bar->addWidget(StatusPanel0);
     bar->addWidget(StatusPanel1, 1);
 }

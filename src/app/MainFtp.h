@@ -39,6 +39,7 @@ class TMruMenu;
 class QTableWidget;
 class QToolBox;
 struct TProfile;
+struct TFolderWalk;
 
 // One pending transfer: where the file is, where it goes, and which way.
 struct TTransferEntry {
@@ -207,6 +208,13 @@ public:
     bool TransferRunning() const { return FWorkerRunning; }
     // Server names skipped because they are unsafe as local paths, since the last listing or batch.
     int FUnsafeNamesSkipped = 0;
+    // Left out of the last upload's folder walks: editor backup copies and links to folders.
+    int FBackupCopiesSkipped = 0;
+    int FLocalLinksSkipped = 0;
+    // Builds the batch of the selection whole and queues it; false when the user cancelled.
+    bool WalkSelection(TFileList* list);
+    // The walk building the current batch, null between walks.
+    TFolderWalk* FWalk = nullptr;
 
     // --- editor documents, profiles, snippets ---
     void Open2Click();

@@ -396,6 +396,7 @@ void TFtpSession::ReceiveAll(const TSink& sink, const TProgress& progress) {
 
 std::vector<TWin32FindData> TFtpSession::List(const std::string& argument) {
     CheckUsable();
+    FLongNames = 0;
     for (;;) {
         std::string verb = FUseMlsd ? "MLSD" : "LIST";
         std::optional<TFtpReply> refusal = OpenData(argument.empty() ? verb : verb + " " + argument);
@@ -417,7 +418,7 @@ std::vector<TWin32FindData> TFtpSession::List(const std::string& argument) {
             nullptr);
         FinishTransfer();
         std::vector<TWin32FindData> records =
-            ParseListing(text, FUseMlsd, std::time(nullptr), FTP_LISTING_MAX_ENTRIES);
+            ParseListing(text, FUseMlsd, std::time(nullptr), FTP_LISTING_MAX_ENTRIES, &FLongNames);
         if (records.size() > FTP_LISTING_MAX_ENTRIES) {
             SetLastText("The server's listing has more than " + std::to_string(FTP_LISTING_MAX_ENTRIES) +
                         " entries.");

@@ -56,6 +56,8 @@ public:
     void Simple(const std::string& verb, const std::string& argument);
     // The entries of a folder (argument empty = the current one); MLSD when the server offers it.
     std::vector<TWin32FindData> List(const std::string& argument);
+    // Entries the last listing left out because their names do not fit a record.
+    std::size_t LastListingLongNames() const { return FLongNames; }
     // Returns the byte count received.
     std::uint64_t Retrieve(const std::string& remote, const TSink& sink, const TProgress& progress);
     // The server's SIZE answer, or FTP_SIZE_UNKNOWN when it gives none.
@@ -103,6 +105,7 @@ private:
     bool FPassive = false;
     bool FUseEpsv = true;
     bool FUseMlsd = false;
+    std::size_t FLongNames = 0;
     TAddress FPeer;
     TFtpReplyReader FReader;
     TFtpReply FLastReply;

@@ -31,6 +31,7 @@ namespace {
 thread_local DWORD tLastError = ERROR_SUCCESS;
 thread_local std::string tLastResponse;
 thread_local DWORD tLastResponseCode = 0;
+thread_local DWORD tLastListingSkippedNames = 0;
 
 struct TInetObject {
     virtual ~TInetObject() = default;
@@ -227,6 +228,7 @@ public:
         std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
         std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
         if (base.size() > 200) base.resize(200);
+        static_assert(FtpTempNameLength(300) == 1 + 200 + sizeof ".part-00000000" - 1);
         std::random_device seed;
         std::mt19937_64 random(seed());
         for (int attempt = 0; attempt < 100; ++attempt) {
@@ -361,7 +363,9 @@ HINTERNET FtpFindFirstFile(HINTERNET connect, const char* searchFile, TWin32Find
         bool whole = pattern.empty() || pattern == "*" || pattern == "*.*";
         bool wildcard = !whole && pattern.find_first_of("*?") != std::string::npos;
         auto find = std::make_shared<TFindObject>();
+        tLastListingSkippedNames = 0;
         find->Records = c.Session.List(whole || wildcard ? std::string() : pattern);
+        tLastListingSkippedNames = static_cast<DWORD>(c.Session.LastListingLongNames());
         if (wildcard) {
             std::erase_if(find->Records, [&](const TWin32FindData& r) {
                 return fnmatch(pattern.c_str(), r.cFileName, 0) != 0;
@@ -373,6 +377,10 @@ HINTERNET FtpFindFirstFile(HINTERNET connect, const char* searchFile, TWin32Find
         result = Register(std::move(find));
     });
     return result;
+}
+
+DWORD FtpGetLastListingSkippedNames() {
+    return tLastListingSkippedNames;
 }
 
 BOOL InternetFindNextFile(HINTERNET find, TWin32FindData* findData) {
