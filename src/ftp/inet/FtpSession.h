@@ -100,6 +100,11 @@ private:
     TSocket FControl, FData, FListener;
     std::mutex FSocketLock; // guards closing the sockets against Abort from another thread
     std::atomic<bool> FAborted{false};
+    // Signalled by Abort; every wait of the session polls it, also the connect of a data
+    // connection that is not yet one of the sockets above.
+    TSocket FWake;
+    // WaitFor on the session's wake-up; an abort throws (12017) instead of returning.
+    bool Wait(int fd, short events, int timeoutMs);
     bool FDead = false;       // the control connection can no longer be trusted
     bool FInTransfer = false; // a drop now is a dropped transfer
     bool FPassive = false;

@@ -335,3 +335,58 @@ TEST(FtpScript, TrickledGreetingAndEndlessPreliminariesEndInTime) {
         close(listener);
     }
 }
+
+// The server names a data port where nobody answers (a listener that never accepts, its backlog
+// full): closing the connection from another thread must end the connect at once.
+TEST(FtpScript, CloseReachesAPassiveConnectInProgress) {
+    std::uint16_t deadPort = 0;
+    int dead = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(dead, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(dead, 0), 0);
+    getsockname(dead, reinterpret_cast<sockaddr*>(&a), &len);
+    deadPort = ntohs(a.sin_port);
+    // Fill the backlog until a connect no longer completes.
+    std::vector<int> fillers;
+    for (int i = 0; i < 16; ++i) {
+        int f = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        fillers.push_back(f);
+        pollfd p{f, POLLOUT, 0};
+        if (poll(&p, 1, 200) == 0) break;
+    }
+    TScriptedServer server;
+    server.Answer = [deadPort](TScriptedServer& s, const std::string& line) {
+        if (line.rfind("USER", 0) == 0) return s.Reply("230 In\r\n");
+        if (line.rfind("PORT", 0) == 0) return s.Reply("502 Passive only\r\n");
+        if (line == "EPSV") return s.Reply("229 Ok (|||" + std::to_string(deadPort) + "|)\r\n");
+        s.Reply(line == "TYPE I" ? "200 OK\r\n" : "502 No\r\n");
+    };
+    server.Start();
+    TClient c(server.Host());
+    ASSERT_NE(c.Connection, nullptr) << GetLastError();
+    char folder[] = "/tmp/varnello-script-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    std::string target = std::string(folder) + "/f";
+    BOOL result = 1;
+    DWORD error = 0;
+    auto start = std::chrono::steady_clock::now();
+    std::thread transfer([&] {
+        result = FtpGetFile(c.Connection, "/f", target.c_str(), 0, 0, 2, 0);
+        error = GetLastError();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    InternetCloseHandle(c.Connection);
+    c.Connection = nullptr;
+    transfer.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_FALSE(result);
+    EXPECT_EQ(error, ERROR_INTERNET_OPERATION_CANCELLED);
+    EXPECT_FALSE(std::filesystem::exists(target));
+    std::filesystem::remove_all(folder);
+    for (int f : fillers) close(f);
+    close(dead);
+}
