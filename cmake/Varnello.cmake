@@ -1,10 +1,22 @@
 # Helpers shared by the folders' CMakeLists.
 
-# varnello_library(NAME [QT] DEPS ...): a static library of every .cpp in the calling folder.
-# Plain libraries link only the standard library, zlib and each other; QT ones may use Qt.
+# varnello_library(NAME [QT] [SOURCES f.cpp ...] [EXCLUDE f.cpp ...] DEPS ...): a static library of the
+# calling folder's .cpp files (all of them, only SOURCES, or all but EXCLUDE). Plain libraries link only
+# the standard library, zlib and each other; QT ones may use Qt and are left out of builds without Qt
+# (the fuzz build), so a folder can hold a plain library beside its Qt one.
 function(varnello_library name)
-  cmake_parse_arguments(ARG "QT" "" "DEPS" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  cmake_parse_arguments(ARG "QT" "" "DEPS;SOURCES;EXCLUDE" ${ARGN})
+  if(ARG_QT AND NOT TARGET Qt6::Widgets)
+    return()
+  endif()
+  if(ARG_SOURCES)
+    list(TRANSFORM ARG_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ OUTPUT_VARIABLE sources)
+  else()
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    foreach(excluded IN LISTS ARG_EXCLUDE)
+      list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+    endforeach()
+  endif()
   if(NOT sources)
     return()  # a folder takes part once it holds code
   endif()
