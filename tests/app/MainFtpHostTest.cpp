@@ -724,3 +724,29 @@ TEST_F(MainFtpScriptTest, ServerNamesShowAsPlainText) {
     ASSERT_TRUE(WaitForBatch());
     EXPECT_EQ(TFtpPeer::ReadFile(Local(name)), "h");
 }
+
+// Disconnect during a batch: the running transfer is aborted and nothing queued after it runs
+// on the next connection.
+TEST_P(MainFtpHostTest, DisconnectDropsTheRestOfTheQueue) {
+    Peer = std::make_unique<TFtpPeer>(GetParam() + "+slow");
+    Window->FTPEdit->setText(QString::fromStdString(Peer->HostField()));
+    Window->LocalDirEdit->setText(QString::fromStdString(Peer->Local()));
+    TFtpPeer::WriteFile(Root("one.bin"), std::string(16 << 20, '1'));
+    TFtpPeer::WriteFile(Root("two.bin"), std::string(16 << 20, '2'));
+    Connect();
+    Select(Window->FTPList, {"one.bin", "two.bin"});
+    Window->GetButClick();
+    QElapsedTimer t;
+    t.start();
+    while (!Window->StatusText(0).startsWith("Bytes Received =") && t.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    ASSERT_TRUE(Window->StatusText(0).startsWith("Bytes Received ="));
+    QTest::mouseClick(Window->DisconBut, Qt::LeftButton);
+    EXPECT_EQ(Window->FTransferQueue->size(), 1u); // only the running one, until its worker ends
+    ASSERT_TRUE(WaitForBatch());
+    // The aborted file says so once; the second never started (it would fail without a connection).
+    ASSERT_EQ(Requests.size(), 1u) << AllRequests().toStdString();
+    EXPECT_EQ(Requests[0].Text, "INTERNET_OPERATION_CANCELLED ");
+    EXPECT_FALSE(fs::exists(Local("one.bin")));
+    EXPECT_FALSE(fs::exists(Local("two.bin")));
+}

@@ -29,6 +29,20 @@ bool Is2xx(const TFtpReply& r) {
     return r.Code / 100 == 2;
 }
 
+// "150 Opening BINARY mode data connection for f (1234 bytes)." -> 1234.
+std::uint64_t SizeInPreliminary(const TFtpReply& r) {
+    if (r.Code != 150) return FTP_SIZE_UNKNOWN;
+    const std::string& t = r.Text;
+    std::size_t open = t.rfind('(');
+    if (open == std::string::npos) return FTP_SIZE_UNKNOWN;
+    std::size_t i = open + 1, digits = 0;
+    std::uint64_t size = 0;
+    for (; i < t.size() && t[i] >= '0' && t[i] <= '9' && digits < 19; ++i, ++digits)
+        size = size * 10 + std::uint64_t(t[i] - '0');
+    if (digits == 0 || t.compare(i, 7, " bytes)") != 0) return FTP_SIZE_UNKNOWN;
+    return size;
+}
+
 } // namespace
 
 TFtpSession::TFtpSession(const TInetOptions& options)
@@ -468,7 +482,9 @@ std::uint64_t TFtpSession::Retrieve(const std::string& remote, const TSink& sink
         bool& Flag;
         ~TReset() { Flag = false; }
     } reset{FInTransfer};
+    FAnnouncedSize = FTP_SIZE_UNKNOWN;
     if (std::optional<TFtpReply> refusal = OpenData("RETR " + remote)) Refused(*refusal);
+    FAnnouncedSize = SizeInPreliminary(FLastReply);
     ReceiveAll(
         [&](const char* data, std::size_t length) {
             received += length;

@@ -60,6 +60,9 @@ public:
     std::size_t LastListingLongNames() const { return FLongNames; }
     // Returns the byte count received.
     std::uint64_t Retrieve(const std::string& remote, const TSink& sink, const TProgress& progress);
+    // The size the last RETR's preliminary reply announced ("150 ... (1234 bytes)"), or
+    // FTP_SIZE_UNKNOWN.
+    std::uint64_t AnnouncedSize() const { return FAnnouncedSize; }
     // The server's SIZE answer, or FTP_SIZE_UNKNOWN when it gives none.
     std::uint64_t RemoteSize(const std::string& remote);
     // Replaces the last reply's text with a sentence of ours (the code stays the server's).
@@ -111,6 +114,7 @@ private:
     bool FUseEpsv = true;
     bool FUseMlsd = false;
     std::size_t FLongNames = 0;
+    std::uint64_t FAnnouncedSize = FTP_SIZE_UNKNOWN;
     TAddress FPeer;
     TFtpReplyReader FReader;
     TFtpReply FLastReply;

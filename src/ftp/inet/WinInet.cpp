@@ -408,9 +408,9 @@ BOOL FtpGetFileSized(HINTERNET connect, const char* remoteFile, const char* newF
         struct stat st;
         if (failIfExists && ::stat(target.c_str(), &st) == 0) throw EInetFailure{ERROR_FILE_EXISTS};
         if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) throw EInetFailure{ERROR_ACCESS_DENIED};
-        // The server's own count is fresher than the caller's listing.
+        // The server's own counts are fresher than the caller's listing: SIZE, then the size
+        // the transfer's preliminary reply announces.
         std::uint64_t known = c.Session.RemoteSize(remote);
-        if (known == FTP_SIZE_UNKNOWN) known = expectedSize;
         TTempFile temp(target);
         std::uint64_t received = 0;
         TransferWithProgress(connect, c, context, INTERNET_STATUS_RESPONSE_RECEIVED,
@@ -422,6 +422,8 @@ BOOL FtpGetFileSized(HINTERNET connect, const char* remoteFile, const char* newF
                              });
         // Closed from another thread while the last counts were being reported: not a success.
         if (c.Session.WasAborted()) throw EInetFailure{ERROR_INTERNET_OPERATION_CANCELLED};
+        if (known == FTP_SIZE_UNKNOWN) known = c.Session.AnnouncedSize();
+        if (known == FTP_SIZE_UNKNOWN) known = expectedSize;
         if (known != FTP_SIZE_UNKNOWN && received != known) {
             c.Session.SetLastText(
                 received < known ? "Received " + std::to_string(received) + " of " + std::to_string(known) +

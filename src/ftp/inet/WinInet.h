@@ -163,7 +163,8 @@ BOOL FtpGetFile(HINTERNET connect, const char* remoteFile, const char* newFile, 
                 DWORD flagsAndAttributes, DWORD flags, DWORD_PTR context);
 constexpr std::uint64_t FTP_SIZE_UNKNOWN = ~std::uint64_t{0};
 // Like FtpGetFile; expectedSize is the size the caller saw in a listing, or FTP_SIZE_UNKNOWN.
-// The size the server answers to SIZE wins over it. A received byte count that differs from
+// The size the server answers to SIZE wins over it, then a size the transfer's "150" reply
+// announces ("(1234 bytes)"). A received byte count that differs from
 // the known size fails with ERROR_INTERNET_CONNECTION_ABORTED and leaves newFile as it was.
 BOOL FtpGetFileSized(HINTERNET connect, const char* remoteFile, const char* newFile, BOOL failIfExists,
                      DWORD flagsAndAttributes, DWORD flags, DWORD_PTR context, std::uint64_t expectedSize);

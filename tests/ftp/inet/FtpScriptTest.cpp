@@ -247,15 +247,19 @@ TEST(FtpScript, FinalReplyBeforeTheDataIsNotARefusal) {
 TEST(FtpScript, TruncatedDownloadFailsAndKeepsTheOldFile) {
     char folder[] = "/tmp/varnello-script-XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
-    for (bool sizeKnown : {true, false}) {
+    // Where the 5000 comes from: SIZE, the 150 reply, or only the caller's listing.
+    enum { fromSize, fromPreliminary, fromListing };
+    for (int source : {fromSize, fromPreliminary, fromListing}) {
         TScriptedServer server;
-        server.Answer = [sizeKnown](TScriptedServer& s, const std::string& line) {
+        server.Answer = [source](TScriptedServer& s, const std::string& line) {
             if (line.rfind("USER", 0) == 0) return s.Reply("230 In\r\n");
             if (line.rfind("PORT", 0) == 0) return s.Reply("502 Passive only\r\n");
             if (line == "EPSV") return s.Reply("229 Ok (|||" + std::to_string(s.OpenPassive()) + "|)\r\n");
-            if (line.rfind("SIZE", 0) == 0) return s.Reply(sizeKnown ? "213 5000\r\n" : "502 No SIZE\r\n");
+            if (line.rfind("SIZE", 0) == 0)
+                return s.Reply(source == fromSize ? "213 5000\r\n" : "502 No SIZE\r\n");
             if (line.rfind("RETR", 0) == 0) {
-                s.Reply("150 Opening\r\n");
+                s.Reply(source == fromPreliminary ? "150 Opening data connection for f (5000 bytes).\r\n"
+                                                  : "150 Opening\r\n");
                 s.SendPassiveData(std::string(1000, 'x'));
                 return s.Reply("226 Done\r\n");
             }
@@ -267,13 +271,14 @@ TEST(FtpScript, TruncatedDownloadFailsAndKeepsTheOldFile) {
         std::string target = std::string(folder) + "/f";
         { std::ofstream(target) << "old"; }
         EXPECT_FALSE(FtpGetFileSized(c.Connection, "/f", target.c_str(), 0, 0, 2, 0,
-                                     sizeKnown ? FTP_SIZE_UNKNOWN : 5000));
+                                     source == fromListing ? 5000 : FTP_SIZE_UNKNOWN))
+            << source;
         EXPECT_EQ(GetLastError(), ERROR_INTERNET_CONNECTION_ABORTED);
         EXPECT_EQ(LastText(), "Received 1000 of 5000 bytes: the server ended the transfer early.");
         EXPECT_EQ(ReadAll(target), "old");
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
         // Without any known size the same bytes are taken as the whole file.
-        if (!sizeKnown) {
+        if (source == fromListing) {
             EXPECT_TRUE(FtpGetFile(c.Connection, "/f", target.c_str(), 0, 0, 2, 0)) << GetLastError();
             EXPECT_EQ(ReadAll(target).size(), 1000u);
         }
