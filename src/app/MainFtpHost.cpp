@@ -261,7 +261,11 @@ struct TFolderWalk {
 namespace {
 
 void SkipFolder(TFolderWalk& walk, const std::string& path, const std::string& why) {
-    walk.Skipped.push_back(path + ": " + why);
+    // The reason may be a server's reply of any length; one line of it says enough.
+    constexpr std::size_t MaxReason = 200;
+    std::string reason = why.substr(0, why.find_first_of("\r\n"));
+    if (reason.size() > MaxReason) reason = reason.substr(0, MaxReason) + "...";
+    walk.Skipped.push_back(path + ": " + reason);
 }
 
 void CountWalkEntry(TFolderWalk& walk) {

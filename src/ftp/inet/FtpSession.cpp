@@ -464,7 +464,8 @@ std::vector<TWin32FindData> TFtpSession::List(const std::string& argument) {
 
 std::uint64_t TFtpSession::RemoteSize(const std::string& remote) {
     TFtpReply reply = Command("SIZE " + remote);
-    if (reply.Code != 213 || reply.Text.size() < 5 || reply.Text.size() > 24) return FTP_SIZE_UNKNOWN;
+    // At most 19 digits, so the value cannot wrap around.
+    if (reply.Code != 213 || reply.Text.size() < 5 || reply.Text.size() > 4 + 19) return FTP_SIZE_UNKNOWN;
     std::uint64_t size = 0;
     for (std::size_t i = 4; i < reply.Text.size(); ++i) {
         char ch = reply.Text[i];

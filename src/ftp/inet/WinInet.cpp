@@ -412,14 +412,37 @@ BOOL FtpGetFileSized(HINTERNET connect, const char* remoteFile, const char* newF
         // the transfer's preliminary reply announces.
         std::uint64_t known = c.Session.RemoteSize(remote);
         TTempFile temp(target);
-        std::uint64_t received = 0;
-        TransferWithProgress(connect, c, context, INTERNET_STATUS_RESPONSE_RECEIVED,
-                             [&](const TFtpSession::TProgress& progress) {
-                                 received = c.Session.Retrieve(
-                                     remote,
-                                     [&](const char* data, std::size_t length) { temp.Write(data, length); },
-                                     progress);
-                             });
+        std::uint64_t received = 0, written = 0;
+        // A server that sends more than the size it gave is cut off there, before it can fill
+        // the disk with a file that would be refused anyway.
+        bool tooMuch = false;
+        auto limit = [&] {
+            if (known != FTP_SIZE_UNKNOWN) return known;
+            std::uint64_t announced = c.Session.AnnouncedSize();
+            return announced != FTP_SIZE_UNKNOWN ? announced : expectedSize;
+        };
+        try {
+            TransferWithProgress(connect, c, context, INTERNET_STATUS_RESPONSE_RECEIVED,
+                                 [&](const TFtpSession::TProgress& progress) {
+                                     received = c.Session.Retrieve(
+                                         remote,
+                                         [&](const char* data, std::size_t length) {
+                                             const std::uint64_t most = limit();
+                                             if (most != FTP_SIZE_UNKNOWN && length > most - written) {
+                                                 tooMuch = true;
+                                                 throw EInetFailure{ERROR_INTERNET_CONNECTION_ABORTED};
+                                             }
+                                             temp.Write(data, length);
+                                             written += length;
+                                         },
+                                         progress);
+                                 });
+        } catch (const EInetFailure&) {
+            if (tooMuch && !c.Session.WasAborted())
+                c.Session.SetLastText("The server sent more than the " + std::to_string(limit()) +
+                                      " bytes it announced.");
+            throw;
+        }
         // Closed from another thread while the last counts were being reported: not a success.
         if (c.Session.WasAborted()) throw EInetFailure{ERROR_INTERNET_OPERATION_CANCELLED};
         if (known == FTP_SIZE_UNKNOWN) known = c.Session.AnnouncedSize();

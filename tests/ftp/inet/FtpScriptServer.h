@@ -113,6 +113,28 @@ public:
         SendAll(d, data);
         close(d);
     }
+    // Sends chunk `times` times on a passive data connection; false when the client hung up
+    // before all of it went.
+    bool SendPassiveDataChecked(const std::string& chunk, int times) {
+        pollfd p{FDataListener, POLLIN, 0};
+        if (poll(&p, 1, 5000) <= 0) return false;
+        int d = accept(FDataListener, nullptr, nullptr);
+        if (d < 0) return false;
+        bool whole = true;
+        for (int i = 0; i < times && whole; ++i) {
+            std::size_t sent = 0;
+            while (sent < chunk.size()) {
+                ssize_t n = send(d, chunk.data() + sent, chunk.size() - sent, MSG_NOSIGNAL);
+                if (n <= 0) {
+                    whole = false;
+                    break;
+                }
+                sent += std::size_t(n);
+            }
+        }
+        close(d);
+        return whole;
+    }
     // Reads a passive data connection to its end (an upload).
     std::string ReceivePassiveData() {
         std::string data;

@@ -395,3 +395,65 @@ TEST(FtpScript, CloseReachesAPassiveConnectInProgress) {
     for (int f : fillers) close(f);
     close(dead);
 }
+
+// A server that goes on sending past the size it gave is cut off, and the old file stays.
+TEST(FtpScript, DownloadLongerThanAnnouncedIsCutOff) {
+    char folder[] = "/tmp/varnello-script-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    std::atomic<bool> cutOff{false};
+    TScriptedServer server;
+    server.Answer = [&](TScriptedServer& s, const std::string& line) {
+        if (line.rfind("USER", 0) == 0) return s.Reply("230 In\r\n");
+        if (line.rfind("PORT", 0) == 0) return s.Reply("502 Passive only\r\n");
+        if (line == "EPSV") return s.Reply("229 Ok (|||" + std::to_string(s.OpenPassive()) + "|)\r\n");
+        if (line.rfind("SIZE", 0) == 0) return s.Reply("213 1000\r\n");
+        if (line.rfind("RETR", 0) == 0) {
+            s.Reply("150 Opening\r\n");
+            // 256 MiB unless the client hangs up: the send then fails early.
+            cutOff = !s.SendPassiveDataChecked(std::string(1 << 20, 'x'), 256);
+            return s.Reply("226 Done\r\n");
+        }
+        s.Reply(line == "TYPE I" ? "200 OK\r\n" : "502 No\r\n");
+    };
+    server.Start();
+    TClient c(server.Host());
+    ASSERT_NE(c.Connection, nullptr) << GetLastError();
+    std::string target = std::string(folder) + "/f";
+    { std::ofstream(target) << "old"; }
+    EXPECT_FALSE(FtpGetFile(c.Connection, "/f", target.c_str(), 0, 0, 2, 0));
+    EXPECT_EQ(GetLastError(), ERROR_INTERNET_CONNECTION_ABORTED);
+    EXPECT_EQ(LastText(), "The server sent more than the 1000 bytes it announced.");
+    EXPECT_TRUE(cutOff);
+    EXPECT_EQ(ReadAll(target), "old");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+    std::filesystem::remove_all(folder);
+}
+
+// A SIZE answer too long for 64 bits is no size at all, not a wrapped-around one.
+TEST(FtpScript, OversizedSizeAnswerIsIgnored) {
+    char folder[] = "/tmp/varnello-script-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    TScriptedServer server;
+    server.Answer = [](TScriptedServer& s, const std::string& line) {
+        if (line.rfind("USER", 0) == 0) return s.Reply("230 In\r\n");
+        if (line.rfind("PORT", 0) == 0) return s.Reply("502 Passive only\r\n");
+        if (line == "EPSV") return s.Reply("229 Ok (|||" + std::to_string(s.OpenPassive()) + "|)\r\n");
+        // 2^64 + 3: wrapped around it would read as 3 and win over the listing's 5.
+        if (line.rfind("SIZE", 0) == 0) return s.Reply("213 18446744073709551619\r\n");
+        if (line.rfind("RETR", 0) == 0) {
+            s.Reply("150 Opening\r\n");
+            s.SendPassiveData("abc");
+            return s.Reply("226 Done\r\n");
+        }
+        s.Reply(line == "TYPE I" ? "200 OK\r\n" : "502 No\r\n");
+    };
+    server.Start();
+    TClient c(server.Host());
+    ASSERT_NE(c.Connection, nullptr) << GetLastError();
+    std::string target = std::string(folder) + "/f";
+    EXPECT_FALSE(FtpGetFileSized(c.Connection, "/f", target.c_str(), 0, 0, 2, 0, 5));
+    EXPECT_EQ(LastText(), "Received 3 of 5 bytes: the server ended the transfer early.");
+    EXPECT_TRUE(FtpGetFile(c.Connection, "/f", target.c_str(), 0, 0, 2, 0)) << GetLastError();
+    EXPECT_EQ(ReadAll(target), "abc");
+    std::filesystem::remove_all(folder);
+}
