@@ -59,6 +59,18 @@ bool SkipServerName(const std::string& name, int& unsafeCount) {
     return false;
 }
 
+// The server's last reply and its code; the thread's last error stays as it was.
+std::string LastReply(DWORD* code = nullptr) {
+    const DWORD saved = GetLastError();
+    char text[4097] = "";
+    DWORD error = 0, length = sizeof text;
+    InternetGetLastResponseInfo(&error, text, &length);
+    text[sizeof text - 1] = '\0';
+    SetLastError(saved);
+    if (code) *code = error;
+    return text;
+}
+
 QString CountText(qsizetype n) {
     return FormatSizeText(static_cast<uint64_t>(n));
 }
@@ -128,6 +140,13 @@ void TFormMain::ListHostDirectory() {
     TWin32FindData data{};
     HINTERNET find = FtpFindFirstFile(Handle(FConnection), "", &data, INTERNET_FLAG_NO_CACHE_WRITE, 0);
     FUnsafeNamesSkipped += static_cast<int>(FtpGetLastListingSkippedNames());
+    // The listing's failure is not raised, but an empty list must not pass for an empty folder.
+    QString failure;
+    if (!find && GetLastError() != ERROR_NO_MORE_FILES) {
+        const DWORD code = GetLastError();
+        const std::string text = code == ERROR_INTERNET_EXTENDED_ERROR ? LastReply() : InetErrorMessage(code);
+        failure = QString::fromStdString(text.substr(0, text.find_first_of("\r\n"))).trimmed();
+    }
     if (find) {
         do {
             if (!SkipServerName(data.cFileName, FUnsafeNamesSkipped)) records.push_back(ToRecord(data));
@@ -138,6 +157,7 @@ void TFormMain::ListHostDirectory() {
     SetStatus(0, "Host Ready");
     QString count = CountText(FTPList->topLevelItemCount()) + " files";
     if (FUnsafeNamesSkipped > 0) count += QString("  (%1 unsafe names skipped)").arg(FUnsafeNamesSkipped);
+    if (!failure.isEmpty()) count += "  (listing failed: " + failure + ")";
     SetStatus(1, count);
     UpdateButtons();
 }
@@ -190,18 +210,6 @@ constexpr qint64 WalkDialogDelayMs = 400;
 constexpr std::size_t MaxReportedFolders = 10;
 
 struct EWalkCancelled {};
-
-// The server's last reply and its code; the thread's last error stays as it was.
-std::string LastReply(DWORD* code = nullptr) {
-    const DWORD saved = GetLastError();
-    char text[4097] = "";
-    DWORD error = 0, length = sizeof text;
-    InternetGetLastResponseInfo(&error, text, &length);
-    text[sizeof text - 1] = '\0';
-    SetLastError(saved);
-    if (code) *code = error;
-    return text;
-}
 
 // An editor backup copy is the file's name with "_bak" appended, beside the file itself.
 bool IsBackupCopy(const std::string& name, const std::set<std::string>& siblings) {

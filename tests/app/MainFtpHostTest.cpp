@@ -750,3 +750,17 @@ TEST_P(MainFtpHostTest, DisconnectDropsTheRestOfTheQueue) {
     EXPECT_FALSE(fs::exists(Local("one.bin")));
     EXPECT_FALSE(fs::exists(Local("two.bin")));
 }
+
+// A listing that fails leaves the list empty, and the status line says it was no empty folder.
+TEST_F(MainFtpScriptTest, FailedListingIsNoEmptyFolder) {
+    Server.Override = [](TScriptedServer& s, const std::string& line) {
+        if (line.rfind("LIST", 0) != 0) return false;
+        s.Reply("451 Cannot list now\r\n");
+        return true;
+    };
+    Open();
+    Connect();
+    EXPECT_EQ(Window->FTPList->topLevelItemCount(), 0);
+    EXPECT_EQ(Window->StatusText(0), "Host Ready");
+    EXPECT_EQ(Window->StatusText(1), "0 files  (listing failed: 451 Cannot list now)");
+}

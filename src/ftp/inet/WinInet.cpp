@@ -357,13 +357,13 @@ BOOL FtpDeleteFile(HINTERNET connect, const char* fileName) {
 HINTERNET FtpFindFirstFile(HINTERNET connect, const char* searchFile, TWin32FindData* findData, DWORD,
                            DWORD_PTR) {
     HINTERNET result = nullptr;
+    tLastListingSkippedNames = 0;
     OnConnection(connect, [&](TConnectionObject& c) {
         if (!findData) throw EInetFailure{ERROR_INVALID_PARAMETER};
         std::string pattern = Argument(searchFile ? searchFile : "", true);
         bool whole = pattern.empty() || pattern == "*" || pattern == "*.*";
         bool wildcard = !whole && pattern.find_first_of("*?") != std::string::npos;
         auto find = std::make_shared<TFindObject>();
-        tLastListingSkippedNames = 0;
         find->Records = c.Session.List(whole || wildcard ? std::string() : pattern);
         tLastListingSkippedNames = static_cast<DWORD>(c.Session.LastListingLongNames());
         if (wildcard) {
