@@ -305,7 +305,7 @@ void WalkTick(QWidget* window, TFolderWalk& walk, const std::string& where) {
     }
     if (walk.Progress) {
         walk.Progress->setLabelText("Reading folders: " + QString::fromStdString(where));
-        walk.Progress->findChild<QLabel*>()->setTextFormat(Qt::PlainText);
+        if (auto* label = walk.Progress->findChild<QLabel*>()) label->setTextFormat(Qt::PlainText);
     }
     QCoreApplication::processEvents(walk.Progress ? QEventLoop::AllEvents
                                                   : QEventLoop::ExcludeUserInputEvents);
