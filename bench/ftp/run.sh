@@ -2,7 +2,8 @@
 # Loopback FTP throughput against curl on the same pyftpdlib server: a 256 MiB file down and up
 # (best of five interleaved rounds) through the transfer worker as the window runs it (every status line
 # handed to the GUI thread), and through the layer's calls alone; then the time to list a folder
-# of 10,000 entries through the layer alone and into the window's server list. The ratio lines
+# of 10,000 entries through the layer alone and into the window's server list, and the time to
+# fill that list with 10,000 and 100,000 records. The ratio lines
 # are the worker's. Needs BUILD (the build folder) in the environment.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -12,7 +13,8 @@ case "$BUILD" in /*) ;; *) BUILD="$repo/$BUILD" ;; esac
 bench="$BUILD/bin/bench_ftp"
 thread="$BUILD/bin/bench_ftp_thread"
 window="$BUILD/bin/bench_ftp_window"
-for b in "$bench" "$thread" "$window"; do [ -x "$b" ] || { echo "missing $b"; exit 1; }; done
+fill="$BUILD/bin/bench_ftp_fill"
+for b in "$bench" "$thread" "$window" "$fill"; do [ -x "$b" ] || { echo "missing $b"; exit 1; }; done
 
 work="$(mktemp -d /tmp/varnello-ftp-bench-XXXXXX)"
 server_pid=""
@@ -64,6 +66,9 @@ entries=$("$bench" list "$host" bench bench /many | awk '{print $2}')
 window_out=$("$window" "$host" bench bench /many)
 window_s=$(echo "$window_out" | awk '{print $1}')
 window_entries=$(echo "$window_out" | awk '{print $2}')
+fill_out=$("$fill" 10000 100000 2>/dev/null)
+fill_10k=$(echo "$fill_out" | awk '$1 == 10000 {print $2}')
+fill_100k=$(echo "$fill_out" | awk '$1 == 100000 {print $2}')
 notes=$("$bench" get "$host" bench bench /big.bin "$work/local/ours.bin" | awk '{print $3}')
 
 mbs() { awk -v s="$1" -v n="$size" 'BEGIN { printf "%.0f", n / s / 1e6 }'; }
@@ -75,8 +80,10 @@ printf '%-10s %14s %14s %12s\n' "upload" "$(mbs "$thread_put")" "$(mbs "$ours_pu
 echo "progress notifications (= status lines handed over) per 256 MiB download: $notes"
 echo "listing $entries entries through FtpFindFirstFile/InternetFindNextFile (layer only): $(awk -v s="$list_s" 'BEGIN { printf "%.0f", s * 1000 }') ms"
 echo "listing into the window's server list ($window_entries entries with \"..\"): $(awk -v s="$window_s" 'BEGIN { printf "%.0f", s * 1000 }') ms"
+echo "filling the server list alone (synthetic records): 10,000 in $fill_10k ms, 100,000 in $fill_100k ms"
 echo "ftp-layer-get-ratio $(ratio "$ours_get" "$curl_get")"
 echo "ftp-layer-put-ratio $(ratio "$ours_put" "$curl_put")"
 echo "ftp-get-ratio $(ratio "$thread_get" "$curl_get")"
 echo "ftp-put-ratio $(ratio "$thread_put" "$curl_put")"
 echo "ftp-list-10k-ms $(awk -v s="$window_s" 'BEGIN { printf "%.0f", s * 1000 }')"
+echo "ftp-fill-100k-ms $fill_100k"

@@ -31,6 +31,7 @@ int MessageDialog(QWidget* parent, const QString& text, const QStringList& butto
     if (DialogHook) return DialogHook(req);
 
     QMessageBox box(icon, req.Title, text, QMessageBox::NoButton, parent);
+    box.setTextFormat(Qt::PlainText); // messages quote server replies and names
     QList<QAbstractButton*> made;
     for (int i = 0; i < req.Buttons.size() && i < 3; ++i) {
         QPushButton* b = box.addButton(req.Buttons[i], QMessageBox::ActionRole);

@@ -10,13 +10,17 @@
 #include <QLocale>
 #include <QStyle>
 #include <algorithm>
+#include <ctime>
 
 namespace {
 
-QLocale DisplayLocale() {
-    QLocale loc;
-    // The C locale has no digit grouping; English keeps the "1,234" form in that case.
-    if (loc.language() == QLocale::C) return QLocale(QLocale::English, QLocale::UnitedStates);
+const QLocale& DisplayLocale() {
+    // Made once: a list of 100,000 entries would otherwise build two locales per entry.
+    static const QLocale loc = [] {
+        QLocale l;
+        // The C locale has no digit grouping; English keeps the "1,234" form in that case.
+        return l.language() == QLocale::C ? QLocale(QLocale::English, QLocale::UnitedStates) : l;
+    }();
     return loc;
 }
 
@@ -34,18 +38,25 @@ QString FormatSizeText(uint64_t size) {
 
 QString FormatTimeText(uint64_t fileTimeUtc) {
     if (fileTimeUtc == 0) return QString();
-    const QDateTime utc = QDateTime::fromMSecsSinceEpoch(
-        FileTimeToUnixTime(fileTimeUtc) * 1000 + static_cast<qint64>((fileTimeUtc / 10000) % 1000), Qt::UTC);
-    const QDateTime local = utc.toLocalTime();
-    if (!local.isValid()) return QString();
-    const QLocale loc = DisplayLocale();
-    QString text = loc.toString(local.date(), QLocale::ShortFormat);
-    const QTime t = local.time();
+    // localtime_r reads the zone once per process; QDateTime::toLocalTime re-reads the zone
+    // file for every entry, which dominated the filling of long lists.
+    const std::time_t seconds = static_cast<std::time_t>(FileTimeToUnixTime(fileTimeUtc));
+    std::tm tm{};
+    if (!localtime_r(&seconds, &tm)) return QString();
+    const QDate date(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+    const QTime t(tm.tm_hour, tm.tm_min, tm.tm_sec < 60 ? tm.tm_sec : 59,
+                  static_cast<int>((fileTimeUtc / 10000) % 1000));
+    if (!date.isValid() || !t.isValid()) return QString();
+    const QLocale& loc = DisplayLocale();
+    QString text = loc.toString(date, QLocale::ShortFormat);
     if (t != QTime(0, 0)) {
         // The long time form without the zone name, which the lists have no room for.
-        QString fmt = loc.timeFormat(QLocale::LongFormat);
-        fmt.remove(QLatin1Char('t')).replace("  ", " ");
-        text += " " + loc.toString(t, fmt.trimmed());
+        static const QString fmt = [&] {
+            QString f = loc.timeFormat(QLocale::LongFormat);
+            f.remove(QLatin1Char('t')).replace("  ", " ");
+            return f.trimmed();
+        }();
+        text += " " + loc.toString(t, fmt);
     }
     return text;
 }
@@ -58,11 +69,16 @@ void FillListItem(QTreeWidgetItem* item, const TListRecord& record) {
     item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
     const int image = folder ? kImageFolder : kImageFile;
     item->setData(0, Qt::UserRole, image);
+    item->setData(1, Qt::UserRole, static_cast<qulonglong>(record.Size));
     item->setIcon(0, ListIcon(image));
 }
 
 int ItemImageIndex(const QTreeWidgetItem* item) {
     return item->data(0, Qt::UserRole).toInt();
+}
+
+uint64_t ItemSize(const QTreeWidgetItem* item) {
+    return item->data(1, Qt::UserRole).toULongLong();
 }
 
 bool IsFolderItem(const QTreeWidgetItem* item) {
@@ -108,18 +124,34 @@ TFileList::TFileList(QWidget* parent) : QTreeWidget(parent) {
 }
 
 void TFileList::SetRecords(const std::vector<TListRecord>& records) {
-    setUpdatesEnabled(false);
-    clear();
+    // Sorted as records, on sort keys made once per name: comparing the entries themselves
+    // would read each one's data back through the item on every comparison, which made a
+    // listing of 100,000 entries hold the window for seconds. The order is ListItemCompare's.
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    struct TKey {
+        bool Folder;
+        QCollatorSortKey Name;
+        std::size_t Index;
+    };
+    std::vector<TKey> keys;
+    keys.reserve(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i)
+        keys.push_back({(records[i].Attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) != 0,
+                        collator.sortKey(QString::fromStdString(records[i].Name)), i});
+    std::stable_sort(keys.begin(), keys.end(), [](const TKey& a, const TKey& b) {
+        if (a.Folder != b.Folder) return a.Folder;
+        return a.Name.compare(b.Name) < 0;
+    });
     QList<QTreeWidgetItem*> items;
     items.reserve(static_cast<qsizetype>(records.size()));
-    for (const TListRecord& r : records) {
+    for (const TKey& k : keys) {
         auto* item = new QTreeWidgetItem;
-        FillListItem(item, r);
+        FillListItem(item, records[k.Index]);
         items.append(item);
     }
-    std::stable_sort(items.begin(), items.end(), [](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
-        return ListItemCompare(a, b) < 0;
-    });
+    setUpdatesEnabled(false);
+    clear();
     addTopLevelItems(items);
     setUpdatesEnabled(true);
 }

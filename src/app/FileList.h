@@ -37,11 +37,13 @@ protected:
 };
 
 // Fills an entry from a record: caption, size text (whole 64-bit size, thousands separators),
-// time text (local short date + long time, time left out at midnight), image.
+// time text (local short date + long time, time left out at midnight), image; the size itself
+// is kept with the entry (ItemSize).
 void FillListItem(QTreeWidgetItem* item, const TListRecord& record);
 // Folders first, then captions compared without regard to case by the user's collation.
 int ListItemCompare(const QTreeWidgetItem* a, const QTreeWidgetItem* b);
 bool IsFolderItem(const QTreeWidgetItem* item);
 int ItemImageIndex(const QTreeWidgetItem* item);
+uint64_t ItemSize(const QTreeWidgetItem* item);
 QString FormatSizeText(uint64_t size);
 QString FormatTimeText(uint64_t fileTimeUtc);

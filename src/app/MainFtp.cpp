@@ -451,10 +451,13 @@ void TFormMain::BuildStatusBar() {
     // No accessible names: a label without one is named by its text, so a screen reader reads
     // the status itself; the panel's role goes into the description.
     StatusPanel0->setAccessibleDescription("Activity");
+    // Status lines carry server names and replies: never markup.
+    StatusPanel0->setTextFormat(Qt::PlainText);
     StatusPanel1 = new QLabel(bar);
     StatusPanel1->setObjectName("StatusPanel1");
     StatusPanel1->setMinimumWidth(50);
     StatusPanel1->setAccessibleDescription("Details");
+    StatusPanel1->setTextFormat(Qt::PlainText);
     bar->addWidget(StatusPanel0);
     bar->addWidget(StatusPanel1, 1);
 }

@@ -7,6 +7,7 @@
 #include "local/LocalDir.h"
 
 #include <QMainWindow>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -38,11 +39,14 @@ class TMruMenu;
 class QTableWidget;
 class QToolBox;
 struct TProfile;
+struct TFolderWalk;
 
-// One pending transfer: where the file is and where it goes.
+// One pending transfer: where the file is, where it goes, and which way.
 struct TTransferEntry {
     std::string LocalPath;
     std::string RemotePath;
+    bool Downloading = false;
+    std::uint64_t Size = ~std::uint64_t{0}; // a download's listed size; all ones = unknown
 };
 
 // Gives a selector its accessible name ("Drive"). On this platform Qt names a combo box by its
@@ -200,7 +204,8 @@ public:
     void GetSelection();
     void PutSelection();
     void QueueSelection(TFileList* list);
-    void QueueTransfer(const std::string& local, const std::string& remote);
+    void QueueTransfer(const std::string& local, const std::string& remote,
+                       std::uint64_t size = ~std::uint64_t{0});
     void QueueFolder(bool downloading, const std::string& local, const std::string& remote);
     void QueueLocalFolder(const std::string& local, const std::string& remote);
     void QueueHostFolder(const std::string& local, const std::string& remote);
@@ -215,6 +220,13 @@ public:
     bool TransferRunning() const { return FWorkerRunning; }
     // Server names skipped because they are unsafe as local paths, since the last listing or batch.
     int FUnsafeNamesSkipped = 0;
+    // Left out of the last upload's folder walks: editor backup copies and links to folders.
+    int FBackupCopiesSkipped = 0;
+    int FLocalLinksSkipped = 0;
+    // Builds the batch of the selection whole and queues it; false when the user cancelled.
+    bool WalkSelection(TFileList* list);
+    // The walk building the current batch, null between walks.
+    TFolderWalk* FWalk = nullptr;
 
     // --- editor documents, profiles, snippets ---
     void Open2Click();

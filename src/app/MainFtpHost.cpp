@@ -13,13 +13,25 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QToolButton>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
 #include <exception>
 #include <filesystem>
+#include <set>
+#include <string_view>
 
 namespace {
 
@@ -48,6 +60,18 @@ bool SkipServerName(const std::string& name, int& unsafeCount) {
     return false;
 }
 
+// The server's last reply and its code; the thread's last error stays as it was.
+std::string LastReply(DWORD* code = nullptr) {
+    const DWORD saved = GetLastError();
+    char text[4097] = "";
+    DWORD error = 0, length = sizeof text;
+    InternetGetLastResponseInfo(&error, text, &length);
+    text[sizeof text - 1] = '\0';
+    SetLastError(saved);
+    if (code) *code = error;
+    return text;
+}
+
 QString CountText(qsizetype n) {
     return FormatSizeText(static_cast<uint64_t>(n));
 }
@@ -57,6 +81,9 @@ QString CountText(qsizetype n) {
 void TFormMain::CloseConnections() {
     SetStatus(0, "Closing Connections");
     SetStatus(1, "");
+    // Nothing queued outlives its connection; the running worker's entry goes when it ends.
+    if (FTransferQueue && !FTransferQueue->empty())
+        FTransferQueue->erase(FTransferQueue->begin() + (FWorkerRunning ? 1 : 0), FTransferQueue->end());
     InternetCloseHandle(Handle(FConnection));
     FConnection = nullptr;
     InternetCloseHandle(Handle(FInternet));
@@ -125,7 +152,16 @@ void TFormMain::ListHostDirectory() {
     }
     FUnsafeNamesSkipped = 0;
     TWin32FindData data{};
-    if (HINTERNET find = FtpFindFirstFile(Handle(FConnection), "", &data, INTERNET_FLAG_NO_CACHE_WRITE, 0)) {
+    HINTERNET find = FtpFindFirstFile(Handle(FConnection), "", &data, INTERNET_FLAG_NO_CACHE_WRITE, 0);
+    FUnsafeNamesSkipped += static_cast<int>(FtpGetLastListingSkippedNames());
+    // The listing's failure is not raised, but an empty list must not pass for an empty folder.
+    QString failure;
+    if (!find && GetLastError() != ERROR_NO_MORE_FILES) {
+        const DWORD code = GetLastError();
+        const std::string text = code == ERROR_INTERNET_EXTENDED_ERROR ? LastReply() : InetErrorMessage(code);
+        failure = QString::fromStdString(text.substr(0, text.find_first_of("\r\n"))).trimmed();
+    }
+    if (find) {
         do {
             if (!SkipServerName(data.cFileName, FUnsafeNamesSkipped)) records.push_back(ToRecord(data));
         } while (InternetFindNextFile(find, &data));
@@ -135,6 +171,7 @@ void TFormMain::ListHostDirectory() {
     SetStatus(0, "Host Ready");
     QString count = CountText(FTPList->topLevelItemCount()) + " files";
     if (FUnsafeNamesSkipped > 0) count += QString("  (%1 unsafe names skipped)").arg(FUnsafeNamesSkipped);
+    if (!failure.isEmpty()) count += "  (listing failed: " + failure + ")";
     SetStatus(1, count);
     UpdateButtons();
 }
@@ -175,6 +212,123 @@ void TFormMain::CreateDirectory1Click() {
 
 // --- transfers ---
 
+namespace {
+
+// Bounds of one batch's folder walk, so that a tree without end (a server whose every folder
+// holds another, a local link loop) can exhaust neither the memory nor the user's patience.
+constexpr std::size_t MaxWalkDepth = 64;
+constexpr std::size_t MaxWalkEntries = 100000;
+// How often a walk lets the window paint and its Cancel button work, and when the walk's
+// progress dialog appears.
+constexpr qint64 WalkEventsIntervalMs = 50;
+constexpr qint64 WalkDialogDelayMs = 400;
+constexpr std::size_t MaxReportedFolders = 10;
+
+struct EWalkCancelled {};
+
+// An editor backup copy is the file's name with "_bak" appended, beside the file itself.
+bool IsBackupCopy(const std::string& name, const std::set<std::string>& siblings) {
+    constexpr std::string_view suffix = "_bak";
+    return name.size() > suffix.size() && name.ends_with(suffix) &&
+           siblings.count(name.substr(0, name.size() - suffix.size())) != 0;
+}
+
+// Whether a server name can become a file or folder in `folder`: the name and the temporary
+// name a download writes first must fit the file system's name limit, the path the path limit.
+bool LocalNameFits(const std::string& folder, const std::string& name) {
+    long nameMax = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    if (nameMax <= 0) nameMax = NAME_MAX;
+    const std::size_t limit = static_cast<std::size_t>(nameMax);
+    const std::size_t pathLength = EnsureTrailing(folder, '/').size();
+    return name.size() <= limit && FtpTempNameLength(name.size()) <= limit &&
+           pathLength + FtpTempNameLength(name.size()) < PATH_MAX && pathLength + name.size() < PATH_MAX;
+}
+
+// The folder a download writes into must be a real folder: never a link (the files would land
+// wherever it points) and never a file. Missing, it is made.
+bool EnsureLocalFolder(const std::string& path, std::string& why) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT || (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) ||
+            ::lstat(path.c_str(), &st) != 0) {
+            why = std::string("cannot be created: ") + std::strerror(errno);
+            return false;
+        }
+    }
+    if (S_ISLNK(st.st_mode)) {
+        why = "is a link; nothing is written through it";
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        why = "is not a folder";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+// One batch being built. Its entries wait here until the whole walk has succeeded, so a walk
+// that fails or is cancelled leaves nothing behind for a later batch.
+struct TFolderWalk {
+    std::vector<TTransferEntry> Batch;
+    std::set<std::string> VisitedRemote;
+    std::set<std::pair<dev_t, ino_t>> VisitedLocal;
+    std::vector<std::string> Skipped; // "path: reason", reported once at the end
+    std::size_t Entries = 0;
+    QElapsedTimer Clock;
+    qint64 LastEvents = 0;
+    std::unique_ptr<QProgressDialog> Progress;
+};
+
+namespace {
+
+void SkipFolder(TFolderWalk& walk, const std::string& path, const std::string& why) {
+    // The reason may be a server's reply of any length; one line of it says enough.
+    constexpr std::size_t MaxReason = 200;
+    std::string reason = why.substr(0, why.find_first_of("\r\n"));
+    if (reason.size() > MaxReason) reason = reason.substr(0, MaxReason) + "...";
+    walk.Skipped.push_back(path + ": " + reason);
+}
+
+void CountWalkEntry(TFolderWalk& walk) {
+    if (++walk.Entries > MaxWalkEntries)
+        throw EVarnelloError("The selection holds more than " + std::to_string(MaxWalkEntries) +
+                             " files and folders; nothing was transferred");
+}
+
+// Between two server calls: paint, serve the Cancel button, and stop when it was pressed.
+// User input reaches the window only once the window-modal dialog is up, so no other command
+// can start on the connection in the middle of a walk.
+void WalkTick(QWidget* window, TFolderWalk& walk, const std::string& where) {
+    const qint64 now = walk.Clock.elapsed();
+    if (now - walk.LastEvents < WalkEventsIntervalMs) return;
+    walk.LastEvents = now;
+    if (!walk.Progress && now >= WalkDialogDelayMs) {
+        walk.Progress = std::make_unique<QProgressDialog>(window);
+        walk.Progress->setWindowTitle("Varnello");
+        walk.Progress->setAccessibleName("Reading folders");
+        auto* cancel = new QPushButton("Cancel", walk.Progress.get());
+        cancel->setAccessibleName("Cancel");
+        walk.Progress->setCancelButton(cancel);
+        walk.Progress->setRange(0, 0);
+        walk.Progress->setAutoClose(false);
+        walk.Progress->setAutoReset(false);
+        walk.Progress->setMinimumDuration(0);
+        walk.Progress->setWindowModality(Qt::WindowModal);
+        walk.Progress->show();
+    }
+    if (walk.Progress) {
+        walk.Progress->setLabelText("Reading folders: " + QString::fromStdString(where));
+        if (auto* label = walk.Progress->findChild<QLabel*>()) label->setTextFormat(Qt::PlainText);
+    }
+    QCoreApplication::processEvents(walk.Progress ? QEventLoop::AllEvents
+                                                  : QEventLoop::ExcludeUserInputEvents);
+    if (walk.Progress && walk.Progress->wasCanceled()) throw EWalkCancelled{};
+}
+
+} // namespace
+
 void TFormMain::GetButClick() {
     GetSelection();
 }
@@ -182,21 +336,64 @@ void TFormMain::SendButClick() {
     PutSelection();
 }
 
+bool TFormMain::WalkSelection(TFileList* list) {
+    TFolderWalk walk;
+    walk.Clock.start();
+    FWalk = &walk;
+    struct TEnd {
+        TFolderWalk*& Walk;
+        ~TEnd() { Walk = nullptr; }
+    } end{FWalk};
+    try {
+        QueueSelection(list);
+    } catch (const EWalkCancelled&) {
+        return false;
+    }
+    walk.Progress.reset();
+    if (!walk.Skipped.empty()) {
+        QString text = "Some folders were skipped:";
+        for (std::size_t i = 0; i < walk.Skipped.size() && i < MaxReportedFolders; ++i)
+            text += "\r\n" + QString::fromStdString(walk.Skipped[i]);
+        if (walk.Skipped.size() > MaxReportedFolders)
+            text += QString("\r\n... and %1 more").arg(walk.Skipped.size() - MaxReportedFolders);
+        MessageDialog(this, text, {"OK"}, QMessageBox::Warning);
+    }
+    FTransferQueue->insert(FTransferQueue->end(), walk.Batch.begin(), walk.Batch.end());
+    return true;
+}
+
 void TFormMain::GetSelection() {
+    if (FWalk) return; // a walk is on (its dialog is up): one at a time
     FDownloading = true;
-    FUnsafeNamesSkipped = 0;
-    QueueSelection(FTPList);
-    StartNextTransfer();
+    FUnsafeNamesSkipped = FBackupCopiesSkipped = FLocalLinksSkipped = 0;
+    std::exception_ptr failure;
+    try {
+        WalkSelection(FTPList);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    // A worker still running starts the next entry itself when it ends; a second worker on
+    // the same connection would only fail.
+    if (!FWorkerRunning && (!failure || !FTransferQueue->empty())) StartNextTransfer();
     // The download walk moved the server's current folder.
-    InetCheck(FtpSetCurrentDirectory(Handle(FConnection), FHostDir.c_str()));
+    const BOOL back = FtpSetCurrentDirectory(Handle(FConnection), FHostDir.c_str());
+    if (failure) std::rethrow_exception(failure);
+    InetCheck(back);
 }
 
 void TFormMain::PutSelection() {
+    if (FWalk) return;
     FDownloading = false;
-    FUnsafeNamesSkipped = 0;
-    QueueSelection(LocalList);
-    StartNextTransfer();
+    FUnsafeNamesSkipped = FBackupCopiesSkipped = FLocalLinksSkipped = 0;
+    std::exception_ptr failure;
+    try {
+        WalkSelection(LocalList);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!FWorkerRunning && (!failure || !FTransferQueue->empty())) StartNextTransfer();
     QDir::setCurrent(QString::fromStdString(FLocalDir));
+    if (failure) std::rethrow_exception(failure);
 }
 
 void TFormMain::QueueSelection(TFileList* list) {
@@ -206,17 +403,26 @@ void TFormMain::QueueSelection(TFileList* list) {
         const std::string caption = item->text(0).toStdString();
         // A selected ".." would walk the parent folder; it takes no part.
         if (IsDotsName(caption)) continue;
+        if (FDownloading && !LocalNameFits(FLocalDir, caption)) {
+            ++FUnsafeNamesSkipped;
+            continue;
+        }
         const std::string local = EnsureTrailing(FLocalDir, '/') + caption;
         const std::string remote = EnsureTrailing(FHostDir, '/') + caption;
         if (!IsFolderItem(item))
-            QueueTransfer(local, remote);
+            QueueTransfer(local, remote, FDownloading ? ItemSize(item) : FTP_SIZE_UNKNOWN);
         else
             QueueFolder(FDownloading, local, remote);
     }
 }
 
-void TFormMain::QueueTransfer(const std::string& local, const std::string& remote) {
-    FTransferQueue->push_back({local, remote});
+void TFormMain::QueueTransfer(const std::string& local, const std::string& remote, std::uint64_t size) {
+    if (!FWalk) {
+        FTransferQueue->push_back({local, remote, FDownloading, size});
+        return;
+    }
+    CountWalkEntry(*FWalk);
+    FWalk->Batch.push_back({local, remote, FDownloading, size});
 }
 
 void TFormMain::QueueFolder(bool downloading, const std::string& local, const std::string& remote) {
@@ -226,42 +432,144 @@ void TFormMain::QueueFolder(bool downloading, const std::string& local, const st
         QueueLocalFolder(local, remote);
 }
 
+// The upload walk, depth first in the order the file system delivers the entries, with an
+// explicit stack: links to folders inside the tree are not followed (a link to its own folder
+// would upload the tree again and again), links to files are uploaded as the files they name.
 void TFormMain::QueueLocalFolder(const std::string& local, const std::string& remote) {
-    // Make sure the server folder exists; neither result is looked at (the transfers into a
-    // folder that could not be made fail later, each with its own message).
-    if (!FtpSetCurrentDirectory(Handle(FConnection), remote.c_str()))
-        FtpCreateDirectory(Handle(FConnection), remote.c_str());
-    for (const TListRecord& r : ListLocalEntries(local)) {
+    TFolderWalk own;
+    TFolderWalk& walk = FWalk ? *FWalk : own;
+    struct TFrame {
+        std::string Local, Remote;
+        std::vector<TListRecord> Entries;
+        std::set<std::string> Names;
+        std::size_t Next = 0;
+    };
+    std::vector<TFrame> stack;
+    auto enter = [&](const std::string& l, const std::string& r) {
+        if (stack.size() >= MaxWalkDepth) {
+            SkipFolder(walk, l, "deeper than " + std::to_string(MaxWalkDepth) + " levels");
+            return;
+        }
+        struct stat st {};
+        if (::stat(l.c_str(), &st) == 0 && !walk.VisitedLocal.insert({st.st_dev, st.st_ino}).second) return;
+        CountWalkEntry(walk);
+        WalkTick(this, walk, l);
+        // Make sure the server folder exists; neither result is looked at (the transfers into
+        // a folder that could not be made fail later, each with its own message).
+        if (!FtpSetCurrentDirectory(Handle(FConnection), r.c_str()))
+            FtpCreateDirectory(Handle(FConnection), r.c_str());
+        TFrame frame{l, r, ListLocalEntries(l), {}, 0};
+        for (const TListRecord& e : frame.Entries) frame.Names.insert(e.Name);
+        stack.push_back(std::move(frame));
+    };
+    enter(local, remote);
+    while (!stack.empty()) {
+        TFrame& top = stack.back();
+        if (top.Next == top.Entries.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const TListRecord r = top.Entries[top.Next++];
         if (IsDotsName(r.Name)) continue;
-        const std::string childLocal = EnsureTrailing(local, '/') + r.Name;
-        const std::string childRemote = EnsureTrailing(remote, '/') + r.Name;
-        if (r.Attributes & FILE_ATTRIBUTE_DIRECTORY_BIT)
-            QueueFolder(false, childLocal, childRemote);
-        else
+        const std::string childLocal = EnsureTrailing(top.Local, '/') + r.Name;
+        const std::string childRemote = EnsureTrailing(top.Remote, '/') + r.Name;
+        if (r.Attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) {
+            if (r.IsLink)
+                ++FLocalLinksSkipped;
+            else
+                enter(childLocal, childRemote);
+        } else if (IsBackupCopy(r.Name, top.Names)) {
+            ++FBackupCopiesSkipped;
+        } else {
             QueueTransfer(childLocal, childRemote);
+        }
     }
 }
 
+// The download walk: within a server folder its files first, then its folders, depth first,
+// with an explicit stack. Each folder is entered and listed by its full path, so a folder the
+// server refuses is skipped (and reported once) instead of listing whatever folder is current.
 void TFormMain::QueueHostFolder(const std::string& local, const std::string& remote) {
-    FtpSetCurrentDirectory(Handle(FConnection), remote.c_str());
-    TWin32FindData data{};
-    std::vector<std::string> files, folders;
-    HINTERNET find = FtpFindFirstFile(Handle(FConnection), "*", &data, INTERNET_FLAG_NO_CACHE_WRITE, 0);
-    if (!find) {
-        if (GetLastError() != ERROR_NO_MORE_FILES) InetCheck(static_cast<std::uintptr_t>(0));
-    } else {
-        do {
-            if (SkipServerName(data.cFileName, FUnsafeNamesSkipped)) continue;
-            (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? folders : files).push_back(data.cFileName);
-        } while (InternetFindNextFile(find, &data));
-        InternetCloseHandle(find);
+    TFolderWalk own;
+    TFolderWalk& walk = FWalk ? *FWalk : own;
+    struct TFrame {
+        std::string Local, Remote;
+        std::vector<std::string> Folders;
+        std::size_t Next = 0;
+    };
+    std::vector<TFrame> stack;
+    auto enter = [&](const std::string& l, const std::string& r) {
+        if (stack.size() >= MaxWalkDepth) {
+            SkipFolder(walk, r, "deeper than " + std::to_string(MaxWalkDepth) + " levels");
+            return;
+        }
+        if (!walk.VisitedRemote.insert(r).second) return; // listed twice by the server
+        CountWalkEntry(walk);
+        WalkTick(this, walk, r);
+        HINTERNET connection = Handle(FConnection);
+        if (!FtpSetCurrentDirectory(connection, r.c_str())) {
+            if (GetLastError() != ERROR_INTERNET_EXTENDED_ERROR) InetCheck(static_cast<std::uintptr_t>(0));
+            SkipFolder(walk, r, LastReply());
+            return;
+        }
+        // A name with wildcards would be taken as a pattern; the folder is current by now.
+        const char* listed = r.find_first_of("*?") == std::string::npos ? r.c_str() : "";
+        TWin32FindData data{};
+        std::vector<std::pair<std::string, std::uint64_t>> files;
+        std::vector<std::string> folders;
+        HINTERNET find = FtpFindFirstFile(connection, listed, &data, INTERNET_FLAG_NO_CACHE_WRITE, 0);
+        FUnsafeNamesSkipped += static_cast<int>(FtpGetLastListingSkippedNames());
+        if (!find) {
+            const DWORD code = GetLastError();
+            DWORD replyCode = 0;
+            const std::string reply = LastReply(&replyCode);
+            if (code == ERROR_INTERNET_EXTENDED_ERROR && replyCode / 100 == 5) {
+                SkipFolder(walk, r, reply);
+                return;
+            }
+            if (code != ERROR_NO_MORE_FILES) InetCheck(static_cast<std::uintptr_t>(0));
+        } else {
+            do {
+                if (SkipServerName(data.cFileName, FUnsafeNamesSkipped)) continue;
+                if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                    folders.push_back(data.cFileName);
+                else
+                    files.emplace_back(data.cFileName, FindDataSize(data));
+            } while (InternetFindNextFile(find, &data));
+            InternetCloseHandle(find);
+        }
+        if (stack.empty()) {
+            std::error_code ec; // the target folder's own parents; made as the user named them
+            std::filesystem::create_directories(ParentLocalDir(l), ec);
+        }
+        std::string why;
+        if (!EnsureLocalFolder(l, why)) {
+            SkipFolder(walk, l, why);
+            return;
+        }
+        // Names this folder cannot hold are counted with the unsafe ones, before any transfer.
+        auto fits = [&](const std::string& name) {
+            if (LocalNameFits(l, name)) return true;
+            ++FUnsafeNamesSkipped;
+            return false;
+        };
+        for (const auto& [name, size] : files)
+            if (fits(name)) QueueTransfer(EnsureTrailing(l, '/') + name, EnsureTrailing(r, '/') + name, size);
+        std::erase_if(folders, [&](const std::string& name) { return !fits(name); });
+        stack.push_back({l, r, std::move(folders), 0});
+    };
+    enter(local, remote);
+    while (!stack.empty()) {
+        TFrame& top = stack.back();
+        if (top.Next == top.Folders.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const std::string& name = top.Folders[top.Next++];
+        const std::string childLocal = EnsureTrailing(top.Local, '/') + name;
+        const std::string childRemote = EnsureTrailing(top.Remote, '/') + name;
+        enter(childLocal, childRemote);
     }
-    std::error_code ec; // a folder that cannot be made shows up as each file's own failure
-    std::filesystem::create_directories(local, ec);
-    for (const std::string& name : files)
-        QueueTransfer(EnsureTrailing(local, '/') + name, EnsureTrailing(remote, '/') + name);
-    for (const std::string& name : folders)
-        QueueHostFolder(EnsureTrailing(local, '/') + name, EnsureTrailing(remote, '/') + name);
 }
 
 std::string TFormMain::QueueEntryFileName(const TTransferEntry& entry) {
@@ -277,8 +585,11 @@ void TFormMain::StartNextTransfer() {
             ListHostDirectory();
         QApplication::restoreOverrideCursor();
         SetStatus(0, "Ready");
-        SetStatus(1,
-                  FUnsafeNamesSkipped > 0 ? QString("%1 unsafe names skipped").arg(FUnsafeNamesSkipped) : "");
+        QStringList notes;
+        if (FUnsafeNamesSkipped > 0) notes << QString("%1 unsafe names skipped").arg(FUnsafeNamesSkipped);
+        if (FBackupCopiesSkipped > 0) notes << QString("%1 backup copies skipped").arg(FBackupCopiesSkipped);
+        if (FLocalLinksSkipped > 0) notes << QString("%1 linked folders skipped").arg(FLocalLinksSkipped);
+        SetStatus(1, notes.join(", "));
         return;
     }
     if (!QApplication::overrideCursor()) QApplication::setOverrideCursor(Qt::BusyCursor);
@@ -288,9 +599,10 @@ void TFormMain::StartNextTransfer() {
                   .arg(QString::fromStdString(QueueEntryFileName(entry)), CountText(FTransferQueue->size())));
     auto* worker = new TFTPThread(this);
     worker->Connection = Handle(FConnection);
-    worker->Receiving = FDownloading;
+    worker->Receiving = entry.Downloading;
     worker->LocalFile = entry.LocalPath;
     worker->RemoteFile = entry.RemotePath;
+    worker->ExpectedSize = entry.Size;
     worker->OnStatus = [this](QObject* sender, const QString& text) { TransferStatus(sender, text); };
     worker->OnTerminate = [this](QObject* sender) {
         RunCommand([this, sender] { TransferThreadDone(sender); });
@@ -312,7 +624,8 @@ void TFormMain::TransferThreadDone(QObject* sender) {
         MessageDialog(this, worker->ErrorText, {"OK"});
     }
     if (!FTransferQueue->empty()) FTransferQueue->erase(FTransferQueue->begin());
-    StartNextTransfer();
+    // During a walk the connection is the walk's; the walk starts the next worker when done.
+    if (!FWalk) StartNextTransfer();
 }
 
 bool TFormMain::AcceptsDrop(const TFileList* target, const QObject* source) const {

@@ -87,8 +87,8 @@ void TFTPThread::Transfer() {
         ReportStatus("Receiving File");
         ProgressLabel = "Bytes Received";
         InternetSetStatusCallback(connection, TransferStatusCallback);
-        InetCheck(FtpGetFile(connection, RemoteFile.c_str(), LocalFile.c_str(), 0, 0,
-                             FTP_TRANSFER_TYPE_BINARY, context));
+        InetCheck(FtpGetFileSized(connection, RemoteFile.c_str(), LocalFile.c_str(), 0, 0,
+                                  FTP_TRANSFER_TYPE_BINARY, context, ExpectedSize));
         ProgressLabel = "Receive Complete";
     } else {
         ReportStatus("Sending File");

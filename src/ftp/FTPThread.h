@@ -26,6 +26,9 @@ public:
     bool Receiving = false;         // true = download
     std::string LocalFile;
     std::string RemoteFile;
+    // Downloads: the size the listing showed, checked against the bytes received when the
+    // server answers no SIZE; FTP_SIZE_UNKNOWN takes whatever arrives.
+    std::uint64_t ExpectedSize = FTP_SIZE_UNKNOWN;
     std::string ServerName, LogonName, LogonPassword; // for an own connection
     DWORD PutFlags = 0;
     // 64-bit: transfers beyond 2 GiB count on (and the final line shows the full size).

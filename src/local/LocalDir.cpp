@@ -30,6 +30,8 @@ std::vector<TListRecord> ListLocalEntries(const std::string& dir) {
         rec.Name = name;
         struct stat st {};
         const std::string path = prefix + name;
+        rec.IsLink = e->d_type == DT_LNK ||
+                     (e->d_type == DT_UNKNOWN && lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
         // Follow links so a link to a folder lists and opens as a folder; a dangling link
         // still lists, as itself.
         if (stat(path.c_str(), &st) != 0 && lstat(path.c_str(), &st) != 0) {

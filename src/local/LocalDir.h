@@ -16,6 +16,7 @@ struct TListRecord {
     uint64_t LastWriteTime = 0; // 100-ns units since 1601-01-01, UTC
     uint64_t Size = 0;
     std::string Name;
+    bool IsLink = false; // a symbolic link; the other fields describe what it points to
 };
 
 // Seconds since 1970 to FILETIME and back.

@@ -2,6 +2,7 @@
 // listing, navigation, transfers of files and trees both ways, remote delete and create
 // directory, failures mid-batch, and the rules for unsafe server names.
 #include "../ftp/inet/FtpPeer.h"
+#include "../ftp/inet/FtpScriptServer.h"
 #include "app/Dialogs.h"
 #include "app/FileList.h"
 #include "app/MainFtp.h"
@@ -12,22 +13,31 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <QToolButton>
+#include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
+#include <mutex>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class MainFtpHostTest : public ::testing::TestWithParam<std::string> {
+// The window with its dialogs answered by the test; the peer is up to the derived fixture.
+class TWindowFixture {
 protected:
-    void SetUp() override {
+    void OpenWindow(const std::string& host, const std::string& localDir) {
         // Put moves the process into the local folder, which a test removes at its end; the
         // server process inherits the current folder and must not start in a removed one.
         QDir::setCurrent(QDir::tempPath());
@@ -43,19 +53,17 @@ protected:
             }
             return r.Kind == TDialogRequest::dkInput ? 2 : 1;
         };
-        Peer = std::make_unique<TFtpPeer>(GetParam());
         Window = std::make_unique<TFormMain>();
         Window->Tips1->ShowOnStartup = false;
-        Window->FTPEdit->setText(QString::fromStdString(Peer->HostField()));
+        Window->FTPEdit->setText(QString::fromStdString(host));
         Window->LogonEdit->setText(TFtpPeer::User);
         Window->PassEdit->setText(TFtpPeer::Password);
         Window->FTPDirEdit->clear();
-        Window->LocalDirEdit->setText(QString::fromStdString(Peer->Local()));
+        Window->LocalDirEdit->setText(QString::fromStdString(localDir));
     }
-    void TearDown() override {
+    void CloseWindow() {
         QDir::setCurrent(QDir::tempPath());
         Window.reset();
-        Peer.reset();
         DialogHook = nullptr;
         TFormSettings::StorageFile.clear();
     }
@@ -92,15 +100,68 @@ protected:
                       << (Window->TransferRunning() ? ", worker running" : "");
         return false;
     }
-    std::string Root(const std::string& rel) { return Peer->Root() + "/" + rel; }
-    std::string Local(const std::string& rel) { return Peer->Local() + "/" + rel; }
+    QString AllRequests() const {
+        QString out;
+        for (const TDialogRequest& r : Requests) out += r.Text + "\n";
+        return out;
+    }
 
     QTemporaryDir Home;
-    std::unique_ptr<TFtpPeer> Peer;
     std::unique_ptr<TFormMain> Window;
     std::vector<TDialogRequest> Requests;
     std::vector<QString> InputAnswers;
     std::vector<QString> ProposedValues;
+};
+
+class MainFtpHostTest : public ::testing::TestWithParam<std::string>, public TWindowFixture {
+protected:
+    void SetUp() override {
+        QDir::setCurrent(QDir::tempPath());
+        Peer = std::make_unique<TFtpPeer>(GetParam());
+        OpenWindow(Peer->HostField(), Peer->Local());
+    }
+    void TearDown() override {
+        CloseWindow();
+        Peer.reset();
+    }
+    std::string Root(const std::string& rel) { return Peer->Root() + "/" + rel; }
+    std::string Local(const std::string& rel) { return Peer->Local() + "/" + rel; }
+
+    std::unique_ptr<TFtpPeer> Peer;
+};
+
+// The window against a scripted server, for what pyftpdlib never does.
+class MainFtpScriptTest : public ::testing::Test, public TWindowFixture {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(LocalDir.isValid());
+        Server.Listing = [this](const std::string& path, std::vector<TScriptedFtpTree::TEntry>& entries) {
+            std::lock_guard<std::mutex> lock(TreeLock);
+            auto it = Tree.find(path);
+            if (it == Tree.end()) return false;
+            entries = it->second;
+            return true;
+        };
+        Server.Content = [this](const std::string& path, std::string& content) {
+            std::lock_guard<std::mutex> lock(TreeLock);
+            auto it = Files.find(path);
+            if (it == Files.end()) return false;
+            content = it->second;
+            return true;
+        };
+    }
+    void Open() {
+        Server.Start();
+        OpenWindow(Server.Host(), LocalDir.path().toStdString());
+    }
+    void TearDown() override { CloseWindow(); }
+    std::string Local(const std::string& rel) { return LocalDir.path().toStdString() + "/" + rel; }
+
+    QTemporaryDir LocalDir;
+    TScriptedFtpTree Server;
+    std::mutex TreeLock;
+    std::map<std::string, std::vector<TScriptedFtpTree::TEntry>> Tree{{"/", {}}};
+    std::map<std::string, std::string> Files;
 };
 
 } // namespace
@@ -385,3 +446,320 @@ TEST_P(MainFtpHostTest, ClosingDuringABatchEndsItQuietly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, MainFtpHostTest, ::testing::Values("active", "no-active"));
+
+// A server that closes the data connection early and still reports success, without SIZE: the
+// listing's size shows the download is short; it is reported and the old file stays.
+TEST_F(MainFtpScriptTest, TruncatedDownloadFailsAndKeepsTheOldFile) {
+    Tree["/"] = {{"page.html", false, 5000}};
+    Files["/page.html"] = std::string(1000, 'p');
+    Open();
+    TFtpPeer::WriteFile(Local("page.html"), "old");
+    Connect();
+    Select(Window->FTPList, {"page.html"});
+    Window->GetButClick();
+    ASSERT_TRUE(WaitForBatch());
+    ASSERT_EQ(Requests.size(), 1u) << AllRequests().toStdString();
+    EXPECT_EQ(Requests[0].Text, "INTERNET_CONNECTION_ABORTED");
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("page.html")), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(Local("")), {}), 1);
+    // The size the server answers wins over the listing's.
+    Requests.clear();
+    Server.SetSizeReply("213 1000\r\n");
+    Window->GetButClick();
+    ASSERT_TRUE(WaitForBatch());
+    EXPECT_TRUE(Requests.empty()) << AllRequests().toStdString();
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("page.html")), std::string(1000, 'p'));
+}
+
+// Every folder of this server holds a folder "a", listed twice: without a depth cap and a
+// visited set the walk would never end (or double at every level).
+TEST_F(MainFtpScriptTest, EndlessServerTreeStopsAtTheDepthCap) {
+    Tree["/"] = {{"top", true, 0}};
+    Server.Listing = [](const std::string& path, std::vector<TScriptedFtpTree::TEntry>& entries) {
+        if (path == "/") {
+            entries = {{"top", true, 0}};
+            return true;
+        }
+        if (path.rfind("/top", 0) != 0) return false;
+        entries = {{"a", true, 0}, {"a", true, 0}};
+        return true;
+    };
+    Open();
+    Connect();
+    Select(Window->FTPList, {"top"});
+    QElapsedTimer t;
+    t.start();
+    Window->RunCommand([this] { Window->GetButClick(); });
+    ASSERT_TRUE(WaitForBatch());
+    EXPECT_LT(t.elapsed(), 20000);
+    ASSERT_EQ(Requests.size(), 1u) << AllRequests().toStdString();
+    EXPECT_TRUE(Requests[0].Text.startsWith("Some folders were skipped:\r\n/top/a/a/"))
+        << Requests[0].Text.toStdString();
+    EXPECT_TRUE(Requests[0].Text.endsWith(": deeper than 64 levels")) << Requests[0].Text.toStdString();
+    // One listing per level; the duplicate entry was not walked again.
+    EXPECT_EQ(Server.Count("LIST"), 1 + 64); // the root listing, then the walk
+    std::string deepest = Local("top");
+    int levels = 1;
+    while (fs::is_directory(deepest + "/a")) {
+        deepest += "/a";
+        ++levels;
+    }
+    EXPECT_EQ(levels, 64);
+    EXPECT_EQ(Window->FHostDir, "/");
+}
+
+// A folder the server refuses is reported once and skipped; its siblings are still walked and
+// nothing is listed in its place.
+TEST_F(MainFtpScriptTest, RefusedFolderIsReportedOnceAndSkipped) {
+    Tree["/"] = {{"site", true, 0}};
+    Tree["/site"] = {{"locked", true, 0}, {"open", true, 0}, {"index.html", false, 2}};
+    Tree["/site/open"] = {{"ok.txt", false, 2}};
+    Files["/site/index.html"] = "ix";
+    Files["/site/open/ok.txt"] = "ok";
+    Open();
+    Connect();
+    Select(Window->FTPList, {"site"});
+    Window->RunCommand([this] { Window->GetButClick(); });
+    ASSERT_TRUE(WaitForBatch());
+    ASSERT_EQ(Requests.size(), 1u) << AllRequests().toStdString();
+    EXPECT_EQ(Requests[0].Text,
+              "Some folders were skipped:\r\n/site/locked: 550 /site/locked: No such folder");
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("site/index.html")), "ix");
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("site/open/ok.txt")), "ok");
+    EXPECT_FALSE(fs::exists(Local("site/locked")));
+    EXPECT_EQ(Server.Count("LIST"), 3); // the root, /site and /site/open
+    EXPECT_EQ(Window->FHostDir, "/");
+}
+
+// A slow endless tree: the walk keeps the window alive and its Cancel button ends it with
+// nothing queued.
+TEST_F(MainFtpScriptTest, WalkCanBeCancelled) {
+    Server.Listing = [](const std::string& path, std::vector<TScriptedFtpTree::TEntry>& entries) {
+        entries = {{"deep", true, 0}, {"f.txt", false, 1}};
+        return path == "/" || path.rfind("/deep", 0) == 0;
+    };
+    Server.Override = [](TScriptedServer&, const std::string& line) {
+        if (line.rfind("LIST", 0) == 0) std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        return false;
+    };
+    Open();
+    Connect();
+    Select(Window->FTPList, {"deep"});
+    bool clicked = false;
+    QTimer::singleShot(900, Window.get(), [&] {
+        auto* dialog = Window->findChild<QProgressDialog*>();
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_TRUE(dialog->isVisible());
+        auto* cancel = dialog->findChild<QPushButton*>();
+        ASSERT_NE(cancel, nullptr);
+        EXPECT_EQ(cancel->accessibleName(), "Cancel");
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        clicked = true;
+    });
+    QElapsedTimer t;
+    t.start();
+    Window->RunCommand([this] { Window->GetButClick(); });
+    EXPECT_TRUE(clicked);
+    EXPECT_LT(t.elapsed(), 2500);
+    EXPECT_LT(Server.Count("LIST"), 1 + 64);
+    EXPECT_TRUE(Requests.empty()) << AllRequests().toStdString();
+    EXPECT_TRUE(Window->FTransferQueue->empty());
+    EXPECT_EQ(Window->StatusText(0), "Ready");
+    EXPECT_EQ(Server.Count("RETR"), 0);
+    EXPECT_EQ(Window->findChild<QProgressDialog*>(), nullptr);
+}
+
+TEST_F(MainFtpScriptTest, WalkWithTooManyEntriesQueuesNothing) {
+    std::vector<TScriptedFtpTree::TEntry> many;
+    for (int i = 0; i < 50001; ++i) many.push_back({"f" + std::to_string(i), false, 1});
+    Tree["/"] = {{"x", true, 0}, {"y", true, 0}};
+    Tree["/x"] = many;
+    Tree["/y"] = many;
+    Open();
+    Connect();
+    Select(Window->FTPList, {"x", "y"});
+    Window->RunCommand([this] { Window->GetButClick(); });
+    ASSERT_EQ(Requests.size(), 1u) << AllRequests().toStdString();
+    EXPECT_EQ(Requests[0].Text,
+              "The selection holds more than 100000 files and folders; nothing was transferred.");
+    EXPECT_TRUE(Window->FTransferQueue->empty());
+    EXPECT_FALSE(Window->TransferRunning());
+    EXPECT_EQ(Server.Count("RETR"), 0);
+}
+
+// A walk that fails midway queues nothing, so the next batch cannot run its entries the other
+// way: after the failed Get, a Put with nothing selected uploads nothing.
+TEST_F(MainFtpScriptTest, FailedWalkLeavesNothingForTheNextBatch) {
+    Tree["/"] = {{"a-good", true, 0}, {"b-bad", true, 0}};
+    Tree["/a-good"] = {{"f.txt", false, 3}};
+    Tree["/b-bad"] = {};
+    Files["/a-good/f.txt"] = "new";
+    Server.Override = [](TScriptedServer& s, const std::string& line) {
+        if (line != "LIST /b-bad") return false;
+        s.Reply("451 Local error in processing\r\n");
+        return true;
+    };
+    Open();
+    fs::create_directories(Local("a-good"));
+    TFtpPeer::WriteFile(Local("a-good/f.txt"), "old local copy");
+    Connect();
+    Select(Window->FTPList, {"a-good", "b-bad"});
+    Window->RunCommand([this] { Window->GetButClick(); });
+    ASSERT_EQ(Requests.size(), 1u) << AllRequests().toStdString();
+    EXPECT_TRUE(Requests[0].Text.startsWith("Win32 Error 12003:\r\n\r\n451"))
+        << Requests[0].Text.toStdString();
+    EXPECT_TRUE(Window->FTransferQueue->empty());
+    Window->ListLocalDirectory();
+    Window->LocalList->clearSelection();
+    Window->RunCommand([this] { Window->PutSelection(); });
+    ASSERT_TRUE(WaitForBatch());
+    EXPECT_EQ(Requests.size(), 1u) << AllRequests().toStdString();
+    EXPECT_EQ(Server.Count("STOR"), 0);
+    EXPECT_EQ(Server.Count("RETR"), 0);
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("a-good/f.txt")), "old local copy");
+}
+
+// Uploads do not descend into linked folders (a link to its own folder would repeat the tree),
+// upload a link to a file as that file, and leave out the editor's backup copies.
+TEST_F(MainFtpScriptTest, UploadWalkSkipsLinkedFoldersAndBackupCopies) {
+    Open();
+    fs::create_directories(Local("up/sub"));
+    TFtpPeer::WriteFile(Local("up/index.php"), "php");
+    TFtpPeer::WriteFile(Local("up/index.php_bak"), "backup");
+    TFtpPeer::WriteFile(Local("up/alone_bak"), "not a backup: nothing beside it");
+    TFtpPeer::WriteFile(Local("up/sub/page.html"), "page");
+    TFtpPeer::WriteFile(Local("up/sub/page.html_bak"), "backup");
+    fs::create_directory_symlink(".", Local("up/loop"));
+    fs::create_directory_symlink(Local("up/sub"), Local("up/sub-again"));
+    fs::create_symlink("index.php", Local("up/same.php"));
+    Connect();
+    Window->ListLocalDirectory();
+    Select(Window->LocalList, {"up"});
+    Window->RunCommand([this] { Window->SendButClick(); });
+    ASSERT_TRUE(WaitForBatch());
+    EXPECT_TRUE(Requests.empty()) << AllRequests().toStdString();
+    std::map<std::string, std::string> stored;
+    for (const auto& [path, data] : Server.Stored()) stored[path] += data;
+    EXPECT_EQ(stored,
+              (std::map<std::string, std::string>{{"/up/index.php", "php"},
+                                                  {"/up/alone_bak", "not a backup: nothing beside it"},
+                                                  {"/up/same.php", "php"},
+                                                  {"/up/sub/page.html", "page"}}));
+    EXPECT_EQ(Server.Count("STOR"), 4);
+    EXPECT_EQ(Window->StatusText(1), "2 backup copies skipped, 2 linked folders skipped");
+}
+
+// Downloads never write through a linked folder inside the local target.
+TEST_F(MainFtpScriptTest, DownloadRefusesLinkedLocalFolders) {
+    QTemporaryDir outside;
+    Tree["/"] = {{"site", true, 0}, {"other", true, 0}};
+    Tree["/site"] = {{"img", true, 0}, {"index.html", false, 2}};
+    Tree["/site/img"] = {{"logo.png", false, 4}};
+    Tree["/other"] = {{"x.txt", false, 1}};
+    Files["/site/index.html"] = "ix";
+    Files["/site/img/logo.png"] = "logo";
+    Files["/other/x.txt"] = "x";
+    Open();
+    fs::create_directories(Local("site"));
+    fs::create_directory_symlink(outside.path().toStdString(), Local("site/img"));
+    fs::create_directory_symlink(outside.path().toStdString(), Local("other"));
+    Connect();
+    Select(Window->FTPList, {"site", "other"});
+    Window->RunCommand([this] { Window->GetButClick(); });
+    ASSERT_TRUE(WaitForBatch());
+    ASSERT_EQ(Requests.size(), 1u) << AllRequests().toStdString();
+    // Folders come first in the list, by name: "other" is walked before "site".
+    EXPECT_EQ(Requests[0].Text.toStdString(), "Some folders were skipped:\r\n" + Local("other") +
+                                                  ": is a link; nothing is written through it\r\n" +
+                                                  Local("site/img") +
+                                                  ": is a link; nothing is written through it");
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("site/index.html")), "ix");
+    EXPECT_TRUE(fs::is_empty(outside.path().toStdString()));
+    EXPECT_EQ(Server.Count("RETR"), 1);
+}
+
+// Names longer than the local file system holds are unsafe names: counted and skipped before
+// any byte moves, whether the listing could carry them (256 bytes) or not (300 bytes).
+TEST_F(MainFtpScriptTest, NamesTooLongForTheLocalDiskAreCountedAndSkipped) {
+    const std::string n255(255, 'k'), n256(256, 'l'), n300(300, 'm');
+    Tree["/"] = {{"long", true, 0}, {n255, false, 1}, {n256, false, 1}, {n300, false, 1}};
+    Tree["/long"] = {{n256, false, 1}, {n300, false, 1}, {n256 + "d", true, 0}, {"fine.txt", false, 1}};
+    Files["/" + n255] = "k";
+    Files["/long/fine.txt"] = "f";
+    Open();
+    Connect();
+    EXPECT_EQ(Captions(Window->FTPList),
+              (QStringList{"long", QString::fromStdString(n255), QString::fromStdString(n256)}));
+    EXPECT_EQ(Window->StatusText(1), "3 files  (1 unsafe names skipped)");
+    Select(Window->FTPList, {"long", QString::fromStdString(n255), QString::fromStdString(n256)});
+    Window->RunCommand([this] { Window->GetButClick(); });
+    ASSERT_TRUE(WaitForBatch());
+    EXPECT_TRUE(Requests.empty()) << AllRequests().toStdString();
+    EXPECT_EQ(Window->StatusText(1), "4 unsafe names skipped");
+    EXPECT_EQ(Server.Count("RETR"), 2);
+    EXPECT_EQ(TFtpPeer::ReadFile(Local(n255)), "k");
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("long/fine.txt")), "f");
+    EXPECT_EQ(std::distance(fs::directory_iterator(Local("long")), {}), 1);
+}
+
+// Server names are shown as they are, never as markup.
+TEST_F(MainFtpScriptTest, ServerNamesShowAsPlainText) {
+    const std::string name = "<font color=red size=7>HUGE";
+    Tree["/"] = {{name, false, 1}};
+    Files["/" + name] = "h";
+    Open();
+    Connect();
+    Select(Window->FTPList, {QString::fromStdString(name)});
+    Window->GetButClick();
+    EXPECT_EQ(Window->StatusText(1), QString::fromStdString("File: " + name + "  (1 to go)"));
+    for (QLabel* label : {Window->StatusPanel0, Window->StatusPanel1})
+        EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    // Rendered as markup the size=7 font would make the line taller.
+    const int shown = Window->StatusPanel1->sizeHint().height();
+    Window->StatusPanel1->setTextFormat(Qt::RichText);
+    const int asMarkup = Window->StatusPanel1->sizeHint().height();
+    Window->StatusPanel1->setTextFormat(Qt::PlainText);
+    EXPECT_LT(shown, asMarkup);
+    ASSERT_TRUE(WaitForBatch());
+    EXPECT_EQ(TFtpPeer::ReadFile(Local(name)), "h");
+}
+
+// Disconnect during a batch: the running transfer is aborted and nothing queued after it runs
+// on the next connection.
+TEST_P(MainFtpHostTest, DisconnectDropsTheRestOfTheQueue) {
+    Peer = std::make_unique<TFtpPeer>(GetParam() + "+slow");
+    Window->FTPEdit->setText(QString::fromStdString(Peer->HostField()));
+    Window->LocalDirEdit->setText(QString::fromStdString(Peer->Local()));
+    TFtpPeer::WriteFile(Root("one.bin"), std::string(16 << 20, '1'));
+    TFtpPeer::WriteFile(Root("two.bin"), std::string(16 << 20, '2'));
+    Connect();
+    Select(Window->FTPList, {"one.bin", "two.bin"});
+    Window->GetButClick();
+    QElapsedTimer t;
+    t.start();
+    while (!Window->StatusText(0).startsWith("Bytes Received =") && t.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    ASSERT_TRUE(Window->StatusText(0).startsWith("Bytes Received ="));
+    QTest::mouseClick(Window->DisconBut, Qt::LeftButton);
+    EXPECT_EQ(Window->FTransferQueue->size(), 1u); // only the running one, until its worker ends
+    ASSERT_TRUE(WaitForBatch());
+    // The aborted file says so once; the second never started (it would fail without a connection).
+    ASSERT_EQ(Requests.size(), 1u) << AllRequests().toStdString();
+    EXPECT_EQ(Requests[0].Text, "INTERNET_OPERATION_CANCELLED ");
+    EXPECT_FALSE(fs::exists(Local("one.bin")));
+    EXPECT_FALSE(fs::exists(Local("two.bin")));
+}
+
+// A listing that fails leaves the list empty, and the status line says it was no empty folder.
+TEST_F(MainFtpScriptTest, FailedListingIsNoEmptyFolder) {
+    Server.Override = [](TScriptedServer& s, const std::string& line) {
+        if (line.rfind("LIST", 0) != 0) return false;
+        s.Reply("451 Cannot list now\r\n");
+        return true;
+    };
+    Open();
+    Connect();
+    EXPECT_EQ(Window->FTPList->topLevelItemCount(), 0);
+    EXPECT_EQ(Window->StatusText(0), "Host Ready");
+    EXPECT_EQ(Window->StatusText(1), "0 files  (listing failed: 451 Cannot list now)");
+}

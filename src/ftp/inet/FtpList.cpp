@@ -71,7 +71,11 @@ void SetSize(TWin32FindData& out, std::uint64_t size) {
 }
 
 bool SetName(TWin32FindData& out, std::string_view name) {
-    if (name.empty() || name.size() >= MAX_PATH || name.find('\0') != std::string_view::npos) return false;
+    if (name.empty() || name.find('\0') != std::string_view::npos) return false;
+    if (name.size() >= MAX_PATH) {
+        out.dwReserved1 = FTP_RECORD_NAME_TOO_LONG;
+        return false;
+    }
     std::memcpy(out.cFileName, name.data(), name.size());
     out.cFileName[name.size()] = '\0';
     return true;
@@ -250,11 +254,15 @@ bool ParseDosListLine(std::string_view line, TWin32FindData& out) {
 }
 
 bool ParseListLine(std::string_view line, std::time_t now, TWin32FindData& out) {
-    return ParseUnixListLine(line, now, out) || ParseDosListLine(line, out);
+    if (ParseUnixListLine(line, now, out)) return true;
+    const bool longName = out.dwReserved1 == FTP_RECORD_NAME_TOO_LONG;
+    if (ParseDosListLine(line, out)) return true;
+    if (longName) out.dwReserved1 = FTP_RECORD_NAME_TOO_LONG;
+    return false;
 }
 
 std::vector<TWin32FindData> ParseListing(std::string_view data, bool mlsd, std::time_t now,
-                                         std::size_t maxEntries) {
+                                         std::size_t maxEntries, std::size_t* longNames) {
     std::vector<TWin32FindData> records;
     std::size_t start = 0;
     while (start < data.size() && records.size() <= maxEntries) {
@@ -263,7 +271,10 @@ std::vector<TWin32FindData> ParseListing(std::string_view data, bool mlsd, std::
             data.substr(start, nl == std::string_view::npos ? std::string_view::npos : nl - start);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         TWin32FindData record;
-        if (mlsd ? ParseMlsdLine(line, record) : ParseListLine(line, now, record)) records.push_back(record);
+        if (mlsd ? ParseMlsdLine(line, record) : ParseListLine(line, now, record))
+            records.push_back(record);
+        else if (longNames && record.dwReserved1 == FTP_RECORD_NAME_TOO_LONG)
+            ++*longNames;
         if (nl == std::string_view::npos) break;
         start = nl + 1;
     }

@@ -21,9 +21,15 @@ bool ParseUnixListLine(std::string_view line, std::time_t now, TWin32FindData& o
 bool ParseDosListLine(std::string_view line, TWin32FindData& out);
 bool ParseListLine(std::string_view line, std::time_t now, TWin32FindData& out);
 
+// A line parser that refuses a line only because its name is MAX_PATH bytes or longer leaves
+// this mark in dwReserved1 of its output record.
+constexpr DWORD FTP_RECORD_NAME_TOO_LONG = 0x4C4F4E47;
+
 // Splits a whole listing into lines (LF or CR LF) and parses each. MLSD listings drop the "cdir"
 // and "pdir" entries. Records whose name would not fit the record (empty, NUL, MAX_PATH bytes
-// or more) are skipped too: a cut name would name another file.
+// or more) are skipped too: a cut name would name another file; *longNames, when given, counts
+// the ones skipped for their length.
 // Stops after maxEntries + 1 records, so an oversized listing is cheap to recognise.
 std::vector<TWin32FindData> ParseListing(std::string_view data, bool mlsd, std::time_t now,
-                                         std::size_t maxEntries = ~std::size_t{0});
+                                         std::size_t maxEntries = ~std::size_t{0},
+                                         std::size_t* longNames = nullptr);

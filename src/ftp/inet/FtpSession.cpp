@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -28,9 +29,32 @@ bool Is2xx(const TFtpReply& r) {
     return r.Code / 100 == 2;
 }
 
+// "150 Opening BINARY mode data connection for f (1234 bytes)." -> 1234.
+std::uint64_t SizeInPreliminary(const TFtpReply& r) {
+    if (r.Code != 150) return FTP_SIZE_UNKNOWN;
+    const std::string& t = r.Text;
+    std::size_t open = t.rfind('(');
+    if (open == std::string::npos) return FTP_SIZE_UNKNOWN;
+    std::size_t i = open + 1, digits = 0;
+    std::uint64_t size = 0;
+    for (; i < t.size() && t[i] >= '0' && t[i] <= '9' && digits < 19; ++i, ++digits)
+        size = size * 10 + std::uint64_t(t[i] - '0');
+    if (digits == 0 || t.compare(i, 7, " bytes)") != 0) return FTP_SIZE_UNKNOWN;
+    return size;
+}
+
 } // namespace
 
-TFtpSession::TFtpSession(const TInetOptions& options) : FOptions(options) {}
+TFtpSession::TFtpSession(const TInetOptions& options)
+    : FOptions(options), FWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (!FWake.IsOpen()) throw EInetFailure{ERROR_INTERNET_INTERNAL_ERROR};
+}
+
+bool TFtpSession::Wait(int fd, short events, int timeoutMs) {
+    bool ready = WaitFor(fd, events, timeoutMs, FWake.Fd());
+    if (FAborted) Dropped();
+    return ready;
+}
 
 TFtpSession::~TFtpSession() = default;
 
@@ -67,7 +91,7 @@ TFtpReply TFtpSession::ReadReply() {
         if (FAborted) Dropped();
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(FReplyDeadline -
                                                                           std::chrono::steady_clock::now());
-        if (left.count() <= 0 || !WaitFor(FControl.Fd(), POLLIN, static_cast<int>(left.count()))) {
+        if (left.count() <= 0 || !Wait(FControl.Fd(), POLLIN, static_cast<int>(left.count()))) {
             FDead = true; // a late reply would answer the wrong command
             throw EInetFailure{ERROR_INTERNET_TIMEOUT};
         }
@@ -102,7 +126,7 @@ void TFtpSession::SendCommand(const std::string& line) {
     std::string wire = line + "\r\n";
     std::size_t sent = 0;
     while (sent < wire.size()) {
-        if (!WaitFor(FControl.Fd(), POLLOUT, FOptions.SendTimeoutMs)) {
+        if (!Wait(FControl.Fd(), POLLOUT, FOptions.SendTimeoutMs)) {
             FDead = true;
             throw EInetFailure{ERROR_INTERNET_TIMEOUT};
         }
@@ -127,7 +151,7 @@ void TFtpSession::Open(const std::string& hostField, std::uint16_t defaultPort, 
     DWORD lastFailure = ERROR_INTERNET_CANNOT_CONNECT;
     for (const TAddress& address : Resolve(host, port)) {
         try {
-            FControl = ConnectTo(address, FOptions.ConnectTimeoutMs);
+            FControl = ConnectTo(address, FOptions.ConnectTimeoutMs, FWake.Fd());
             break;
         } catch (const EInetFailure& e) {
             lastFailure = e.Code;
@@ -182,6 +206,8 @@ void TFtpSession::CloseListener() {
 
 void TFtpSession::Abort() {
     FAborted = true;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(FWake.Fd(), &one, sizeof one);
     std::lock_guard<std::mutex> lock(FSocketLock);
     for (TSocket* s : {&FControl, &FData, &FListener})
         if (s->IsOpen()) ::shutdown(s->Fd(), SHUT_RDWR);
@@ -233,7 +259,13 @@ void TFtpSession::PreparePassive() {
     }
     TAddress target = FPeer;
     target.SetPort(port);
-    TSocket data = ConnectTo(target, FOptions.ConnectTimeoutMs);
+    TSocket data;
+    try {
+        data = ConnectTo(target, FOptions.ConnectTimeoutMs, FWake.Fd());
+    } catch (const EInetFailure&) {
+        if (FAborted) Dropped();
+        throw;
+    }
     std::lock_guard<std::mutex> lock(FSocketLock);
     FData = std::move(data);
 }
@@ -310,8 +342,10 @@ std::optional<TFtpReply> TFtpSession::OpenData(const std::string& command) {
                 throw EInetFailure{ERROR_INTERNET_TIMEOUT};
             }
             // After the final reply only the listener matters; the control stays unread.
-            pollfd p[2] = {{FEarlyFinal ? -1 : FControl.Fd(), POLLIN, 0}, {FListener.Fd(), POLLIN, 0}};
-            int rc = ::poll(p, 2, static_cast<int>(left.count()));
+            pollfd p[3] = {{FEarlyFinal ? -1 : FControl.Fd(), POLLIN, 0},
+                           {FListener.Fd(), POLLIN, 0},
+                           {FWake.Fd(), POLLIN, 0}};
+            int rc = ::poll(p, 3, static_cast<int>(left.count()));
             if (FAborted) Dropped();
             if (rc < 0 && errno != EINTR) Dropped();
             if (rc <= 0) continue;
@@ -364,7 +398,7 @@ void TFtpSession::ReceiveAll(const TSink& sink, const TProgress& progress) {
     if (!FData.IsOpen()) return; // the server confirmed a transfer without connecting
     if (!FBuffer) FBuffer.reset(new char[BufferSize]);
     for (;;) {
-        if (!WaitFor(FData.Fd(), POLLIN, FOptions.ReceiveTimeoutMs)) {
+        if (!Wait(FData.Fd(), POLLIN, FOptions.ReceiveTimeoutMs)) {
             CloseData();
             FDead = true;
             throw EInetFailure{ERROR_INTERNET_TIMEOUT};
@@ -396,6 +430,7 @@ void TFtpSession::ReceiveAll(const TSink& sink, const TProgress& progress) {
 
 std::vector<TWin32FindData> TFtpSession::List(const std::string& argument) {
     CheckUsable();
+    FLongNames = 0;
     for (;;) {
         std::string verb = FUseMlsd ? "MLSD" : "LIST";
         std::optional<TFtpReply> refusal = OpenData(argument.empty() ? verb : verb + " " + argument);
@@ -417,7 +452,7 @@ std::vector<TWin32FindData> TFtpSession::List(const std::string& argument) {
             nullptr);
         FinishTransfer();
         std::vector<TWin32FindData> records =
-            ParseListing(text, FUseMlsd, std::time(nullptr), FTP_LISTING_MAX_ENTRIES);
+            ParseListing(text, FUseMlsd, std::time(nullptr), FTP_LISTING_MAX_ENTRIES, &FLongNames);
         if (records.size() > FTP_LISTING_MAX_ENTRIES) {
             SetLastText("The server's listing has more than " + std::to_string(FTP_LISTING_MAX_ENTRIES) +
                         " entries.");
@@ -429,7 +464,8 @@ std::vector<TWin32FindData> TFtpSession::List(const std::string& argument) {
 
 std::uint64_t TFtpSession::RemoteSize(const std::string& remote) {
     TFtpReply reply = Command("SIZE " + remote);
-    if (reply.Code != 213 || reply.Text.size() < 5 || reply.Text.size() > 24) return FTP_SIZE_UNKNOWN;
+    // At most 19 digits, so the value cannot wrap around.
+    if (reply.Code != 213 || reply.Text.size() < 5 || reply.Text.size() > 4 + 19) return FTP_SIZE_UNKNOWN;
     std::uint64_t size = 0;
     for (std::size_t i = 4; i < reply.Text.size(); ++i) {
         char ch = reply.Text[i];
@@ -447,7 +483,9 @@ std::uint64_t TFtpSession::Retrieve(const std::string& remote, const TSink& sink
         bool& Flag;
         ~TReset() { Flag = false; }
     } reset{FInTransfer};
+    FAnnouncedSize = FTP_SIZE_UNKNOWN;
     if (std::optional<TFtpReply> refusal = OpenData("RETR " + remote)) Refused(*refusal);
+    FAnnouncedSize = SizeInPreliminary(FLastReply);
     ReceiveAll(
         [&](const char* data, std::size_t length) {
             received += length;
@@ -484,7 +522,7 @@ void TFtpSession::Store(const std::string& remote, int fd, const TProgress& prog
         if (n == 0) break;
         std::size_t sent = 0;
         while (sent < std::size_t(n)) {
-            if (!WaitFor(FData.Fd(), POLLOUT, FOptions.SendTimeoutMs)) {
+            if (!Wait(FData.Fd(), POLLOUT, FOptions.SendTimeoutMs)) {
                 CloseData();
                 FDead = true;
                 throw EInetFailure{ERROR_INTERNET_TIMEOUT};

@@ -56,8 +56,13 @@ public:
     void Simple(const std::string& verb, const std::string& argument);
     // The entries of a folder (argument empty = the current one); MLSD when the server offers it.
     std::vector<TWin32FindData> List(const std::string& argument);
+    // Entries the last listing left out because their names do not fit a record.
+    std::size_t LastListingLongNames() const { return FLongNames; }
     // Returns the byte count received.
     std::uint64_t Retrieve(const std::string& remote, const TSink& sink, const TProgress& progress);
+    // The size the last RETR's preliminary reply announced ("150 ... (1234 bytes)"), or
+    // FTP_SIZE_UNKNOWN.
+    std::uint64_t AnnouncedSize() const { return FAnnouncedSize; }
     // The server's SIZE answer, or FTP_SIZE_UNKNOWN when it gives none.
     std::uint64_t RemoteSize(const std::string& remote);
     // Replaces the last reply's text with a sentence of ours (the code stays the server's).
@@ -98,11 +103,18 @@ private:
     TSocket FControl, FData, FListener;
     std::mutex FSocketLock; // guards closing the sockets against Abort from another thread
     std::atomic<bool> FAborted{false};
+    // Signalled by Abort; every wait of the session polls it, also the connect of a data
+    // connection that is not yet one of the sockets above.
+    TSocket FWake;
+    // WaitFor on the session's wake-up; an abort throws (12017) instead of returning.
+    bool Wait(int fd, short events, int timeoutMs);
     bool FDead = false;       // the control connection can no longer be trusted
     bool FInTransfer = false; // a drop now is a dropped transfer
     bool FPassive = false;
     bool FUseEpsv = true;
     bool FUseMlsd = false;
+    std::size_t FLongNames = 0;
+    std::uint64_t FAnnouncedSize = FTP_SIZE_UNKNOWN;
     TAddress FPeer;
     TFtpReplyReader FReader;
     TFtpReply FLastReply;

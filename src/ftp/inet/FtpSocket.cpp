@@ -124,13 +124,14 @@ std::vector<TAddress> Resolve(const std::string& host, std::uint16_t port) {
     return addresses;
 }
 
-TSocket ConnectTo(const TAddress& address, int timeoutMs) {
+TSocket ConnectTo(const TAddress& address, int timeoutMs, int wakeFd) {
     TSocket s(::socket(address.Family(), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!s.IsOpen()) throw EInetFailure{ERROR_INTERNET_CANNOT_CONNECT};
     int rc = ::connect(s.Fd(), reinterpret_cast<const sockaddr*>(&address.Storage), address.Length);
     if (rc != 0) {
         if (errno != EINPROGRESS) throw EInetFailure{ERROR_INTERNET_CANNOT_CONNECT};
-        if (!WaitFor(s.Fd(), POLLOUT, timeoutMs)) throw EInetFailure{ERROR_INTERNET_TIMEOUT};
+        if (!WaitFor(s.Fd(), POLLOUT, timeoutMs, wakeFd)) throw EInetFailure{ERROR_INTERNET_TIMEOUT};
+        if (IsSignalled(wakeFd)) throw EInetFailure{ERROR_INTERNET_OPERATION_CANCELLED};
         int err = 0;
         socklen_t len = sizeof err;
         if (getsockopt(s.Fd(), SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0)
@@ -156,11 +157,17 @@ TAddress PeerAddress(int fd) {
     return a;
 }
 
-bool WaitFor(int fd, short events, int timeoutMs) {
+bool IsSignalled(int wakeFd) {
+    if (wakeFd < 0) return false;
+    pollfd p{wakeFd, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
+}
+
+bool WaitFor(int fd, short events, int timeoutMs, int wakeFd) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        pollfd p{fd, events, 0};
-        int rc = ::poll(&p, 1, Remaining(deadline));
+        pollfd p[2] = {{fd, events, 0}, {wakeFd, POLLIN, 0}};
+        int rc = ::poll(p, wakeFd >= 0 ? 2 : 1, Remaining(deadline));
         if (rc > 0) return true; // readiness, hang-up or error: the next call reports which
         if (rc == 0) return false;
         if (errno != EINTR) return true;

@@ -56,11 +56,14 @@ bool SplitHostPort(std::string_view field, std::string& host, std::uint16_t& por
 
 // Throws ERROR_INTERNET_NAME_NOT_RESOLVED.
 std::vector<TAddress> Resolve(const std::string& host, std::uint16_t port);
-// Throws ERROR_INTERNET_CANNOT_CONNECT or ERROR_INTERNET_TIMEOUT.
-TSocket ConnectTo(const TAddress& address, int timeoutMs);
+// Throws ERROR_INTERNET_CANNOT_CONNECT or ERROR_INTERNET_TIMEOUT, and
+// ERROR_INTERNET_OPERATION_CANCELLED when wakeFd (an eventfd, or -1) is signalled meanwhile.
+TSocket ConnectTo(const TAddress& address, int timeoutMs, int wakeFd = -1);
 TAddress LocalAddress(int fd);
 TAddress PeerAddress(int fd);
 
 // poll() on one descriptor; true when ready, false on time-out. EINTR is retried with the
-// time left.
-bool WaitFor(int fd, short events, int timeoutMs);
+// time left. A signalled wakeFd (an eventfd, or -1 for none) ends the wait at once with true;
+// the caller tells the two apart with IsSignalled.
+bool WaitFor(int fd, short events, int timeoutMs, int wakeFd = -1);
+bool IsSignalled(int wakeFd);

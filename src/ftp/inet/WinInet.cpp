@@ -31,6 +31,7 @@ namespace {
 thread_local DWORD tLastError = ERROR_SUCCESS;
 thread_local std::string tLastResponse;
 thread_local DWORD tLastResponseCode = 0;
+thread_local DWORD tLastListingSkippedNames = 0;
 
 struct TInetObject {
     virtual ~TInetObject() = default;
@@ -227,6 +228,7 @@ public:
         std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
         std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
         if (base.size() > 200) base.resize(200);
+        static_assert(FtpTempNameLength(300) == 1 + 200 + sizeof ".part-00000000" - 1);
         std::random_device seed;
         std::mt19937_64 random(seed());
         for (int attempt = 0; attempt < 100; ++attempt) {
@@ -355,6 +357,7 @@ BOOL FtpDeleteFile(HINTERNET connect, const char* fileName) {
 HINTERNET FtpFindFirstFile(HINTERNET connect, const char* searchFile, TWin32FindData* findData, DWORD,
                            DWORD_PTR) {
     HINTERNET result = nullptr;
+    tLastListingSkippedNames = 0;
     OnConnection(connect, [&](TConnectionObject& c) {
         if (!findData) throw EInetFailure{ERROR_INVALID_PARAMETER};
         std::string pattern = Argument(searchFile ? searchFile : "", true);
@@ -362,6 +365,7 @@ HINTERNET FtpFindFirstFile(HINTERNET connect, const char* searchFile, TWin32Find
         bool wildcard = !whole && pattern.find_first_of("*?") != std::string::npos;
         auto find = std::make_shared<TFindObject>();
         find->Records = c.Session.List(whole || wildcard ? std::string() : pattern);
+        tLastListingSkippedNames = static_cast<DWORD>(c.Session.LastListingLongNames());
         if (wildcard) {
             std::erase_if(find->Records, [&](const TWin32FindData& r) {
                 return fnmatch(pattern.c_str(), r.cFileName, 0) != 0;
@@ -373,6 +377,10 @@ HINTERNET FtpFindFirstFile(HINTERNET connect, const char* searchFile, TWin32Find
         result = Register(std::move(find));
     });
     return result;
+}
+
+DWORD FtpGetLastListingSkippedNames() {
+    return tLastListingSkippedNames;
 }
 
 BOOL InternetFindNextFile(HINTERNET find, TWin32FindData* findData) {
@@ -400,20 +408,45 @@ BOOL FtpGetFileSized(HINTERNET connect, const char* remoteFile, const char* newF
         struct stat st;
         if (failIfExists && ::stat(target.c_str(), &st) == 0) throw EInetFailure{ERROR_FILE_EXISTS};
         if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) throw EInetFailure{ERROR_ACCESS_DENIED};
-        // The server's own count is fresher than the caller's listing.
+        // The server's own counts are fresher than the caller's listing: SIZE, then the size
+        // the transfer's preliminary reply announces.
         std::uint64_t known = c.Session.RemoteSize(remote);
-        if (known == FTP_SIZE_UNKNOWN) known = expectedSize;
         TTempFile temp(target);
-        std::uint64_t received = 0;
-        TransferWithProgress(connect, c, context, INTERNET_STATUS_RESPONSE_RECEIVED,
-                             [&](const TFtpSession::TProgress& progress) {
-                                 received = c.Session.Retrieve(
-                                     remote,
-                                     [&](const char* data, std::size_t length) { temp.Write(data, length); },
-                                     progress);
-                             });
+        std::uint64_t received = 0, written = 0;
+        // A server that sends more than the size it gave is cut off there, before it can fill
+        // the disk with a file that would be refused anyway.
+        bool tooMuch = false;
+        auto limit = [&] {
+            if (known != FTP_SIZE_UNKNOWN) return known;
+            std::uint64_t announced = c.Session.AnnouncedSize();
+            return announced != FTP_SIZE_UNKNOWN ? announced : expectedSize;
+        };
+        try {
+            TransferWithProgress(connect, c, context, INTERNET_STATUS_RESPONSE_RECEIVED,
+                                 [&](const TFtpSession::TProgress& progress) {
+                                     received = c.Session.Retrieve(
+                                         remote,
+                                         [&](const char* data, std::size_t length) {
+                                             const std::uint64_t most = limit();
+                                             if (most != FTP_SIZE_UNKNOWN && length > most - written) {
+                                                 tooMuch = true;
+                                                 throw EInetFailure{ERROR_INTERNET_CONNECTION_ABORTED};
+                                             }
+                                             temp.Write(data, length);
+                                             written += length;
+                                         },
+                                         progress);
+                                 });
+        } catch (const EInetFailure&) {
+            if (tooMuch && !c.Session.WasAborted())
+                c.Session.SetLastText("The server sent more than the " + std::to_string(limit()) +
+                                      " bytes it announced.");
+            throw;
+        }
         // Closed from another thread while the last counts were being reported: not a success.
         if (c.Session.WasAborted()) throw EInetFailure{ERROR_INTERNET_OPERATION_CANCELLED};
+        if (known == FTP_SIZE_UNKNOWN) known = c.Session.AnnouncedSize();
+        if (known == FTP_SIZE_UNKNOWN) known = expectedSize;
         if (known != FTP_SIZE_UNKNOWN && received != known) {
             c.Session.SetLastText(
                 received < known ? "Received " + std::to_string(received) + " of " + std::to_string(known) +

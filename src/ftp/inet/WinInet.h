@@ -144,6 +144,15 @@ constexpr std::size_t FTP_LISTING_MAX_ENTRIES = 100000;
 HINTERNET FtpFindFirstFile(HINTERNET connect, const char* searchFile, TWin32FindData* findData, DWORD flags,
                            DWORD_PTR context);
 BOOL InternetFindNextFile(HINTERNET find, TWin32FindData* findData);
+// Our own: how many entries the calling thread's last FtpFindFirstFile left out because their
+// names do not fit the record (MAX_PATH bytes or more), so the caller can count them.
+DWORD FtpGetLastListingSkippedNames();
+
+// The length of the temporary name a download uses beside a file whose name has nameLength
+// bytes: a dot, the name (cut to 200 bytes) and ".part-" with eight hex digits.
+constexpr std::size_t FtpTempNameLength(std::size_t nameLength) {
+    return 1 + (nameLength < 200 ? nameLength : 200) + 14;
+}
 
 // Downloads into a temporary file beside newFile and renames it over newFile once the server
 // has confirmed the transfer; a failed download leaves newFile as it was. Always binary. With a
@@ -154,7 +163,8 @@ BOOL FtpGetFile(HINTERNET connect, const char* remoteFile, const char* newFile, 
                 DWORD flagsAndAttributes, DWORD flags, DWORD_PTR context);
 constexpr std::uint64_t FTP_SIZE_UNKNOWN = ~std::uint64_t{0};
 // Like FtpGetFile; expectedSize is the size the caller saw in a listing, or FTP_SIZE_UNKNOWN.
-// The size the server answers to SIZE wins over it. A received byte count that differs from
+// The size the server answers to SIZE wins over it, then a size the transfer's "150" reply
+// announces ("(1234 bytes)"). A received byte count that differs from
 // the known size fails with ERROR_INTERNET_CONNECTION_ABORTED and leaves newFile as it was.
 BOOL FtpGetFileSized(HINTERNET connect, const char* remoteFile, const char* newFile, BOOL failIfExists,
                      DWORD flagsAndAttributes, DWORD flags, DWORD_PTR context, std::uint64_t expectedSize);

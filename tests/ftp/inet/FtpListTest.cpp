@@ -120,14 +120,20 @@ TEST(FtpList, WholeListingsSkipJunkAndUnrepresentableNames) {
                        std::string(1, '\0') +
                        "name\r\n"
                        "-rw-r--r-- 1 u g 3 Jun  1 10:00 last"; // no final line end
-    auto records = ParseListing(unix, false, Now);
+    std::size_t longNames = 0;
+    auto records = ParseListing(unix, false, Now, ~std::size_t{0}, &longNames);
     ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(longNames, 1u); // the NUL name is no long name
     EXPECT_STREQ(records[0].cFileName, "a");
     EXPECT_STREQ(records[1].cFileName, "b");
     EXPECT_STREQ(records[2].cFileName, "last");
 
+    longNames = 0;
     auto mlsd =
-        ParseListing("type=cdir; .\r\ntype=pdir; ..\r\ntype=file;size=1; x\r\nnonsense\r\n", true, Now);
+        ParseListing("type=cdir; .\r\ntype=pdir; ..\r\ntype=file;size=1; x\r\nnonsense\r\ntype=file; " +
+                         std::string(260, 'z') + "\r\n",
+                     true, Now, ~std::size_t{0}, &longNames);
     ASSERT_EQ(mlsd.size(), 1u);
+    EXPECT_EQ(longNames, 1u);
     EXPECT_STREQ(mlsd[0].cFileName, "x");
 }

@@ -20,117 +20,10 @@
 #include <thread>
 #include <vector>
 
+#include "FtpScriptServer.h"
 #include "ftp/inet/WinInet.h"
 
 namespace {
-
-int ListenLoopback(std::uint16_t& port) {
-    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(s, 4);
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    return s;
-}
-
-void SendAll(int fd, const std::string& text) {
-    std::size_t sent = 0;
-    while (sent < text.size()) {
-        ssize_t n = send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return;
-        sent += std::size_t(n);
-    }
-}
-
-// Serves one control connection; Answer sees each command line and replies through Reply.
-class TScriptedServer {
-public:
-    std::function<void(TScriptedServer& s, const std::string& line)> Answer;
-    std::string Greeting = "220 Scripted\r\n";
-
-    TScriptedServer() { FListener = ListenLoopback(FPort); }
-    ~TScriptedServer() {
-        shutdown(FListener, SHUT_RDWR);
-        if (FThread.joinable()) FThread.join();
-        close(FListener);
-        if (FDataListener >= 0) close(FDataListener);
-    }
-    void Start() {
-        FThread = std::thread([this] {
-            int c = accept(FListener, nullptr, nullptr);
-            if (c < 0) return;
-            FControl = c;
-            SendAll(c, Greeting);
-            std::string buffer;
-            char chunk[512];
-            ssize_t n;
-            while ((n = recv(c, chunk, sizeof chunk, 0)) > 0) {
-                buffer.append(chunk, std::size_t(n));
-                std::size_t eol;
-                while ((eol = buffer.find("\r\n")) != std::string::npos) {
-                    std::string line = buffer.substr(0, eol);
-                    buffer.erase(0, eol + 2);
-                    {
-                        std::lock_guard<std::mutex> lock(FLock);
-                        FReceived.push_back(line);
-                    }
-                    Answer(*this, line);
-                }
-            }
-            close(c);
-        });
-    }
-    std::string Host() const { return "127.0.0.1:" + std::to_string(FPort); }
-    void Reply(const std::string& text) { SendAll(FControl, text); }
-    std::vector<std::string> Received() {
-        std::lock_guard<std::mutex> lock(FLock);
-        return FReceived;
-    }
-    bool ReceivedVerb(const std::string& verb) {
-        for (const std::string& l : Received())
-            if (l.rfind(verb, 0) == 0) return true;
-        return false;
-    }
-    // Passive: a data listener whose port goes into the 229 reply.
-    std::uint16_t OpenPassive() {
-        if (FDataListener >= 0) close(FDataListener);
-        std::uint16_t port;
-        FDataListener = ListenLoopback(port);
-        return port;
-    }
-    void SendPassiveData(const std::string& data) {
-        int d = accept(FDataListener, nullptr, nullptr);
-        SendAll(d, data);
-        close(d);
-    }
-    // Active: connect to the port a PORT command names and keep the connection.
-    void ConnectActive(const std::string& portLine) {
-        unsigned h1, h2, h3, h4, p1, p2;
-        std::sscanf(portLine.c_str(), "PORT %u,%u,%u,%u,%u,%u", &h1, &h2, &h3, &h4, &p1, &p2);
-        FActive = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(std::uint16_t(p1 * 256 + p2));
-        connect(FActive, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    }
-    void SendActiveData(const std::string& data) {
-        SendAll(FActive, data);
-        close(FActive);
-    }
-    void Hangup() { shutdown(FControl, SHUT_RDWR); }
-
-private:
-    int FListener = -1, FControl = -1, FDataListener = -1, FActive = -1;
-    std::uint16_t FPort = 0;
-    std::thread FThread;
-    std::mutex FLock;
-    std::vector<std::string> FReceived;
-};
 
 struct TClient {
     HINTERNET Internet = InternetOpen("Ostrel FTP", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
@@ -354,15 +247,19 @@ TEST(FtpScript, FinalReplyBeforeTheDataIsNotARefusal) {
 TEST(FtpScript, TruncatedDownloadFailsAndKeepsTheOldFile) {
     char folder[] = "/tmp/varnello-script-XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
-    for (bool sizeKnown : {true, false}) {
+    // Where the 5000 comes from: SIZE, the 150 reply, or only the caller's listing.
+    enum { fromSize, fromPreliminary, fromListing };
+    for (int source : {fromSize, fromPreliminary, fromListing}) {
         TScriptedServer server;
-        server.Answer = [sizeKnown](TScriptedServer& s, const std::string& line) {
+        server.Answer = [source](TScriptedServer& s, const std::string& line) {
             if (line.rfind("USER", 0) == 0) return s.Reply("230 In\r\n");
             if (line.rfind("PORT", 0) == 0) return s.Reply("502 Passive only\r\n");
             if (line == "EPSV") return s.Reply("229 Ok (|||" + std::to_string(s.OpenPassive()) + "|)\r\n");
-            if (line.rfind("SIZE", 0) == 0) return s.Reply(sizeKnown ? "213 5000\r\n" : "502 No SIZE\r\n");
+            if (line.rfind("SIZE", 0) == 0)
+                return s.Reply(source == fromSize ? "213 5000\r\n" : "502 No SIZE\r\n");
             if (line.rfind("RETR", 0) == 0) {
-                s.Reply("150 Opening\r\n");
+                s.Reply(source == fromPreliminary ? "150 Opening data connection for f (5000 bytes).\r\n"
+                                                  : "150 Opening\r\n");
                 s.SendPassiveData(std::string(1000, 'x'));
                 return s.Reply("226 Done\r\n");
             }
@@ -374,13 +271,14 @@ TEST(FtpScript, TruncatedDownloadFailsAndKeepsTheOldFile) {
         std::string target = std::string(folder) + "/f";
         { std::ofstream(target) << "old"; }
         EXPECT_FALSE(FtpGetFileSized(c.Connection, "/f", target.c_str(), 0, 0, 2, 0,
-                                     sizeKnown ? FTP_SIZE_UNKNOWN : 5000));
+                                     source == fromListing ? 5000 : FTP_SIZE_UNKNOWN))
+            << source;
         EXPECT_EQ(GetLastError(), ERROR_INTERNET_CONNECTION_ABORTED);
         EXPECT_EQ(LastText(), "Received 1000 of 5000 bytes: the server ended the transfer early.");
         EXPECT_EQ(ReadAll(target), "old");
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
         // Without any known size the same bytes are taken as the whole file.
-        if (!sizeKnown) {
+        if (source == fromListing) {
             EXPECT_TRUE(FtpGetFile(c.Connection, "/f", target.c_str(), 0, 0, 2, 0)) << GetLastError();
             EXPECT_EQ(ReadAll(target).size(), 1000u);
         }
@@ -441,4 +339,121 @@ TEST(FtpScript, TrickledGreetingAndEndlessPreliminariesEndInTime) {
         peer.join();
         close(listener);
     }
+}
+
+// The server names a data port where nobody answers (a listener that never accepts, its backlog
+// full): closing the connection from another thread must end the connect at once.
+TEST(FtpScript, CloseReachesAPassiveConnectInProgress) {
+    std::uint16_t deadPort = 0;
+    int dead = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(dead, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(dead, 0), 0);
+    getsockname(dead, reinterpret_cast<sockaddr*>(&a), &len);
+    deadPort = ntohs(a.sin_port);
+    // Fill the backlog until a connect no longer completes.
+    std::vector<int> fillers;
+    for (int i = 0; i < 16; ++i) {
+        int f = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        fillers.push_back(f);
+        pollfd p{f, POLLOUT, 0};
+        if (poll(&p, 1, 200) == 0) break;
+    }
+    TScriptedServer server;
+    server.Answer = [deadPort](TScriptedServer& s, const std::string& line) {
+        if (line.rfind("USER", 0) == 0) return s.Reply("230 In\r\n");
+        if (line.rfind("PORT", 0) == 0) return s.Reply("502 Passive only\r\n");
+        if (line == "EPSV") return s.Reply("229 Ok (|||" + std::to_string(deadPort) + "|)\r\n");
+        s.Reply(line == "TYPE I" ? "200 OK\r\n" : "502 No\r\n");
+    };
+    server.Start();
+    TClient c(server.Host());
+    ASSERT_NE(c.Connection, nullptr) << GetLastError();
+    char folder[] = "/tmp/varnello-script-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    std::string target = std::string(folder) + "/f";
+    BOOL result = 1;
+    DWORD error = 0;
+    auto start = std::chrono::steady_clock::now();
+    std::thread transfer([&] {
+        result = FtpGetFile(c.Connection, "/f", target.c_str(), 0, 0, 2, 0);
+        error = GetLastError();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    InternetCloseHandle(c.Connection);
+    c.Connection = nullptr;
+    transfer.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_FALSE(result);
+    EXPECT_EQ(error, ERROR_INTERNET_OPERATION_CANCELLED);
+    EXPECT_FALSE(std::filesystem::exists(target));
+    std::filesystem::remove_all(folder);
+    for (int f : fillers) close(f);
+    close(dead);
+}
+
+// A server that goes on sending past the size it gave is cut off, and the old file stays.
+TEST(FtpScript, DownloadLongerThanAnnouncedIsCutOff) {
+    char folder[] = "/tmp/varnello-script-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    std::atomic<bool> cutOff{false};
+    TScriptedServer server;
+    server.Answer = [&](TScriptedServer& s, const std::string& line) {
+        if (line.rfind("USER", 0) == 0) return s.Reply("230 In\r\n");
+        if (line.rfind("PORT", 0) == 0) return s.Reply("502 Passive only\r\n");
+        if (line == "EPSV") return s.Reply("229 Ok (|||" + std::to_string(s.OpenPassive()) + "|)\r\n");
+        if (line.rfind("SIZE", 0) == 0) return s.Reply("213 1000\r\n");
+        if (line.rfind("RETR", 0) == 0) {
+            s.Reply("150 Opening\r\n");
+            // 256 MiB unless the client hangs up: the send then fails early.
+            cutOff = !s.SendPassiveDataChecked(std::string(1 << 20, 'x'), 256);
+            return s.Reply("226 Done\r\n");
+        }
+        s.Reply(line == "TYPE I" ? "200 OK\r\n" : "502 No\r\n");
+    };
+    server.Start();
+    TClient c(server.Host());
+    ASSERT_NE(c.Connection, nullptr) << GetLastError();
+    std::string target = std::string(folder) + "/f";
+    { std::ofstream(target) << "old"; }
+    EXPECT_FALSE(FtpGetFile(c.Connection, "/f", target.c_str(), 0, 0, 2, 0));
+    EXPECT_EQ(GetLastError(), ERROR_INTERNET_CONNECTION_ABORTED);
+    EXPECT_EQ(LastText(), "The server sent more than the 1000 bytes it announced.");
+    EXPECT_TRUE(cutOff);
+    EXPECT_EQ(ReadAll(target), "old");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+    std::filesystem::remove_all(folder);
+}
+
+// A SIZE answer too long for 64 bits is no size at all, not a wrapped-around one.
+TEST(FtpScript, OversizedSizeAnswerIsIgnored) {
+    char folder[] = "/tmp/varnello-script-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    TScriptedServer server;
+    server.Answer = [](TScriptedServer& s, const std::string& line) {
+        if (line.rfind("USER", 0) == 0) return s.Reply("230 In\r\n");
+        if (line.rfind("PORT", 0) == 0) return s.Reply("502 Passive only\r\n");
+        if (line == "EPSV") return s.Reply("229 Ok (|||" + std::to_string(s.OpenPassive()) + "|)\r\n");
+        // 2^64 + 3: wrapped around it would read as 3 and win over the listing's 5.
+        if (line.rfind("SIZE", 0) == 0) return s.Reply("213 18446744073709551619\r\n");
+        if (line.rfind("RETR", 0) == 0) {
+            s.Reply("150 Opening\r\n");
+            s.SendPassiveData("abc");
+            return s.Reply("226 Done\r\n");
+        }
+        s.Reply(line == "TYPE I" ? "200 OK\r\n" : "502 No\r\n");
+    };
+    server.Start();
+    TClient c(server.Host());
+    ASSERT_NE(c.Connection, nullptr) << GetLastError();
+    std::string target = std::string(folder) + "/f";
+    EXPECT_FALSE(FtpGetFileSized(c.Connection, "/f", target.c_str(), 0, 0, 2, 0, 5));
+    EXPECT_EQ(LastText(), "Received 3 of 5 bytes: the server ended the transfer early.");
+    EXPECT_TRUE(FtpGetFile(c.Connection, "/f", target.c_str(), 0, 0, 2, 0)) << GetLastError();
+    EXPECT_EQ(ReadAll(target), "abc");
+    std::filesystem::remove_all(folder);
 }
