@@ -60,15 +60,6 @@ template <size_t KeyLen> std::unique_ptr<TNvCipher> MakeAesCtr(bool, const uint8
     return std::make_unique<TAesCtrCipher>(key, KeyLen, iv);
 }
 
-Crypto::TNvCipherFactory Classic(const char* name) {
-    const TNvCipherInfo* info = FindCipher(name);
-    return info ? info->Create : nullptr;
-}
-
-bool ClassicEnabled(const char* name) {
-    const TNvCipherInfo* info = FindCipher(name);
-    return info && info->Enabled;
-}
 
 template <class THmacT, size_t Truncated> class THmacSha2Mac : public TMac {
 public:
@@ -93,10 +84,6 @@ template <class THmacT> std::unique_ptr<TMac> MakeSha2(const uint8_t* key) {
     return std::make_unique<THmacSha2Mac<THmacT, THmacT::DigestSize>>(key);
 }
 
-std::unique_ptr<TMac> (*ClassicMac(const char* name))(const uint8_t*) {
-    const TMacInfo* info = FindMac(name);
-    return info ? info->Create : nullptr;
-}
 
 const TKexAlgorithm KexTable[] = {
     {"curve25519-sha256", TKexKind::kkCurve25519, THashKind::hkSha256, 0, true, true, false},
@@ -125,8 +112,9 @@ const THostKeyAlgorithm HostKeyTable[] = {
     {"pgp-sign-dss", THostKeyKind::hkUnsupported, "", true, true, true},
 };
 
-#define CLASSIC_CIPHER(name, key, block, iv) \
-    {name, key, block, iv, TCipherMode::cmBlock, ClassicEnabled(name), true, true, Classic(name)}
+// Entries without a factory take the algorithm library's context of the same name; the table is
+// constant data, so it does not depend on the library's tables being initialised first.
+#define CLASSIC_CIPHER(name, key, block, iv) {name, key, block, iv, TCipherMode::cmBlock, true, true, true, nullptr}
 
 const TCipherAlgorithm CipherTable[] = {
     {"chacha20-poly1305@openssh.com", 64, 8, 0, TCipherMode::cmChaChaPoly, true, true, false, nullptr},
@@ -135,7 +123,7 @@ const TCipherAlgorithm CipherTable[] = {
     {"aes256-ctr", 32, 16, 16, TCipherMode::cmBlock, true, true, false, MakeAesCtr<32>},
     {"aes192-ctr", 24, 16, 16, TCipherMode::cmBlock, true, true, false, MakeAesCtr<24>},
     {"aes128-ctr", 16, 16, 16, TCipherMode::cmBlock, true, true, false, MakeAesCtr<16>},
-    CLASSIC_CIPHER("3des-cbc", 24, 8, 8),
+    {"3des-cbc", 24, 8, 8, TCipherMode::cmBlock, false, true, true, nullptr},
     CLASSIC_CIPHER("blowfish-cbc", 16, 8, 8),
     CLASSIC_CIPHER("twofish256-cbc", 32, 16, 16),
     CLASSIC_CIPHER("twofish192-cbc", 24, 16, 16),
@@ -150,23 +138,23 @@ const TCipherAlgorithm CipherTable[] = {
     CLASSIC_CIPHER("idea-cbc", 16, 8, 8),
     CLASSIC_CIPHER("cast128-cbc", 16, 8, 8),
     // Never offered in the modern set: it would send the password in clear.
-    {"none", 0, 8, 0, TCipherMode::cmBlock, true, false, true, Classic("none")},
+    {"none", 0, 8, 0, TCipherMode::cmBlock, true, false, true, nullptr},
     CLASSIC_CIPHER("des-cbc", 8, 8, 8),
 };
 
 #undef CLASSIC_CIPHER
 
 const TMacAlgorithm MacTableModern[] = {
-    {"hmac-sha2-256-etm@openssh.com", 32, 32, true, true, true, false, MakeSha2<THmacSha256>},
-    {"hmac-sha2-512-etm@openssh.com", 64, 64, true, true, true, false, MakeSha2<THmacSha512>},
-    {"hmac-sha1-etm@openssh.com", 20, 20, true, true, true, false, ClassicMac("hmac-sha1")},
-    {"hmac-sha2-256", 32, 32, false, true, true, false, MakeSha2<THmacSha256>},
-    {"hmac-sha2-512", 64, 64, false, true, true, false, MakeSha2<THmacSha512>},
-    {"hmac-sha1", 20, 20, false, true, true, true, ClassicMac("hmac-sha1")},
-    {"hmac-sha1-96", 20, 12, false, true, true, true, ClassicMac("hmac-sha1-96")},
-    {"hmac-md5", 16, 16, false, true, true, true, ClassicMac("hmac-md5")},
-    {"hmac-md5-96", 16, 12, false, true, true, true, ClassicMac("hmac-md5-96")},
-    {"none", 0, 0, false, true, false, true, ClassicMac("none")},
+    {"hmac-sha2-256-etm@openssh.com", 32, 32, true, true, true, false, MakeSha2<THmacSha256>, nullptr},
+    {"hmac-sha2-512-etm@openssh.com", 64, 64, true, true, true, false, MakeSha2<THmacSha512>, nullptr},
+    {"hmac-sha1-etm@openssh.com", 20, 20, true, true, true, false, nullptr, "hmac-sha1"},
+    {"hmac-sha2-256", 32, 32, false, true, true, false, MakeSha2<THmacSha256>, nullptr},
+    {"hmac-sha2-512", 64, 64, false, true, true, false, MakeSha2<THmacSha512>, nullptr},
+    {"hmac-sha1", 20, 20, false, true, true, true, nullptr, "hmac-sha1"},
+    {"hmac-sha1-96", 20, 12, false, true, true, true, nullptr, "hmac-sha1-96"},
+    {"hmac-md5", 16, 16, false, true, true, true, nullptr, "hmac-md5"},
+    {"hmac-md5-96", 16, 12, false, true, true, true, nullptr, "hmac-md5-96"},
+    {"none", 0, 0, false, true, false, true, nullptr, "none"},
 };
 
 const TCompressionAlgorithm CompressionTable[] = {
@@ -248,6 +236,21 @@ std::vector<std::string> OfferedCompression(TAlgorithmSet set, bool forceCompres
     }
     names.insert(names.end(), none.begin(), none.end());
     return names;
+}
+
+std::unique_ptr<TNvCipher> CreateCipher(const TCipherAlgorithm& alg, bool encrypt, const uint8_t* key,
+                                        const uint8_t* iv) {
+    if (alg.Create) return alg.Create(encrypt, key, iv);
+    const TNvCipherInfo* info = FindCipher(alg.Name);
+    if (!info) throw ENvCipherError("Unknown cipher");
+    return info->Create(encrypt, key, iv);
+}
+
+std::unique_ptr<TMac> CreateMac(const TMacAlgorithm& alg, const uint8_t* key) {
+    if (alg.Create) return alg.Create(key);
+    const TMacInfo* info = FindMac(alg.LibraryName);
+    if (!info) throw ENvCipherError("Unknown MAC");
+    return info->Create(key);
 }
 
 std::string Choose(const std::vector<std::string>& client, const std::vector<std::string>& server) {

@@ -63,7 +63,7 @@ struct TCipherAlgorithm {
     bool Enabled;
     bool Modern;
     bool Original;
-    Crypto::TNvCipherFactory Create; // cmBlock only
+    Crypto::TNvCipherFactory Create; // cmBlock only; nullptr: the library's entry of this name
 };
 
 struct TMacAlgorithm {
@@ -74,7 +74,8 @@ struct TMacAlgorithm {
     bool Enabled;
     bool Modern;
     bool Original;
-    std::unique_ptr<Crypto::TMac> (*Create)(const uint8_t* key);
+    std::unique_ptr<Crypto::TMac> (*Create)(const uint8_t* key); // nullptr: the library's LibraryName
+    const char* LibraryName;
 };
 
 enum class TCompressionKind { ckNone, ckZlib, ckZlibDelayed };
@@ -110,6 +111,11 @@ std::vector<std::string> OfferedCiphers(TAlgorithmSet set);
 std::vector<std::string> OfferedMacs(TAlgorithmSet set);
 // With forceCompression the compressing entries come first and "none" last.
 std::vector<std::string> OfferedCompression(TAlgorithmSet set, bool forceCompression);
+
+// Contexts for a table entry (block ciphers and MACs).
+std::unique_ptr<Crypto::TNvCipher> CreateCipher(const TCipherAlgorithm& alg, bool encrypt, const uint8_t* key,
+                                                const uint8_t* iv);
+std::unique_ptr<Crypto::TMac> CreateMac(const TMacAlgorithm& alg, const uint8_t* key);
 
 // The first of the client's names that the server lists (exact match), or an empty string.
 std::string Choose(const std::vector<std::string>& client, const std::vector<std::string>& server);

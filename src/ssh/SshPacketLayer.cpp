@@ -248,8 +248,8 @@ void TSshPacketLayer::Install(TDirection& d, const TDirectionKeys& keys, bool en
         d.Gcm->SetNonce(keys.Iv.data());
         break;
     case TCipherMode::cmBlock:
-        d.Block = keys.Cipher->Create(encrypt, keys.Key.data(), keys.Iv.empty() ? nullptr : keys.Iv.data());
-        d.MacCtx = keys.Mac->Create(keys.MacKey.empty() ? nullptr : keys.MacKey.data());
+        d.Block = CreateCipher(*keys.Cipher, encrypt, keys.Key.data(), keys.Iv.empty() ? nullptr : keys.Iv.data());
+        d.MacCtx = CreateMac(*keys.Mac, keys.MacKey.empty() ? nullptr : keys.MacKey.data());
         break;
     }
     d.Sequence = sequence;
