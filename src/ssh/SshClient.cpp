@@ -138,6 +138,11 @@ void TNvSSHClient::ReceiveData() {
             } else {
                 Abort(e.Code, e.what());
             }
+        } catch (const ENvSSHException&) {
+            Abort(6, MsgInvalidPacket);
+        } catch (const std::exception&) {
+            // A library refusal (a cipher length, an arithmetic bound) on peer data: a bad packet.
+            Abort(6, MsgInvalidPacket);
         }
     }
 }

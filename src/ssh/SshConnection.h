@@ -60,6 +60,7 @@ public:
 
 private:
     friend class TSshConnectionLayer;
+    friend class TNvCustomSSHTunnel;
     TSshConnectionLayer* FLayer = nullptr;
     std::deque<uint8_t> FQueue;
     bool FEofWanted = false;

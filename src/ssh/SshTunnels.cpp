@@ -2,6 +2,7 @@
 #include "ssh/SshTunnels.h"
 
 #include "ssh/SshClient.h"
+#include "ssh/SshConnection.h"
 
 #include <algorithm>
 
@@ -12,8 +13,8 @@ TNvCustomSSHTunnel::~TNvCustomSSHTunnel() {
     // The client owns the connection objects; it frees the ones of this tunnel.
     while (!FConnections.empty()) {
         TNvSSHTunnelConnection* c = FConnections.front();
-        if (c->SSHClient)
-            c->SSHClient->ForgetTunnel(this);
+        if (c->FLayer)
+            c->FLayer->ForgetTunnel(this);
         else
             FConnections.erase(FConnections.begin());
     }
