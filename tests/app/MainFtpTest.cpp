@@ -323,7 +323,9 @@ TEST_F(MainFtpTest, ToolbarOrderHintsAndAccessibleNames) {
         EXPECT_GT(x, lastX);
         lastX = x;
     }
-    for (QWidget* wd : w->findChildren<QLineEdit*>())
-        if (!wd->objectName().isEmpty() && !wd->objectName().startsWith("qt_"))
+    for (QWidget* wd : w->findChildren<QLineEdit*>()) {
+        if (!wd->objectName().isEmpty() && !wd->objectName().startsWith("qt_")) {
             EXPECT_FALSE(wd->accessibleName().isEmpty()) << wd->objectName().toStdString();
+        }
+    }
 }

@@ -192,10 +192,11 @@ TEST_P(FtpModes, ListingNavigationAndRemoteOperations) {
     // FILETIME of 2020-03-04; LIST shows old files with a date only, MLSD to the second.
     std::uint64_t expected = (1583298367ULL + 11644473600ULL) * 10000000ULL;
     std::uint64_t got = FileTimeValue(entries["a.txt"].ftLastWriteTime);
-    if (std::string(GetParam()) == "no-mlsd")
+    if (std::string(GetParam()) == "no-mlsd") {
         EXPECT_EQ(got / (86400ULL * 10000000ULL), expected / (86400ULL * 10000000ULL));
-    else
+    } else {
         EXPECT_EQ(got, expected);
+    }
     auto filtered = ListAll(c.Connection, "*.txt");
     EXPECT_EQ(filtered.size(), 3u);
 

@@ -104,14 +104,19 @@ TEST(BigIntTest, ArithmeticMatchesGmp) {
         SCOPED_TRACE("a=" + Hex(a) + " b=" + Hex(b));
 
         mpz_add(r.V, ga.V, gb.V);
-        if (mpz_sizeinbase(r.V, 2) <= 8192) EXPECT_EQ(Hex(a + b), r.Hex());
+        if (mpz_sizeinbase(r.V, 2) <= 8192) {
+            EXPECT_EQ(Hex(a + b), r.Hex());
+        }
         mpz_sub(r.V, ga.V, gb.V);
-        if (mpz_sizeinbase(r.V, 2) <= 8192) EXPECT_EQ(Hex(a - b), r.Hex());
+        if (mpz_sizeinbase(r.V, 2) <= 8192) {
+            EXPECT_EQ(Hex(a - b), r.Hex());
+        }
         mpz_mul(r.V, ga.V, gb.V);
-        if (mpz_sizeinbase(r.V, 2) <= 8192)
+        if (mpz_sizeinbase(r.V, 2) <= 8192) {
             EXPECT_EQ(Hex(a * b), r.Hex());
-        else
+        } else {
             EXPECT_THROW(a * b, EBigIntOverflow);
+        }
 
         EXPECT_EQ(a < b, mpz_cmp(ga.V, gb.V) < 0);
         EXPECT_EQ(a == b, mpz_cmp(ga.V, gb.V) == 0);
@@ -138,8 +143,9 @@ TEST(BigIntTest, ArithmeticMatchesGmp) {
         mpz_mod(r.V, r.V, gm.V);
         EXPECT_EQ(Hex(TBigInt::ModMul(c, a, m)), r.Hex());
 
-        if (mpz_invert(r.V, ga.V, gm.V) != 0 && mpz_cmp_ui(gm.V, 1) > 0)
+        if (mpz_invert(r.V, ga.V, gm.V) != 0 && mpz_cmp_ui(gm.V, 1) > 0) {
             EXPECT_EQ(Hex(TBigInt::ModInverse(a, m)), r.Hex());
+        }
     }
 }
 
