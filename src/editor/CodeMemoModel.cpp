@@ -547,7 +547,8 @@ void TCodeMemoModel::Enter() {
 void TCodeMemoModel::Tab() {
     if (ReadOnly) return;
     if (FOverwrite) {
-        MoveTo({FCaretX + FLines.TabSize, FCaretY}, false);
+        // TabSize screen cells, as far as the same keys reach across a TAB.
+        MoveTo({FLines.ColumnAtCell(FCaretY, CaretCell() + FLines.TabSize), FCaretY}, false);
         return;
     }
     if (DelErase && HasSelection()) DeleteSelection();
@@ -843,7 +844,7 @@ bool TCodeMemoModel::KeyDown(TMemoKey key, TShiftState shift) {
     case TMemoKey::mkTab:
         if (!WantTab || ctrl || alt) return false;
         if (sh) {
-            MoveTo({std::max(FCaretX - FLines.TabSize, 0), FCaretY}, false);
+            MoveTo({FLines.ColumnAtCell(FCaretY, std::max(CaretCell() - FLines.TabSize, 0)), FCaretY}, false);
         } else {
             Tab();
         }

@@ -199,6 +199,8 @@ TEST_F(CodeMemoModel, TabShiftTabAndCtrlY) {
     EXPECT_EQ(M.Caret(), (TMemoPos{5, 1}));
     Key(TMemoKey::mkUp);
     EXPECT_EQ(M.Caret(), (TMemoPos{2, 0}));
+    Key(TMemoKey::mkTab, ssShift); // four cells left: from cell 5 to cell 1, the TAB's nearer edge
+    EXPECT_EQ(M.Caret(), (TMemoPos{1, 0}));
     Key(TMemoKey::mkTab, ssShift);
     EXPECT_EQ(M.Caret(), (TMemoPos{0, 0}));
     EXPECT_EQ(Line(M, 0), "a\tb");

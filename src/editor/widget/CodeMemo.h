@@ -71,7 +71,9 @@ public:
     ~TCustomCodeMemo() override;
 
     TCodeMemoModel& Model() { return FModel; }
+    const TCodeMemoModel& Model() const { return FModel; }
     TCodeMemoStrings& Lines() { return FModel.Lines(); }
+    const TCodeMemoStrings& Lines() const { return FModel.Lines(); }
 
     // The styler (referenced, not owned; cleared when it is destroyed). nullptr = plain text.
     TCustomMemoStyler* SyntaxStyles() const { return FModel.SyntaxStyles(); }

@@ -8,7 +8,7 @@
 namespace {
 
 QString LineText(const TCustomCodeMemo& memo, int line) {
-    return QString::fromStdString(const_cast<TCustomCodeMemo&>(memo).Lines()[line]);
+    return QString::fromStdString(memo.Lines()[line]);
 }
 
 QAccessibleInterface* CodeMemoFactory(const QString& className, QObject* object) {
@@ -55,7 +55,7 @@ QAccessible::State TCodeMemoAccessible::state() const {
 }
 
 int TCodeMemoAccessible::OffsetOf(const TCustomCodeMemo& memo, TMemoPos pos) {
-    auto& lines = const_cast<TCustomCodeMemo&>(memo).Lines();
+    const TCodeMemoStrings& lines = memo.Lines();
     const int last = lines.Count() - 1;
     if (last < 0) return 0;
     pos.Line = std::clamp(pos.Line, 0, last);
@@ -67,7 +67,7 @@ int TCodeMemoAccessible::OffsetOf(const TCustomCodeMemo& memo, TMemoPos pos) {
 }
 
 TMemoPos TCodeMemoAccessible::PosAt(const TCustomCodeMemo& memo, int offset) {
-    auto& lines = const_cast<TCustomCodeMemo&>(memo).Lines();
+    const TCodeMemoStrings& lines = memo.Lines();
     offset = std::max(offset, 0);
     for (int line = 0; line < lines.Count(); ++line) {
         const QString text = LineText(memo, line);
