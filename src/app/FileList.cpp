@@ -15,13 +15,17 @@
 namespace {
 
 const QLocale& DisplayLocale() {
-    // Made once: a list of 100,000 entries would otherwise build two locales per entry.
-    static const QLocale loc = [] {
-        QLocale l;
+    // Kept between calls: a list of 100,000 entries would otherwise build two locales per entry.
+    // Rebuilt when the default locale changes, so the lists follow it.
+    static QLocale source(QLocale::c());
+    static QLocale display(QLocale::English, QLocale::UnitedStates);
+    const QLocale current;
+    if (current != source) {
+        source = current;
         // The C locale has no digit grouping; English keeps the "1,234" form in that case.
-        return l.language() == QLocale::C ? QLocale(QLocale::English, QLocale::UnitedStates) : l;
-    }();
-    return loc;
+        display = current.language() == QLocale::C ? QLocale(QLocale::English, QLocale::UnitedStates) : current;
+    }
+    return display;
 }
 
 const QIcon& ListIcon(int index) {
