@@ -531,6 +531,28 @@ TEST(SshSession, UnknownMessagesAndRequestsAreAnsweredNotFatal) {
     EXPECT_EQ(o.AfterLogin[1], TBytes{82});
 }
 
+TEST(SshSession, OwnReKeyHoldsOtherMessagesUntilNewKeys) {
+    TOpenSession o;
+    o.Start();
+    ASSERT_TRUE(o.C.Opened);
+    o.C.Client.RekeyTime = std::chrono::seconds(0);
+    // The next packet in finds the keys "an hour" old: the client sends its KEXINIT ...
+    TSshWriter ig;
+    ig.Byte(2).String("tick");
+    o.S.SendPacket(ig.Take());
+    o.Link.Run();
+    ASSERT_FALSE(o.S.ClientPayloads.empty());
+    EXPECT_EQ(o.S.ClientPayloads.back()[0], 20);
+    const size_t mark = o.S.ClientPayloads.size();
+    // ... and until the exchange is through, a reply it owes is held back, not sent.
+    TSshWriter g;
+    g.Byte(80).String("keepalive@openssh.com").Boolean(true);
+    o.S.SendPacket(g.Take());
+    o.Link.Run();
+    EXPECT_EQ(o.S.ClientPayloads.size(), mark);
+    EXPECT_TRUE(o.C.Errors.empty());
+}
+
 TEST(SshChannels, SubsystemOpensThenSendsRespectTheWindowAndPacketSize) {
     TNvSSHTunnelList list;
     TNvSubsystemSSHTunnel sftp;
