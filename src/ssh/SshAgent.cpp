@@ -1,6 +1,8 @@
 // The agent protocol client: framing, identities, sign requests.
 #include "ssh/SshAgent.h"
 
+#include "ssh/SshClient.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -242,6 +244,39 @@ bool TNvSSHAgentKeyStorage::SignExternally(int index, const std::string& algorit
     if (index < 0 || index >= GetCount()) return true;
     signature = Sign(FKeys[size_t(index)].Blob, algorithm, data, len);
     return true;
+}
+
+void TNvSSHUserKeys::Apply(TNvSSHClient& client, const TNvSSHLogonSettings& settings) {
+    client.Versions = qxSSH2;
+    if (settings.SshV1) {
+        client.Versions |= qxSSH1;
+        Log("SSH V1 allows protocol 1.5, which is not secure");
+    }
+    FFile.Clear();
+    FAgent.Clear();
+    client.SetKeyStorage(nullptr);
+    if (!settings.PrivateKey.empty()) {
+        FFile.OnPassphrase = OnPassphrase;
+        if (!FFile.LoadFile(settings.PrivateKey)) {
+            Log("Private key not used: " + FFile.LastError);
+            return;
+        }
+        Offer(client, &FFile);
+        return;
+    }
+    if (FAgent.SocketPath().empty()) return;
+    FAgent.OnError = [this](TNvSSHAgentKeyStorage*, const std::string& m) { Log(m); };
+    if (FAgent.Refresh() && FAgent.Count() > 0) {
+        Offer(client, &FAgent);
+    }
+}
+
+void TNvSSHUserKeys::Offer(TNvSSHClient& client, TNvSSHCustomKeyStorage* storage) {
+    client.SetKeyStorage(storage);
+    client.AuthenticationTypes |= atPublicKey;
+    // The client tries "password" before "publickey"; with no password typed that attempt could
+    // only fail (and count against the server's tries), so the key goes first by leaving it out.
+    if (client.Password.empty()) client.AuthenticationTypes &= ~unsigned(atPassword);
 }
 
 } // namespace Varnello::Ssh

@@ -9,6 +9,7 @@
 // time limit.
 #pragma once
 
+#include "ssh/KeyFile.h"
 #include "ssh/SshKey.h"
 
 #include <functional>
@@ -63,6 +64,43 @@ private:
     std::string FSocket;
     std::string FLastError;
     std::vector<TIdentity> FKeys;
+};
+
+class TNvSSHClient;
+
+// The main window's secure-logon settings put to use: "Private Key" names a key file whose key
+// is offered; with it empty, the keys of a running agent are offered. "SSH V1" also allows
+// protocol 1.5 (logged as not secure); otherwise, and by default, protocol 2 only.
+struct TNvSSHLogonSettings {
+    std::string PrivateKey;
+    bool SshV1 = false;
+    bool SshV2 = false;
+};
+
+class TNvSSHUserKeys {
+public:
+    // agentSocket: empty means $SSH_AUTH_SOCK.
+    explicit TNvSSHUserKeys(std::string agentSocket = {}) : FAgent(std::move(agentSocket)) {}
+
+    TNvPassphraseEvent OnPassphrase;
+    std::function<void(const std::string& message)> OnLog;
+
+    // Sets the client's versions and, when a key can be offered, its key storage and the
+    // public-key method (and drops "password" when the client's Password is empty). A key file that cannot be loaded is logged and not offered; the other
+    // methods stay as they were. The storage lives in this object, which must outlive the session.
+    void Apply(TNvSSHClient& client, const TNvSSHLogonSettings& settings);
+
+    TNvSSHFileKeyStorage& FileKeys() { return FFile; }
+    TNvSSHAgentKeyStorage& AgentKeys() { return FAgent; }
+
+private:
+    void Offer(TNvSSHClient& client, TNvSSHCustomKeyStorage* storage);
+    void Log(const std::string& message) {
+        if (OnLog) OnLog(message);
+    }
+
+    TNvSSHFileKeyStorage FFile;
+    TNvSSHAgentKeyStorage FAgent;
 };
 
 } // namespace Varnello::Ssh

@@ -89,8 +89,7 @@ protected:
     TTempDir Tmp;
     TAgent Agent;
     bool Start() {
-        if (!Sshd.Start("PasswordAuthentication no\nKbdInteractiveAuthentication no\n"
-                        "PubkeyAcceptedAlgorithms ssh-ed25519,rsa-sha2-512,rsa-sha2-256")) {
+        if (!Sshd.Start("PubkeyAcceptedAlgorithms ssh-ed25519,rsa-sha2-512,rsa-sha2-256")) {
             ADD_FAILURE() << "sshd did not start";
             return false;
         }
@@ -293,4 +292,56 @@ TEST(SshAgentHostile, BadRepliesAreRefusedWithoutHangingOrAllocating) {
     agent.CloseEarly = true;
     EXPECT_TRUE(storage.Sign(TBytes{1}, "ssh-ed25519", data, 3).empty());
     EXPECT_NE(storage.LastError().find("closed"), std::string::npos) << storage.LastError();
+}
+
+TEST_F(SshAgentTest, LogonSettingsOfferTheKeyFileOrElseTheAgent) {
+    if (!Start()) return;
+    const std::string inAgent = NewKey(Tmp.Path, "agent-key", "ed25519");
+    const std::string file = Tmp.Path + "/file-key";
+    ASSERT_EQ(RunCommand("ssh-keygen -q -t rsa -b 2048 -N 'file-pass-1' -f " + file + " >/dev/null 2>&1"), 0);
+    Sshd.AuthorizeKey(ReadFile(inAgent + ".pub"));
+    Sshd.AuthorizeKey(ReadFile(file + ".pub"));
+    ASSERT_EQ(Agent.Add(inAgent), 0);
+
+    TNvSSHUserKeys keys(Agent.Socket);
+    std::vector<std::string> log;
+    keys.OnLog = [&](const std::string& m) { log.push_back(m); };
+    keys.OnPassphrase = [](const std::string&, int, std::string& pass) {
+        pass = "file-pass-1";
+        return true;
+    };
+    auto run = [&](const TNvSSHLogonSettings& settings, const TBytes& expectedKey) {
+        TSession s(Sshd);
+        s.Client.Password.clear(); // nothing typed: the key must be used, not an empty password
+        s.Client.AuthenticationTypes = atPassword | atKeyboardInteractive;
+        keys.Apply(s.Client, settings);
+        EXPECT_EQ(s.Client.Versions, qxSSH2);
+        EXPECT_EQ(s.Client.AuthenticationTypes, unsigned(atPublicKey | atKeyboardInteractive));
+        TNvSSHTunnelList list;
+        TNvCommandSSHTunnel tunnel;
+        EXPECT_EQ(RunExec(Sshd, "echo set", s, list, tunnel), "set\n");
+        EXPECT_NE(Sshd.Log().find(KeyFingerprint(expectedKey)), std::string::npos) << KeyFingerprint(expectedKey) << Sshd.Log();
+    };
+    run({}, PubFileBlob(ReadFile(inAgent + ".pub")));
+    run({file, false, true}, PubFileBlob(ReadFile(file + ".pub")));
+    EXPECT_TRUE(log.empty());
+
+    TSession s(Sshd);
+    keys.Apply(s.Client, {Tmp.Path + "/no-key", true, false});
+    EXPECT_EQ(s.Client.AuthenticationTypes, unsigned(atPassword)); // a typed password stays
+    EXPECT_EQ(s.Client.Versions, qxSSH1 | qxSSH2);
+    EXPECT_EQ(s.Client.KeyStorage(), nullptr);
+    EXPECT_EQ(s.Client.AuthenticationTypes & atPublicKey, 0u);
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_NE(log[0].find("not secure"), std::string::npos) << log[0];
+    EXPECT_NE(log[1].find(Tmp.Path + "/no-key"), std::string::npos) << log[1];
+
+    // No key file and the agent gone: reported, nothing offered.
+    Agent.Stop();
+    log.clear();
+    TSession s2(Sshd);
+    keys.Apply(s2.Client, {});
+    EXPECT_EQ(s2.Client.KeyStorage(), nullptr);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_NE(log[0].find("Cannot reach"), std::string::npos) << log[0];
 }
