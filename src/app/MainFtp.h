@@ -38,6 +38,9 @@ class TMruMenu;
 class QTableWidget;
 class QToolBox;
 struct TProfile;
+namespace Varnello::Ssh {
+struct TNvSSHLogonSettings;
+}
 
 // One pending transfer: where the file is and where it goes.
 struct TTransferEntry {
@@ -50,6 +53,9 @@ class TFormMain : public QMainWindow {
 public:
     explicit TFormMain(QWidget* parent = nullptr);
     ~TFormMain() override;
+
+    // "Private Key", "SSH V1" and "SSH V2" as the secure window hands them to its SSH client.
+    Varnello::Ssh::TNvSSHLogonSettings SecureLogonSettings() const;
 
     // --- controls (named as the window's layout names them) ---
     QTabWidget* PageControlMain = nullptr;
