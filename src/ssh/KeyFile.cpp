@@ -106,8 +106,11 @@ TSecureBytes SecretMpint(TSshReader& r) {
 void CheckKey(const TNvSSHKey& key, const std::string& file) {
     switch (key.KeyType) {
     case TNvSSHKey::ktRSA: {
+        // The arithmetic holds products of two values of the modulus' size.
+        if (key.RSAModulus.size() * 8 > size_t(TBigInt::MaxBits) / 2)
+            Fail(TKeyFileErrorKind::Unsupported, file, "RSA keys over 4096 bits are not supported");
         if (key.RSAModulus.size() < 64 || key.RSAPublicExponent.empty() || key.RSAPrivateExponent.empty() ||
-            key.RSAModulus.size() * 8 > size_t(TBigInt::MaxBits) / 2)
+            key.RSAPublicExponent.size() > key.RSAModulus.size() || key.RSAPrivateExponent.size() > key.RSAModulus.size())
             Fail(TKeyFileErrorKind::Format, file, "invalid RSA key");
         const TBigInt n = TBigInt::FromBytes(key.RSAModulus);
         const TBigInt m = TBigInt::FromUint(0x5a17);
@@ -117,8 +120,11 @@ void CheckKey(const TNvSSHKey& key, const std::string& file) {
         break;
     }
     case TNvSSHKey::ktDSS: {
-        if (key.DSSP.size() < 64 || key.DSSQ.empty() || key.DSSG.empty() || key.DSSX.empty() ||
-            key.DSSP.size() * 8 > size_t(TBigInt::MaxBits) / 2)
+        if (key.DSSP.size() * 8 > size_t(TBigInt::MaxBits) / 2)
+            Fail(TKeyFileErrorKind::Unsupported, file, "DSA keys over 4096 bits are not supported");
+        const size_t pn = key.DSSP.size();
+        if (pn < 64 || key.DSSQ.empty() || key.DSSG.empty() || key.DSSX.empty() || key.DSSQ.size() > pn ||
+            key.DSSG.size() > pn || key.DSSY.size() > pn || key.DSSX.size() > pn)
             Fail(TKeyFileErrorKind::Format, file, "invalid DSA key");
         const TBigInt p = TBigInt::FromBytes(key.DSSP), g = TBigInt::FromBytes(key.DSSG);
         const TBigInt y = TBigInt::ModExp(g, TBigInt::FromBytes(key.DSSX.data(), key.DSSX.size()), p);
@@ -390,7 +396,9 @@ TNvSSHKey FromPkcs8(TDer der, const std::string& file) {
         key.DSSQ = params.Integer();
         key.DSSG = params.Integer();
         key.DSSX = priv.SecretInteger();
-        if (key.DSSP.size() * 8 > size_t(TBigInt::MaxBits) / 2) der.Bad();
+        if (key.DSSP.size() * 8 > size_t(TBigInt::MaxBits) / 2 || key.DSSG.size() > key.DSSP.size() ||
+            key.DSSX.size() > key.DSSP.size() || key.DSSP.empty())
+            der.Bad();
         key.DSSY = TBigInt::ModExp(TBigInt::FromBytes(key.DSSG), TBigInt::FromBytes(key.DSSX.data(), key.DSSX.size()),
                                    TBigInt::FromBytes(key.DSSP))
                        .ToBytes();
@@ -526,9 +534,28 @@ TNvSSHKey ReadPem(const TArmor& a, const std::string& file, const TNvPassphraseE
 
 } // namespace
 
+namespace {
+TNvSSHKey ParseArmored(std::string_view text, const std::string& fileName, const TNvPassphraseEvent& ask,
+                       TNvKeyFileInfo* info);
+}
+
 TNvSSHKey ParsePrivateKey(std::string_view text, const std::string& fileName, const TNvPassphraseEvent& ask,
                           TNvKeyFileInfo* info) {
     if (text.size() > MaxKeyFileSize) Fail(TKeyFileErrorKind::Format, fileName, "too large for a key file");
+    try {
+        return ParseArmored(text, fileName, ask, info);
+    } catch (const ENvKeyFileError&) {
+        throw;
+    } catch (const std::exception&) {
+        // Arithmetic or cipher refusals on values that passed the size checks.
+        Fail(TKeyFileErrorKind::Format, fileName, "truncated or corrupt key data");
+    }
+}
+
+namespace {
+
+TNvSSHKey ParseArmored(std::string_view text, const std::string& fileName, const TNvPassphraseEvent& ask,
+                       TNvKeyFileInfo* info) {
     const TArmor a = ReadArmor(text, fileName);
     if (a.Label == "OPENSSH PRIVATE KEY") return ReadOpenSsh(a.Body, fileName, ask, info);
     if (a.Label == "RSA PRIVATE KEY" || a.Label == "DSA PRIVATE KEY" || a.Label == "PRIVATE KEY")
@@ -538,6 +565,8 @@ TNvSSHKey ParsePrivateKey(std::string_view text, const std::string& fileName, co
     if (a.Label == "EC PRIVATE KEY") Fail(TKeyFileErrorKind::Unsupported, fileName, "ECDSA keys are not supported");
     Fail(TKeyFileErrorKind::Unsupported, fileName, "unsupported key file (\"" + a.Label + "\")");
 }
+
+} // namespace
 
 TNvSSHKey LoadPrivateKeyFile(const std::string& path, const TNvPassphraseEvent& ask, TNvKeyFileInfo* info) {
     FILE* f = std::fopen(path.c_str(), "rb");
