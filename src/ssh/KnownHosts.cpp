@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -286,7 +287,13 @@ bool TNvKnownHosts::Accept(const std::string& host, int port, const TBytes& blob
     }
     std::string line = entry + " " + type + " " + Base64Encode(blob.data(), blob.size()) + "\n";
 
-    const int fd = ::open(FOwnFile.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    int fd = ::open(FOwnFile.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == ENOENT) {
+        // The config folder may not exist before the first accepted key.
+        std::error_code ec;
+        std::filesystem::create_directories(std::filesystem::path(FOwnFile).parent_path(), ec);
+        if (!ec) fd = ::open(FOwnFile.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    }
     if (fd < 0) {
         error = FOwnFile + ": " + std::strerror(errno);
         return false;

@@ -59,7 +59,7 @@ public:
     THostKeyCheck Check(const std::string& host, int port, const TBytes& blob);
 
     // Appends "name keytype base64" to the program's own file (hashed when asked), creating the
-    // file with mode 0600. False with error set when the file cannot be written.
+    // file with mode 0600 and its folder when missing. False with error set when the file cannot be written.
     bool Accept(const std::string& host, int port, const TBytes& blob, bool hashed, std::string& error);
 
     const std::string& OwnFile() const { return FOwnFile; }

@@ -225,9 +225,13 @@ TEST(KnownHostsFile, MalformedAndOversizedLinesAreSkippedWithWarnings) {
     ASSERT_EQ(hosts.Warnings().size(), 4u);
     EXPECT_NE(hosts.Warnings()[3].find(":4: line too long"), std::string::npos) << hosts.Warnings()[3];
 
+    // A missing config folder is created; a path under a plain file cannot be written.
     std::string error;
-    TNvKnownHosts unwritable(tmp.Path + "/missing-dir/kh", "");
+    TNvKnownHosts fresh(tmp.Path + "/new-config/sub/kh", "");
+    EXPECT_TRUE(fresh.Accept("h", 22, blob, false, error)) << error;
+    EXPECT_EQ(fresh.Check("h", 22, blob).Status, THostKeyStatus::Known);
+    TNvKnownHosts unwritable(file + "/kh", "");
     EXPECT_FALSE(unwritable.Accept("h", 22, blob, false, error));
-    EXPECT_NE(error.find("missing-dir/kh"), std::string::npos) << error;
+    EXPECT_NE(error.find(file + "/kh: "), std::string::npos) << error;
     EXPECT_FALSE(unwritable.Accept("h", 22, TBytes{1, 2, 3}, false, error));
 }
