@@ -3,16 +3,17 @@
 #include "ssh/KnownHosts.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <unistd.h>
 
 using namespace Varnello::Ssh;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string path = [] {
-        char tmpl[] = "/tmp/vrn-khfuzz-XXXXXX";
-        const int fd = mkstemp(tmpl);
+        std::string tmpl = (std::filesystem::temp_directory_path() / "vrn-khfuzz-XXXXXX").string();
+        const int fd = mkstemp(tmpl.data());
         if (fd >= 0) close(fd);
-        return std::string(tmpl);
+        return tmpl;
     }();
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return 0;

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <cstring>
 #include <fstream>
 
@@ -26,8 +28,8 @@ class TTempDir {
 public:
     std::string Path;
     TTempDir() {
-        char tmpl[] = "/tmp/vrn-kf-XXXXXX";
-        if (mkdtemp(tmpl)) Path = tmpl;
+        std::string tmpl = (std::filesystem::temp_directory_path() / "vrn-kf-XXXXXX").string();
+        if (mkdtemp(tmpl.data())) Path = tmpl;
     }
     ~TTempDir() {
         if (!Path.empty()) RunCommand("rm -rf " + Path);

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <fstream>
 
 using namespace Varnello::Ssh;
@@ -34,8 +36,8 @@ class TTempDir {
 public:
     std::string Path;
     TTempDir() {
-        char tmpl[] = "/tmp/vrn-kh-XXXXXX";
-        if (mkdtemp(tmpl)) Path = tmpl;
+        std::string tmpl = (std::filesystem::temp_directory_path() / "vrn-kh-XXXXXX").string();
+        if (mkdtemp(tmpl.data())) Path = tmpl;
     }
     ~TTempDir() {
         if (!Path.empty()) RunCommand("rm -rf " + Path);
