@@ -118,7 +118,108 @@ bool DetectCrcAttack(const uint8_t* data, size_t len, const uint8_t* iv) {
 
 TSsh1Engine::TSsh1Engine(TNvSSHClient& client) : FClient(client), FIn(PacketLimit + 8) {}
 
-TSsh1Engine::~TSsh1Engine() = default;
+TSsh1Engine::~TSsh1Engine() {
+    // Tunnels outlive the session: they must not keep pointers to freed connections.
+    while (!FConns.empty()) Remove(FConns.back().get());
+}
+
+void Ssh1SendData(TSsh1Engine* engine, TNvSSHTunnelConnection* c, const uint8_t* data, size_t len) {
+    engine->ConnectionSend(c, data, len);
+}
+
+void Ssh1Close(TSsh1Engine* engine, TNvSSHTunnelConnection* c) {
+    engine->ConnectionClose(c);
+}
+
+template <class F> void TSsh1Engine::Guarded(F f) {
+    if (FClient.FClosed) return;
+    try {
+        f();
+    } catch (const ENvSSHError& e) {
+        FClient.Abort(e.Code, e.what());
+    } catch (const std::exception&) {
+        FClient.Abort(6, MsgInvalidPacket);
+    }
+}
+
+void TSsh1Engine::ConnectionSend(TNvSSHTunnelConnection* c, const uint8_t* data, size_t len) {
+    Guarded([&] {
+        TSshWriter w;
+        if (c == FSession)
+            w.Byte(CmsgStdinData).String(data, len);
+        else
+            w.Byte(MsgChannelData).Uint32(c->RemoteChannel).String(data, len);
+        Send(w.Take());
+    });
+}
+
+void TSsh1Engine::ConnectionClose(TNvSSHTunnelConnection* c) {
+    Guarded([&] {
+        c->CloseSent = true;
+        TSshWriter w;
+        w.Byte(MsgChannelClose).Uint32(c->RemoteChannel);
+        Send(w.Take());
+    });
+}
+
+TNvSSHTunnelConnection* TSsh1Engine::Create(TNvCustomSSHTunnel* tunnel, uint32_t local, uint32_t remote) {
+    auto c = std::make_unique<TNvSSHTunnelConnection>();
+    c->SSHClient = &FClient;
+    c->Ssh1 = this;
+    c->Tunnel = tunnel;
+    c->LocalChannel = local;
+    c->RemoteChannel = remote;
+    c->ChannelPhase = TChannelPhase::cpOpen;
+    TNvSSHTunnelConnection* raw = c.get();
+    FConns.push_back(std::move(c));
+    if (tunnel) tunnel->Connections().push_back(raw);
+    return raw;
+}
+
+TNvSSHTunnelConnection* TSsh1Engine::Find(uint32_t local) const {
+    for (const auto& c : FConns)
+        if (c->LocalChannel == local && c.get() != FSession) return c.get();
+    return nullptr;
+}
+
+void TSsh1Engine::Remove(TNvSSHTunnelConnection* c) {
+    if (c->Tunnel) {
+        auto& list = c->Tunnel->Connections();
+        list.erase(std::remove(list.begin(), list.end(), c), list.end());
+    }
+    if (c == FSession) FSession = nullptr;
+    c->Attached = false;
+    FConns.erase(std::remove_if(FConns.begin(), FConns.end(), [c](const auto& p) { return p.get() == c; }),
+                 FConns.end());
+}
+
+void TSsh1Engine::CloseAll() {
+    // A handler may close or free others; work on a snapshot of what is still listed.
+    std::vector<TNvSSHTunnelConnection*> all;
+    for (const auto& c : FConns) all.push_back(c.get());
+    for (TNvSSHTunnelConnection* c : all) {
+        if (std::none_of(FConns.begin(), FConns.end(), [c](const auto& p) { return p.get() == c; })) continue;
+        c->CloseType = 2;
+        if (c->OnClose) c->OnClose(c, 2);
+        if (c->Tunnel && c->Tunnel->OnClose) c->Tunnel->OnClose(c->Tunnel, c);
+    }
+}
+
+void TSsh1Engine::Accept(TNvCustomSSHTunnel* tunnel, uint32_t remote) {
+    const uint32_t local = FConns.empty() ? 1 : FLastLocal + 1;
+    FLastLocal = local;
+    TNvSSHTunnelConnection* c = Create(tunnel, local, remote);
+    TSshWriter w;
+    w.Byte(MsgChannelOpenConfirmation).Uint32(remote).Uint32(local);
+    Send(w.Take());
+    if (tunnel->OnOpen) tunnel->OnOpen(tunnel, c);
+}
+
+void TSsh1Engine::Refuse(uint32_t remote) {
+    TSshWriter w;
+    w.Byte(MsgChannelOpenFailure).Uint32(remote);
+    Send(w.Take());
+}
 
 void TSsh1Engine::Feed(const uint8_t* data, size_t len) {
     if (len > FIn.size() - FHeld) throw ENvSSHError(11, MsgInvalidPacketSize);
@@ -217,11 +318,6 @@ void TSsh1Engine::SendDisconnect(const std::string& message) {
     }
 }
 
-void TSsh1Engine::SendStdin(const uint8_t* data, size_t len) {
-    TSshWriter w;
-    w.Byte(CmsgStdinData).String(data, len);
-    Send(w.Take());
-}
 
 void TSsh1Engine::Dispatch(const TBytes& payload) {
     try {
@@ -231,6 +327,7 @@ void TSsh1Engine::Dispatch(const TBytes& payload) {
         case MsgDisconnect: {
             FClient.FDisconnectMessage = r.String();
             FClient.FClosed = true;
+            CloseAll();
             FClient.FSessionActive = false;
             if (FClient.OnCloseConnection) FClient.OnCloseConnection(&FClient);
             return;
@@ -240,13 +337,33 @@ void TSsh1Engine::Dispatch(const TBytes& payload) {
         case SmsgSuccess: Reply(true); return;
         case SmsgFailure: Reply(false); return;
         case SmsgStdoutData:
-        case SmsgStderrData: r.StringView(); return; // no session connection to deliver to
+        case SmsgStderrData: {
+            const std::string_view data = r.StringView();
+            TNvSSHTunnelConnection* c = FSession;
+            if (!c) return;
+            const auto* bytes = reinterpret_cast<const uint8_t*>(data.data());
+            if (type == SmsgStdoutData) {
+                if (c->OnData) c->OnData(c, bytes, int(data.size()));
+            } else if (FSessionKind == 1 && c->OnExtendedData) {
+                c->OnExtendedData(c, bytes, int(data.size()));
+            }
+            return;
+        }
         case SmsgExitStatus: {
             if (payload.size() < 5) Invalid();
-            r.Uint32();
+            const uint32_t status = r.Uint32();
             TSshWriter w;
             w.Byte(CmsgExitConfirmation);
             Send(w.Take());
+            if (TNvSSHTunnelConnection* c = FSession) {
+                c->ExitStatus = int(status);
+                c->ExitSignal.clear();
+                c->CloseType = 0;
+                if (c->OnClose) c->OnClose(c, 0);
+                if (FSession == c && c->Tunnel && c->Tunnel->OnClose) c->Tunnel->OnClose(c->Tunnel, c);
+                FClient.FSessionActive = false;
+                if (FClient.OnCloseConnection) FClient.OnCloseConnection(&FClient);
+            }
             return;
         }
         case MsgIgnore: return;
@@ -259,20 +376,80 @@ void TSsh1Engine::Dispatch(const TBytes& payload) {
         case SmsgX11Open:
         case SmsgAgentOpen:
         case MsgPortOpen: {
-            // No tunnel connection can be made here: refuse the channel.
             const uint32_t remote = r.Uint32();
-            TSshWriter w;
-            w.Byte(MsgChannelOpenFailure).Uint32(remote);
-            Send(w.Take());
+            std::string host;
+            uint32_t port = 0;
+            if (type == MsgPortOpen) {
+                host = r.String();
+                port = r.Uint32();
+            }
+            TNvCustomSSHTunnel* found = nullptr;
+            TNvSSHTunnelList* list = FClient.FTunnelList;
+            for (int i = 0; list && !found && i < list->Count(); ++i) {
+                TNvCustomSSHTunnel* t = list->Tunnels(i);
+                if (!t) continue;
+                if (type == SmsgX11Open && t->Kind() == TTunnelKind::tkX11) found = t;
+                if (type == SmsgAgentOpen && t->Kind() == TTunnelKind::tkAgent) found = t;
+                if (type == MsgPortOpen && t->Kind() == TTunnelKind::tkRemotePortForward) {
+                    auto* f = static_cast<TNvRemotePortForwardSSHTunnel*>(t);
+                    if (f->ToHost == host && f->ToPort == port) found = t;
+                }
+            }
+            if (found)
+                Accept(found, remote);
+            else
+                Refuse(remote);
             return;
         }
-        case MsgChannelOpenConfirmation:
-        case MsgChannelOpenFailure:
-        case MsgChannelData:
-        case MsgChannelClose:
-            // No client-side channel exists that the server could name.
-            Invalid();
-        case MsgChannelCloseConfirmation: r.Uint32(); return;
+        case MsgChannelOpenConfirmation: {
+            TNvSSHTunnelConnection* c = Find(r.Uint32());
+            if (!c) Invalid();
+            c->RemoteChannel = r.Uint32();
+            if (c->Tunnel && c->Tunnel->OnOpen) c->Tunnel->OnOpen(c->Tunnel, c);
+            return;
+        }
+        case MsgChannelOpenFailure: {
+            TNvSSHTunnelConnection* c = Find(r.Uint32());
+            if (!c) Invalid();
+            TNvCustomSSHTunnel* t = c->Tunnel;
+            Remove(c);
+            if (t && t->OnError) t->OnError(t, 2);
+            return;
+        }
+        case MsgChannelData: {
+            TNvSSHTunnelConnection* c = Find(r.Uint32());
+            if (!c) Invalid();
+            const std::string_view data = r.StringView();
+            if (c->OnData) c->OnData(c, reinterpret_cast<const uint8_t*>(data.data()), int(data.size()));
+            return;
+        }
+        case MsgChannelClose: {
+            const uint32_t local = r.Uint32();
+            TNvSSHTunnelConnection* c = Find(local);
+            if (!c) Invalid();
+            TSshWriter w;
+            w.Byte(MsgChannelCloseConfirmation).Uint32(c->RemoteChannel);
+            Send(w.Take());
+            c->CloseType = 0;
+            if (c->OnClose) c->OnClose(c, 0);
+            // The handler may have let the session end; look the connection up again.
+            c = Find(local);
+            if (!c) return;
+            if (c->CloseReceived)
+                Remove(c);
+            else
+                c->CloseSent = true;
+            return;
+        }
+        case MsgChannelCloseConfirmation: {
+            TNvSSHTunnelConnection* c = Find(r.Uint32());
+            if (!c) return;
+            if (c->CloseSent)
+                Remove(c);
+            else
+                c->CloseReceived = true;
+            return;
+        }
         default: throw ENvSSHError(5, MsgInvalidType);
         }
     } catch (const ENvSSHException&) {
@@ -426,9 +603,12 @@ void TSsh1Engine::Reply(bool success) {
         return;
     }
     case CmsgExecShell:
+        // Servers need not answer the shell request; the session started when it was sent.
         if (!success) Invalid();
-        FClient.FSessionActive = true;
-        if (FClient.OnOpenConnection) FClient.OnOpenConnection(&FClient);
+        if (!FClient.FSessionActive) {
+            FClient.FSessionActive = true;
+            if (FClient.OnOpenConnection) FClient.OnOpenConnection(&FClient);
+        }
         return;
     default: Invalid();
     }
@@ -588,16 +768,16 @@ void TSsh1Engine::NextForwarding() {
 }
 
 void TSsh1Engine::StartSession() {
-    if (FSessionKind == 1) {
+    if (FSessionKind == 1 || FSessionKind == 2) {
         TSshWriter w;
-        w.Byte(CmsgExecShell);
+        if (FSessionKind == 1)
+            w.Byte(CmsgExecShell);
+        else
+            w.Byte(CmsgExecCmd).String(static_cast<TNvCommandSSHTunnel*>(FSessionTunnel)->Command);
         Send(w.Take());
-        return;
-    }
-    if (FSessionKind == 2) {
-        TSshWriter w;
-        w.Byte(CmsgExecCmd).String(static_cast<TNvCommandSSHTunnel*>(FSessionTunnel)->Command);
-        Send(w.Take());
+        FSession = Create(FSessionTunnel, 0xFFFF, 0xFFFF);
+        FSession->ChannelPhase = FSessionKind == 1 ? TChannelPhase::cpShell : TChannelPhase::cpCommand;
+        if (FSessionTunnel->OnOpen) FSessionTunnel->OnOpen(FSessionTunnel, FSession);
     }
     FClient.FSessionActive = true;
     if (FClient.OnOpenConnection) FClient.OnOpenConnection(&FClient);

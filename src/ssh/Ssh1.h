@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace Varnello::Crypto {
 class TRandom;
@@ -25,6 +26,7 @@ namespace Varnello::Ssh {
 
 class TNvSSHClient;
 class TNvCustomSSHTunnel;
+class TNvSSHTunnelConnection;
 
 // Reads a protocol 1 mp-int (uint16 bit count, then the bytes). More than maxBits: error 6.
 TBytes ReadSsh1Mpint(TSshReader& r, int maxBits);
@@ -67,8 +69,13 @@ public:
     void Send(const TBytes& payload);
     // The DISCONNECT of an abort; never throws.
     void SendDisconnect(const std::string& message);
-    // Stdin of the interactive session.
-    void SendStdin(const uint8_t* data, size_t len);
+
+    // Channel operations of this session's tunnel connections.
+    void ConnectionSend(TNvSSHTunnelConnection* c, const uint8_t* data, size_t len);
+    void ConnectionClose(TNvSSHTunnelConnection* c);
+    const std::vector<std::unique_ptr<TNvSSHTunnelConnection>>& Connections() const { return FConns; }
+    // Every connection's OnClose with CloseType 2 (the server's disconnect).
+    void CloseAll();
 
     int LastSent() const { return FLastSent; }
     int LastReceived() const { return FLastReceived; }
@@ -91,6 +98,13 @@ private:
     void RequestPty();
     void NextForwarding();
     void StartSession();
+    TNvSSHTunnelConnection* Create(TNvCustomSSHTunnel* tunnel, uint32_t local, uint32_t remote);
+    TNvSSHTunnelConnection* Find(uint32_t local) const;
+    void Remove(TNvSSHTunnelConnection* c);
+    void Accept(TNvCustomSSHTunnel* tunnel, uint32_t remote);
+    void Refuse(uint32_t remote);
+    // Runs a channel operation the application started; a failure ends the session.
+    template <class F> void Guarded(F f);
 
     TNvSSHClient& FClient;
     TBytes FIn;
@@ -111,6 +125,9 @@ private:
     int FForwardIndex = -1;
     int FSessionKind = 3;
     TNvCustomSSHTunnel* FSessionTunnel = nullptr;
+    TNvSSHTunnelConnection* FSession = nullptr;
+    std::vector<std::unique_ptr<TNvSSHTunnelConnection>> FConns;
+    uint32_t FLastLocal = 0;
 
     uint8_t FCookie[8] = {};
     uint8_t FSessionId[16] = {};
