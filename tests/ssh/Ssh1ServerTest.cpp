@@ -123,7 +123,7 @@ TEST_P(Ssh1Server, PasswordLoginPtyAndEchoShell) {
 }
 
 const TCase Cases[] = {{6, false}, {6, true}, {2, false}, {2, true}, {5, false},
-                       {5, true},  {0, false}, {0, true}};
+                       {5, true},  {1, false}, {1, true}, {0, false}, {0, true}};
 
 INSTANTIATE_TEST_SUITE_P(Each, Ssh1Server, ::testing::ValuesIn(Cases), [](const auto& info) {
     return "cipher" + std::to_string(info.param.Cipher) + (info.param.Compression ? "_zlib" : "_plain");
