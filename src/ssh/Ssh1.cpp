@@ -303,6 +303,9 @@ void TSsh1Engine::Send(const TBytes& input) {
     TBytes packet = FrameSsh1Packet(payload, FEncryption ? &FClient.FKex.Random() : nullptr);
     if (FEncryption && FEncrypt) FEncrypt->Process(packet.data() + 4, packet.size() - 4);
     if (FClient.OnSend) FClient.OnSend(&FClient, packet.data(), int(packet.size()));
+    // The copies may hold a password or a response.
+    std::fill(payload.begin(), payload.end(), 0);
+    std::fill(packet.begin(), packet.end(), 0);
 }
 
 void TSsh1Engine::SendDisconnect(const std::string& message) {

@@ -475,3 +475,129 @@ TEST(Ssh1Session, ForcedCompressionThenVt100PtyAndShell) {
 }
 
 } // namespace
+
+namespace {
+
+// A session whose shell has started, with a remote port forward the server may open.
+struct TSsh1Channels : TSsh1Script {
+    TNvSSHTunnelList List;
+    TNvShellSSHTunnel Shell;
+    TNvRemotePortForwardSSHTunnel Forward;
+    TNvSSHTunnelConnection* Session = nullptr;
+    std::vector<TNvSSHTunnelConnection*> Opened;
+    std::vector<int> CloseTypes, TunnelErrors;
+    std::string Data;
+
+    TSsh1Channels() {
+        Forward.Port = 8080;
+        Forward.ToHost = "web";
+        Forward.ToPort = 80;
+        List.Add(&Shell);
+        List.Add(&Forward);
+        Client.SetTunnelList(&List);
+        Shell.OnOpen = [this](TNvCustomSSHTunnel*, TNvSSHTunnelConnection* c) { Session = c; };
+        Forward.OnOpen = [this](TNvCustomSSHTunnel*, TNvSSHTunnelConnection* c) {
+            Opened.push_back(c);
+            c->OnData = [this](TNvSSHTunnelConnection*, const uint8_t* b, int n) { Data.append(reinterpret_cast<const char*>(b), size_t(n)); };
+            c->OnClose = [this](TNvSSHTunnelConnection*, int t) { CloseTypes.push_back(t); };
+        };
+        Forward.OnError = [this](TNvCustomSSHTunnel*, int e) { TunnelErrors.push_back(e); };
+        Start();
+        ToUser();
+        Reply(true);
+        EXPECT_EQ(Next()[0], 10); // pty
+        Reply(true);
+        TBytes forward{28, 0, 0, 0x1F, 0x90, 0, 0, 0, 3, 'w', 'e', 'b', 0, 0, 0, 80};
+        EXPECT_EQ(Next(), forward);
+        Reply(false);
+        EXPECT_EQ(TunnelErrors, std::vector<int>{1});
+        EXPECT_EQ(Next(), TBytes{12});
+        EXPECT_NE(Session, nullptr);
+    }
+    ~TSsh1Channels() { Client.SetTunnelList(nullptr); }
+
+    static TBytes PortOpen(uint32_t remote, const std::string& host, uint32_t port) {
+        TSshWriter w;
+        w.Byte(29).Uint32(remote).String(host).Uint32(port).String("origin");
+        return w.Take();
+    }
+};
+
+TEST(Ssh1Channels, ServerOpenedChannelDataAndCloseHandshake) {
+    TSsh1Channels s;
+    ASSERT_EQ(s.Events, (std::vector<std::string>{"auth", "open"}));
+    // Stdin of the session.
+    s.Session->SendData(reinterpret_cast<const uint8_t*>("ls\n"), 3);
+    EXPECT_EQ(s.Next(), (TBytes{16, 0, 0, 0, 3, 'l', 's', '\n'}));
+
+    // A port open for another destination is refused, a matching one accepted as channel 1.
+    s.Send(TSsh1Channels::PortOpen(7, "other", 80));
+    EXPECT_EQ(s.Next(), (TBytes{22, 0, 0, 0, 7}));
+    s.Send(TSsh1Channels::PortOpen(9, "web", 80));
+    EXPECT_EQ(s.Next(), (TBytes{21, 0, 0, 0, 9, 0, 0, 0, 1}));
+    ASSERT_EQ(s.Opened.size(), 1u);
+    TNvSSHTunnelConnection* c = s.Opened[0];
+    EXPECT_EQ(c->LocalChannel, 1u);
+    EXPECT_EQ(c->RemoteChannel, 9u);
+
+    s.Send(TBytes{23, 0, 0, 0, 1, 0, 0, 0, 2, 'h', 'i'});
+    EXPECT_EQ(s.Data, "hi");
+    c->SendData(reinterpret_cast<const uint8_t*>("yo"), 2);
+    EXPECT_EQ(s.Next(), (TBytes{23, 0, 0, 0, 9, 0, 0, 0, 2, 'y', 'o'}));
+
+    // Our close, then the server's confirmation frees the connection without a second OnClose.
+    c->Close();
+    EXPECT_EQ(s.Next(), (TBytes{24, 0, 0, 0, 9}));
+    s.Send(TBytes{25, 0, 0, 0, 1});
+    EXPECT_TRUE(s.Forward.Connections().empty());
+    EXPECT_TRUE(s.CloseTypes.empty());
+
+    // Numbers are not reused: the next channel is 2. The server's close of it is confirmed.
+    s.Send(TSsh1Channels::PortOpen(11, "web", 80));
+    EXPECT_EQ(s.Next(), (TBytes{21, 0, 0, 0, 11, 0, 0, 0, 2}));
+    s.Send(TBytes{24, 0, 0, 0, 2});
+    EXPECT_EQ(s.Next(), (TBytes{25, 0, 0, 0, 11}));
+    EXPECT_EQ(s.CloseTypes, std::vector<int>{0});
+    EXPECT_TRUE(s.Errors.empty());
+
+    // Exit status: confirmed, the session takes it and the connection ends.
+    int status = -1;
+    s.Session->OnClose = [&](TNvSSHTunnelConnection* conn, int type) {
+        status = conn->ExitStatus;
+        EXPECT_EQ(type, 0);
+    };
+    s.Send(TBytes{20, 0, 0, 0, 42});
+    EXPECT_EQ(s.Next(), TBytes{33});
+    EXPECT_EQ(status, 42);
+    EXPECT_EQ(s.Events.back(), "close");
+    EXPECT_FALSE(s.Client.SessionActive());
+}
+
+TEST(Ssh1Channels, UnknownChannelShortExitAndDisconnect) {
+    {
+        TSsh1Channels s;
+        s.Send(TBytes{23, 0, 0, 0, 5, 0, 0, 0, 0});
+        EXPECT_EQ(s.Errors, std::vector<int>{6});
+        // An abort raises no connection's OnClose.
+        EXPECT_TRUE(s.CloseTypes.empty());
+    }
+    {
+        TSsh1Channels s;
+        s.Send(TBytes{20, 0, 0, 0});
+        EXPECT_EQ(s.Errors, std::vector<int>{6});
+    }
+    {
+        TSsh1Channels s;
+        s.Send(TSsh1Channels::PortOpen(9, "web", 80));
+        s.Next();
+        int sessionClose = -1;
+        s.Session->OnClose = [&](TNvSSHTunnelConnection*, int t) { sessionClose = t; };
+        s.Send(TBytes{1, 0, 0, 0, 4, 'd', 'o', 'w', 'n'});
+        EXPECT_TRUE(s.Errors.empty());
+        EXPECT_EQ(sessionClose, 2);
+        EXPECT_EQ(s.CloseTypes, std::vector<int>{2});
+        EXPECT_EQ(s.Client.DisconnectMessage(), "down");
+    }
+}
+
+} // namespace
