@@ -601,3 +601,72 @@ TEST(Ssh1Channels, UnknownChannelShortExitAndDisconnect) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Ssh1Auth, RhostsThenRhostsRsaSkippingOtherKeyTypes) {
+    const TKey user = MakeKey(Ssh1TestKeys::User1024N, Ssh1TestKeys::User1024D);
+    TNvSSHMemoryKeyStorage storage;
+    TNvSSHKey dss;
+    dss.KeyType = TNvSSHKey::ktDSS; // passed over by the RSA methods
+    storage.AddKey(dss);
+    TNvSSHKey key;
+    key.KeyType = TNvSSHKey::ktRSA;
+    key.RSAPublicExponent = user.E.ToMinimalBytes();
+    key.RSAModulus = user.N.ToMinimalBytes();
+    key.RSAPrivateExponent = user.D.ToMinimalBytes();
+    storage.AddKey(key);
+
+    TSsh1Script s;
+    s.Client.AuthenticationTypes = 1 | 8;
+    s.Client.ClientUserName = "local";
+    s.Client.SetKeyStorage(&storage);
+    s.Start();
+    s.KeyExchange(1u << 6, 1u << 1 | 1u << 4 | 1u << 3);
+    s.Reply(true);
+    s.Next();
+    s.Reply(false);
+    EXPECT_EQ(s.Next(), (TBytes{5, 0, 0, 0, 4, 'u', 's', 'e', 'r'}));
+    s.Reply(false);
+    EXPECT_EQ(s.AuthFailures, std::vector<int>{1});
+    TBytes expect{35, 0, 0, 0, 5, 'l', 'o', 'c', 'a', 'l', 0, 0, 4, 0};
+    PutMpint(expect, user.E);
+    PutMpint(expect, user.N);
+    EXPECT_EQ(s.Next(), expect);
+    s.Reply(false);
+    // Keys exhausted for rhosts-RSA, and no other method left.
+    EXPECT_EQ(s.AuthFailures, (std::vector<int>{1, 8}));
+    EXPECT_EQ(s.Errors, std::vector<int>{10});
+}
+
+TEST(Ssh1Session, TerminalInfoModesAndCommand) {
+    TSsh1Script s;
+    TNvTerminalInfo info;
+    info.TerminalType = "xterm";
+    info.Modes = {{1, 3}, {53, 0x101}, {200, 9}};
+    TNvSSHTunnelList list;
+    TNvCommandSSHTunnel command;
+    command.Command = "id";
+    command.TerminalInfo = &info;
+    list.Add(&command);
+    s.Client.SetTunnelList(&list);
+    bool opened = false;
+    command.OnOpen = [&](TNvCustomSSHTunnel*, TNvSSHTunnelConnection* c) {
+        opened = true;
+        EXPECT_EQ(c->LocalChannel, 0xFFFFu);
+        EXPECT_EQ(c->RemoteChannel, 0xFFFFu);
+    };
+    s.Start();
+    s.ToUser();
+    s.Reply(true);
+    TBytes pty{10, 0, 0, 0, 5, 'x', 't', 'e', 'r', 'm', 0, 0, 0, 24, 0, 0, 0, 80, 0, 0, 0, 0, 0, 0, 0, 0,
+               1, 3, 53, 1, 192, 0, 0, 0x96, 0, 193, 0, 0, 0x96, 0, 0};
+    EXPECT_EQ(s.Next(), pty);
+    s.Reply(false); // no pty: the session goes on without
+    EXPECT_EQ(s.Next(), (TBytes{13, 0, 0, 0, 2, 'i', 'd'}));
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(s.Events, (std::vector<std::string>{"auth", "open"}));
+    s.Client.SetTunnelList(nullptr);
+}
+
+} // namespace
