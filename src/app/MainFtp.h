@@ -40,6 +40,9 @@ class QTableWidget;
 class QToolBox;
 struct TProfile;
 struct TFolderWalk;
+namespace Varnello::Ssh {
+struct TNvSSHLogonSettings;
+}
 
 // One pending transfer: where the file is, where it goes, and which way.
 struct TTransferEntry {
@@ -58,6 +61,9 @@ class TFormMain : public QMainWindow {
 public:
     explicit TFormMain(QWidget* parent = nullptr);
     ~TFormMain() override;
+
+    // "Private Key", "SSH V1" and "SSH V2" as the secure window hands them to its SSH client.
+    Varnello::Ssh::TNvSSHLogonSettings SecureLogonSettings() const;
 
     // --- controls (named as the window's layout names them) ---
     QTabWidget* PageControlMain = nullptr;
