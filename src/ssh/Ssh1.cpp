@@ -650,7 +650,9 @@ bool TSsh1Engine::NextKey() {
     const int count = storage ? storage->Count() : 0;
     while (++FKeyIndex < count) {
         const TNvSSHKey* key = storage->GetKey(FKeyIndex);
-        if (!key || key->KeyType != TNvSSHKey::ktRSA) continue;
+        // The challenge needs the private exponent here; a key whose private half lives in an
+        // agent cannot answer it, and offering it would end the session at the challenge.
+        if (!key || key->KeyType != TNvSSHKey::ktRSA || !key->HasPrivate()) continue;
         TSshWriter w;
         if (FKeyMethod == 2) {
             w.Byte(CmsgAuthRsa);

@@ -610,6 +610,11 @@ TEST(Ssh1Auth, RhostsThenRhostsRsaSkippingOtherKeyTypes) {
     TNvSSHKey dss;
     dss.KeyType = TNvSSHKey::ktDSS; // passed over by the RSA methods
     storage.AddKey(dss);
+    TNvSSHKey publicOnly; // no private half to answer a challenge with: passed over too
+    publicOnly.KeyType = TNvSSHKey::ktRSA;
+    publicOnly.RSAPublicExponent = user.E.ToMinimalBytes();
+    publicOnly.RSAModulus = MakeKey(Ssh1TestKeys::Key1024N, Ssh1TestKeys::Key1024D).N.ToMinimalBytes();
+    storage.AddKey(publicOnly);
     TNvSSHKey key;
     key.KeyType = TNvSSHKey::ktRSA;
     key.RSAPublicExponent = user.E.ToMinimalBytes();
