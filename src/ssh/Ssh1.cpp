@@ -201,7 +201,6 @@ void TSsh1Engine::CloseAll() {
         if (std::none_of(FConns.begin(), FConns.end(), [c](const auto& p) { return p.get() == c; })) continue;
         c->CloseType = 2;
         if (c->OnClose) c->OnClose(c, 2);
-        if (c->Tunnel && c->Tunnel->OnClose) c->Tunnel->OnClose(c->Tunnel, c);
     }
 }
 
@@ -363,7 +362,6 @@ void TSsh1Engine::Dispatch(const TBytes& payload) {
                 c->ExitSignal.clear();
                 c->CloseType = 0;
                 if (c->OnClose) c->OnClose(c, 0);
-                if (FSession == c && c->Tunnel && c->Tunnel->OnClose) c->Tunnel->OnClose(c->Tunnel, c);
                 FClient.FSessionActive = false;
                 if (FClient.OnCloseConnection) FClient.OnCloseConnection(&FClient);
             }
