@@ -132,6 +132,7 @@ std::optional<uint32_t> TNvSftpClient::CreateFile(const std::string& fileName) {
 }
 
 std::optional<uint32_t> TNvSftpClient::ReadBlock(const std::string& handle, uint64_t offset, uint32_t length) {
+    if (length > MaxReadLength) return std::nullopt;
     return Send(SSH_FXP_READ, [&](TSshWriter& w) { w.String(handle).Uint64(offset).Uint32(length); });
 }
 

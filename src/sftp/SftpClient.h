@@ -113,6 +113,9 @@ public:
 
     // The most a WriteBlock can carry for a handle of this length.
     static uint32_t MaxWriteLength(size_t handleLength);
+    // The most a ReadBlock may ask for: a longer answer would not fit the receive limit and would
+    // end the connection as an invalid packet.
+    static constexpr uint32_t MaxReadLength = BufferSize - 9;
 
     // During an event raised for a reply: the reply's request id (0 for VERSION) and the packet
     // type of the request it matched (0 when no pending request had that id).

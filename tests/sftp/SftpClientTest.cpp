@@ -216,7 +216,7 @@ TEST(SftpClient, RepliesRaiseTheirEventsWithTheirIds) {
 TEST(SftpClient, ReassemblyAcrossDeliveriesAndTheLengthLimit) {
     TTranscript t;
     t.Open();
-    t.Client.ReadBlock("F", 0, 100000);
+    t.Client.ReadBlock("F", 0, 60000);
     // A split reply is dispatched once, when its last byte arrives.
     TBytes d = Reply(SSH_FXP_DATA, [](TSshWriter& w) { w.Uint32(1).String(std::string(300, 'x')); });
     t.Client.ChannelData(d.data(), 2);
@@ -305,6 +305,9 @@ TEST(SftpClient, OversizedRequestsAreRefusedAndAHandlerFailureConsumesThePacket)
     ASSERT_EQ(t.Sent.size(), 1u);
     EXPECT_EQ(t.Sent[0].size(), TNvSftpClient::BufferSize);
     EXPECT_FALSE(t.Client.RemoveFile(std::string(TNvSftpClient::BufferSize, 'p')));
+    // A read whose answer could not be taken in is not asked for.
+    EXPECT_FALSE(t.Client.ReadBlock("HHHH", 0, TNvSftpClient::MaxReadLength + 1));
+    EXPECT_TRUE(t.Client.ReadBlock("HHHH", 0, TNvSftpClient::MaxReadLength));
 
     int calls = 0;
     t.Client.OnSuccess = [&](TNvSftpClient*, const std::string&) {
