@@ -327,6 +327,8 @@ void TNvSftpClient::InvalidPacket() {
 }
 
 void TNvSftpClient::Fail(int code, const std::string& comment) {
+    FReplyId = 0; // the client's own errors answer no request
+    FReplyRequestType = 0;
     if (OnError) OnError(this, code, comment);
     if (OnCloseConnection) OnCloseConnection(this);
 }
