@@ -40,8 +40,8 @@ struct THarness {
     std::string Dir;
 
     THarness() {
-        char tmpl[] = "/tmp/vrn-sftpsession-XXXXXX";
-        Dir = mkdtemp(tmpl);
+        std::string tmpl = (std::filesystem::temp_directory_path() / "vrn-sftpsession-XXXXXX").string();
+        Dir = mkdtemp(tmpl.data());
         Session.IsConnected = [this] { return Connected; };
         Session.OnLog = [this](const std::string& l) { Log.push_back(l); };
         Session.BlockSize = 4;

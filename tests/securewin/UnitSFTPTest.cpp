@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <filesystem>
 #include <pwd.h>
 
 using namespace Varnello::SecureWin;
@@ -29,8 +30,8 @@ protected:
         passwd* pw = getpwnam(Sshd.User.c_str());
         ASSERT_TRUE(pw);
         ASSERT_EQ(chown(Work.c_str(), pw->pw_uid, pw->pw_gid), 0);
-        char tmpl[] = "/tmp/vrn-securewin-XXXXXX";
-        ASSERT_TRUE(mkdtemp(tmpl));
+        std::string tmpl = (std::filesystem::temp_directory_path() / "vrn-securewin-XXXXXX").string();
+        ASSERT_TRUE(mkdtemp(tmpl.data()));
         Local = tmpl;
     }
     void TearDown() override { RunCommand("rm -rf " + Local); }
