@@ -24,7 +24,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -35,7 +34,6 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSplitter>
-#include <QStandardPaths>
 #include <QStatusBar>
 #include <QStorageInfo>
 #include <QStyle>
@@ -158,7 +156,8 @@ void NameSelector(QComboBox* box, const QString& name) {
     box->setAccessibleName(name);
 }
 
-TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
+TFormMain::TFormMain(QWidget* parent, std::unique_ptr<TWindowPrompts> prompts)
+    : QMainWindow(parent), Prompts(prompts ? std::move(prompts) : std::make_unique<TSystemPrompts>()) {
     setObjectName("FormMain");
     setWindowTitle("Varnello");
     setMinimumWidth(130);
@@ -517,11 +516,11 @@ void TFormMain::RunCommand(const std::function<void()>& command) {
     try {
         command();
     } catch (const EInetError& e) {
-        ShowErrorMessage(this, QString::fromUtf8(e.what()), QString::fromStdString(e.Advice));
+        ShowErrorMessage(*Prompts, this, QString::fromUtf8(e.what()), QString::fromStdString(e.Advice));
     } catch (const std::exception& e) {
-        ShowErrorMessage(this, QString::fromUtf8(e.what()));
+        ShowErrorMessage(*Prompts, this, QString::fromUtf8(e.what()));
     } catch (...) {
-        ShowErrorMessage(this, "Unknown error");
+        ShowErrorMessage(*Prompts, this, "Unknown error");
     }
 }
 
@@ -635,15 +634,7 @@ void TFormMain::DriveComboBox1Change() {
 }
 
 void TFormMain::BrowseButClick() {
-    std::optional<std::string> chosen;
-    if (ChooseFolder) {
-        chosen = ChooseFolder();
-    } else {
-        const QString dir = QFileDialog::getExistingDirectory(
-            nullptr, "Select a new database directory",
-            QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
-        if (!dir.isEmpty()) chosen = dir.toStdString();
-    }
+    const std::optional<std::string> chosen = Prompts->ChooseFolder(this);
     if (!chosen || chosen->empty()) return;
     FLocalDir = *chosen;
     LocalDirEdit->setText(QString::fromStdString(*chosen));
@@ -722,7 +713,7 @@ void TFormMain::About2Click() {
 
 bool TFormMain::FormCloseQuery() {
     if (!FEditModified) return true;
-    return MessageDialog(this,
+    return MessageDialog(*Prompts, this,
                          "The document you are editing has not been saved. Are you sure you want to quit?",
                          {"&Yes", "&No"}) == 1;
 }

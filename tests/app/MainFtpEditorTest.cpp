@@ -10,6 +10,7 @@
 #include "editor/MemoStyler.h"
 #include "editor/widget/CodeMemo.h"
 #include "settings/FormSettings.h"
+#include "TestPrompts.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -45,26 +46,23 @@ protected:
     void SetUp() override {
         QApplication::setApplicationName("Varnello");
         TFormSettings::StorageFile = Dir.filePath("settings.ini");
-        TFormMain::MruIniOverride = Dir.filePath("recent.INI");
-        DialogHook = [this](TDialogRequest& r) {
+        auto prompts = std::make_unique<TTestPrompts>(Dir.filePath("recent.INI"));
+        prompts->OnAsk = [this](TDialogRequest& r) {
             Requests.push_back(r);
             return Answer;
         };
-        Window = std::make_unique<TFormMain>();
-        Window->Tips1->ShowOnStartup = false;
-        Window->ChooseOpenFile = [this](const QString& filter,
-                                        const QString& ext) -> std::optional<std::string> {
+        prompts->OnOpenFile = [this](const QString& filter, const QString& ext) -> std::optional<std::string> {
             Filters.push_back(filter + "#" + ext);
             if (NextFile.empty()) return std::nullopt;
             return NextFile;
         };
-        Window->ChooseSaveFile = Window->ChooseOpenFile;
+        prompts->OnSaveFile = prompts->OnOpenFile;
+        Window = std::make_unique<TFormMain>(nullptr, std::move(prompts));
+        Window->Tips1->ShowOnStartup = false;
     }
     void TearDown() override {
         Window.reset();
-        DialogHook = nullptr;
         TFormSettings::StorageFile.clear();
-        TFormMain::MruIniOverride.clear();
     }
     // Shows the window on the Editor page with the focus in the document.
     void ShowEditor() {
