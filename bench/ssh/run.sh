@@ -14,7 +14,7 @@ bench="$BUILD/bin/bench_ssh"
 [ -x "$bench" ] || { echo "missing $bench"; exit 1; }
 SIZE=${SSH_BENCH_BYTES:-$((1 << 30))}
 
-work="$(mktemp -d /tmp/varnello-ssh-bench-XXXXXX)"
+work="$(mktemp -d -t varnello-ssh-bench-XXXXXX)"
 chmod 755 "$work"
 user="vrnbench$$"
 sshd_pid=""
@@ -80,8 +80,8 @@ echo
 
 printf "%-44s %10s %10s %8s\n" "$((SIZE >> 20)) MiB through exec (MB/s, best of 2)" "ours" "ssh" "ratio"
 declare -A ratio
-for spec in "aes128-gcm@openssh.com|" "chacha20-poly1305@openssh.com|" "aes128-cbc|hmac-sha1"; do
-    cipher=${spec%%|*}; mac=${spec#*|}
+for pair in "aes128-gcm@openssh.com|" "chacha20-poly1305@openssh.com|" "aes128-cbc|hmac-sha1"; do
+    cipher=${pair%%|*}; mac=${pair#*|}
     cfg="Ciphers $cipher"; extra=(-c "$cipher")
     if [ -n "$mac" ]; then cfg="$cfg
 MACs $mac"; extra+=(-m "$mac"); fi

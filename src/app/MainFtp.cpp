@@ -15,6 +15,7 @@
 #include "ftp/inet/WinInet.h"
 #include "local/Recycle.h"
 #include "settings/FormSettings.h"
+#include "ssh/SshAgent.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -736,4 +737,12 @@ void TFormMain::closeEvent(QCloseEvent* e) {
     RunCommand([this] { FormClose(); });
     if (Tips1->Window()) Tips1->Window()->close();
     e->accept();
+}
+
+Varnello::Ssh::TNvSSHLogonSettings TFormMain::SecureLogonSettings() const {
+    Varnello::Ssh::TNvSSHLogonSettings s;
+    s.PrivateKey = EditPrivKey->text().trimmed().toStdString();
+    s.SshV1 = CBSSH1->isChecked();
+    s.SshV2 = CBSSH2->isChecked();
+    return s;
 }

@@ -41,6 +41,9 @@ class QTableWidget;
 class QToolBox;
 struct TProfile;
 struct TFolderWalk;
+namespace Varnello::Ssh {
+struct TNvSSHLogonSettings;
+}
 
 // One pending transfer: where the file is, where it goes, and which way.
 struct TTransferEntry {
@@ -60,6 +63,9 @@ public:
     // The window asks through `prompts` (the system's dialogs when null) from its first step on.
     explicit TFormMain(QWidget* parent = nullptr, std::unique_ptr<TWindowPrompts> prompts = nullptr);
     ~TFormMain() override;
+
+    // "Private Key", "SSH V1" and "SSH V2" as the secure window hands them to its SSH client.
+    Varnello::Ssh::TNvSSHLogonSettings SecureLogonSettings() const;
 
     // --- controls (named as the window's layout names them) ---
     QTabWidget* PageControlMain = nullptr;

@@ -621,7 +621,10 @@ void TFormMain::TransferThreadDone(QObject* sender) {
     if (FClosing) return;
     if (worker && !worker->ErrorText.isEmpty()) {
         QApplication::beep();
-        MessageDialog(*Prompts, this, worker->ErrorText, {"OK"});
+        // The status line keeps the bare text; the box adds what happened and what to try.
+        const QString text = worker->ErrorAdvice.isEmpty() ? worker->ErrorText
+                                                           : worker->ErrorText + "\n\n" + worker->ErrorAdvice;
+        MessageDialog(*Prompts, this, text, {"OK"});
     }
     if (!FTransferQueue->empty()) FTransferQueue->erase(FTransferQueue->begin());
     // During a walk the connection is the walk's; the walk starts the next worker when done.

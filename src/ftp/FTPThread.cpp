@@ -108,6 +108,10 @@ void TFTPThread::Transfer() {
 void TFTPThread::run() {
     try {
         Transfer();
+    } catch (const EInetError& e) {
+        ErrorText = QString::fromStdString(e.what());
+        ErrorAdvice = QString::fromStdString(e.Advice);
+        ReportStatus(ErrorText);
     } catch (const std::exception& e) {
         ErrorText = QString::fromStdString(e.what());
         ReportStatus(ErrorText);

@@ -36,6 +36,7 @@ public:
     QString ProgressLabel;
     QString StatusText;
     QString ErrorText; // empty after success
+    QString ErrorAdvice; // what happened and what to try, for the message box; may be empty
 
     // Receives every status line, on the GUI thread.
     std::function<void(QObject* sender, const QString& text)> OnStatus;

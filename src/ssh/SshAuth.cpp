@@ -69,7 +69,16 @@ void TSshAuth::Handle(const TBytes& payload, uint8_t lastSent, const TBytes& ses
                 TNvSSHKey* key = KeyStorage ? KeyStorage->GetKey(FKeyIndex - 1) : nullptr;
                 if (!key) throw ENvSSHError(200, MsgInternalError);
                 const TBytes blob = SignedBlob("publickey");
-                TBytes signature = SignData(*key, FKeyAlgorithm, blob.data(), blob.size(), rng);
+                TBytes signature;
+                if (KeyStorage->SignExternally(FKeyIndex - 1, FKeyAlgorithm, blob.data(), blob.size(), signature)) {
+                    // The storage reported its failure (an agent gone); try the next key.
+                    if (signature.empty()) {
+                        KeyStep(atPublicKey);
+                        return;
+                    }
+                } else {
+                    signature = SignData(*key, FKeyAlgorithm, blob.data(), blob.size(), rng);
+                }
                 if (signature.empty()) throw ENvSSHError(200, MsgInternalError);
                 TSshWriter w;
                 w.Raw(RequestHead("publickey")).Boolean(true).String(FKeyAlgorithm).String(FKeyBlob).String(signature);
@@ -183,7 +192,8 @@ void TSshAuth::KeyStep(int method) {
         TNvSSHKey* key = KeyStorage->GetKey(i);
         if (!key) throw ENvSSHError(200, MsgInternalError);
         FKeyAlgorithm = AlgorithmFor(*key);
-        if (FKeyAlgorithm.empty() || !key->HasPrivate()) continue;
+        const bool canSign = method == atPublicKey ? KeyStorage->CanSign(i) : key->HasPrivate();
+        if (FKeyAlgorithm.empty() || !canSign) continue;
         FKeyBlob = PublicKeyBlob(*key);
         if (method == atPublicKey) {
             TSshWriter w;

@@ -270,6 +270,11 @@ void TSshConnectionLayer::SendData(TNvSSHTunnelConnection* c, const uint8_t* dat
         if (OnChannelError) OnChannelError(222);
         return;
     }
+    // Drop what has gone out before growing the buffer, so it holds only what still waits.
+    if (c->FQueueHead > 0 && c->FQueueHead >= c->FQueue.size() / 2) {
+        c->FQueue.erase(c->FQueue.begin(), c->FQueue.begin() + std::ptrdiff_t(c->FQueueHead));
+        c->FQueueHead = 0;
+    }
     c->FQueue.insert(c->FQueue.end(), data, data + len);
     Flush(c);
 }
@@ -277,18 +282,19 @@ void TSshConnectionLayer::SendData(TNvSSHTunnelConnection* c, const uint8_t* dat
 void TSshConnectionLayer::Flush(TNvSSHTunnelConnection* c) {
     if (c->CloseSent || c->ChannelPhase == TChannelPhase::cpOpening) return;
     // Each message takes at least one byte of the window or the queue ends, so this ends.
-    while (!c->FQueue.empty() && c->RemoteWindow > 0) {
-        size_t n = std::min<size_t>({c->FQueue.size(), c->RemoteWindow, c->RemoteMaxPacket ? c->RemoteMaxPacket : 32768,
+    while (c->Queued() > 0 && c->RemoteWindow > 0) {
+        size_t n = std::min<size_t>({c->Queued(), c->RemoteWindow, c->RemoteMaxPacket ? c->RemoteMaxPacket : 32768,
                                      MaxPacket});
         TSshWriter w;
-        w.Byte(MsgData).Uint32(c->RemoteChannel).Uint32(uint32_t(n));
-        TBytes& out = w.Data();
-        out.insert(out.end(), c->FQueue.begin(), c->FQueue.begin() + std::ptrdiff_t(n));
-        c->FQueue.erase(c->FQueue.begin(), c->FQueue.begin() + std::ptrdiff_t(n));
+        w.Data().reserve(n + 9);
+        w.Byte(MsgData).Uint32(c->RemoteChannel).String(c->FQueue.data() + c->FQueueHead, n);
+        c->FQueueHead += n;
         c->RemoteWindow -= uint32_t(n);
-        Send(out);
+        Send(w.Data());
     }
-    if (!c->FQueue.empty()) return;
+    if (c->Queued() > 0) return;
+    c->FQueue.clear();
+    c->FQueueHead = 0;
     if (c->FEofWanted && !c->FEofSent) {
         c->FEofSent = true;
         TSshWriter w;

@@ -10,7 +10,6 @@
 #include "ssh/SshTunnels.h"
 #include "ssh/SshWire.h"
 
-#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -56,13 +55,14 @@ public:
 
     uint32_t RemoteWindow = 0;
     uint32_t RemoteMaxPacket = 0;
-    size_t Queued() const { return FQueue.size(); }
+    size_t Queued() const { return FQueue.size() - FQueueHead; }
 
 private:
     friend class TSshConnectionLayer;
     friend class TNvCustomSSHTunnel;
     TSshConnectionLayer* FLayer = nullptr;
-    std::deque<uint8_t> FQueue;
+    TBytes FQueue;          // bytes waiting for the server's window, from FQueueHead on
+    size_t FQueueHead = 0;
     bool FEofWanted = false;
     bool FEofSent = false;
     bool FCloseWanted = false;

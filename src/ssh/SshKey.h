@@ -65,6 +65,18 @@ public:
     int Count() { return GetCount(); }
     virtual int GetCount() { return 0; }
     virtual TNvSSHKey* GetKey(int /*index*/) { return nullptr; }
+    // For storages whose private halves live elsewhere (an agent). CanSign: whether the key at
+    // index can make a public-key signature (by default: it holds its private half).
+    // SignExternally: true when the storage signs itself; signature is then the signature string,
+    // empty when signing failed (the client then goes on with the next key).
+    virtual bool CanSign(int index) {
+        TNvSSHKey* key = GetKey(index);
+        return key && key->HasPrivate();
+    }
+    virtual bool SignExternally(int /*index*/, const std::string& /*algorithm*/, const uint8_t* /*data*/,
+                                size_t /*len*/, TBytes& /*signature*/) {
+        return false;
+    }
     // Not used by the client; storages may give them a meaning.
     virtual void AddKey(const TNvSSHKey& /*key*/) {}
     virtual void DeleteKey(int /*index*/) {}

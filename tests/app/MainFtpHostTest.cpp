@@ -360,6 +360,10 @@ TEST_P(MainFtpHostTest, FailedFileIsReportedAndTheBatchGoesOn) {
     ASSERT_TRUE(WaitForBatch());
     ASSERT_EQ(Requests.size(), 1u);
     EXPECT_TRUE(Requests[0].Text.startsWith("Win32 Error 12003:")) << Requests[0].Text.toStdString();
+    // After the server's reply, one sentence on what happened and what to try.
+    const QStringList parts = Requests[0].Text.split("\n\n");
+    ASSERT_EQ(parts.size(), 2) << Requests[0].Text.toStdString();
+    EXPECT_FALSE(parts[1].trimmed().isEmpty());
     EXPECT_EQ(Requests[0].Buttons, QStringList{"OK"});
     EXPECT_FALSE(fs::exists(Local("gone.txt")));
     EXPECT_EQ(TFtpPeer::ReadFile(Local("stays.txt")), "stays");

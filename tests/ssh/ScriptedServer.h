@@ -53,6 +53,11 @@ public:
 
     void Begin() {
         SendRaw("SSH-2.0-Scripted_1.0\r\n");
+        SendKexInit();
+    }
+
+    // A KEXINIT of the server's own: the first one, or a re-exchange once a session runs.
+    void SendKexInit() {
         TSshWriter w;
         w.Byte(20);
         uint8_t cookie[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
@@ -124,7 +129,7 @@ private:
         TBytes in = k;
         in.insert(in.end(), h.begin(), h.end());
         in.push_back(uint8_t(letter));
-        in.insert(in.end(), h.begin(), h.end()); // first exchange: session id = H
+        in.insert(in.end(), SessionId.begin(), SessionId.end()); // the first exchange's H
         TBytes out(32);
         Varnello::Crypto::TSha256::Compute(in.data(), in.size(), out.data());
         while (out.size() < need) {
@@ -158,7 +163,7 @@ private:
         hw.String(FVC).String("SSH-2.0-Scripted_1.0").String(FIC).String(FIS).String(ks).String(qc).String(pub, 32).Raw(k);
         TBytes h(32);
         Varnello::Crypto::TSha256::Compute(hw.Data().data(), hw.Size(), h.data());
-        SessionId = h;
+        if (SessionId.empty()) SessionId = h;
         uint8_t sig[64];
         FHostKey.Sign(h.data(), h.size(), sig);
         if (Options.BadSignature) sig[10] ^= 1;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sys/stat.h>
 
 using namespace Varnello::Ssh;
@@ -21,8 +22,8 @@ class Paramiko : public ::testing::TestWithParam<TParamikoCase> {};
 
 TEST_P(Paramiko, SessionRunsACommand) {
     const TParamikoCase& p = GetParam();
-    char tmpl[] = "/tmp/vrn-paramiko-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    std::string tmpl = (std::filesystem::temp_directory_path() / "vrn-paramiko-XXXXXX").string();
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
     const std::string dir = tmpl;
     const std::string portFile = dir + "/port";
     const std::string script = std::string(VARNELLO_TEST_DATA) + "/paramiko_server.py";

@@ -531,6 +531,55 @@ TEST(SshSession, UnknownMessagesAndRequestsAreAnsweredNotFatal) {
     EXPECT_EQ(o.AfterLogin[1], TBytes{82});
 }
 
+TEST(SshSession, ServerReExchangeKeepsTheSessionAndLosesNothing) {
+    TOpenSession o;
+    o.Start();
+    ASSERT_TRUE(o.C.Opened);
+    const TBytes firstId = o.S.SessionId;
+    const size_t mark = o.S.ClientPayloads.size();
+    // The server starts a new exchange, and a request that needs a reply arrives right behind
+    // its KEXINIT: the reply has to wait for the new keys, then go out under them.
+    o.S.SendKexInit();
+    TSshWriter g;
+    g.Byte(80).String("keepalive@openssh.com").Boolean(true);
+    o.S.SendPacket(g.Take());
+    o.Link.Run();
+    std::vector<uint8_t> kinds;
+    for (size_t i = mark; i < o.S.ClientPayloads.size(); ++i) kinds.push_back(o.S.ClientPayloads[i][0]);
+    EXPECT_EQ(kinds, (std::vector<uint8_t>{20, 30, 21, 82})) << "no second ssh-userauth request";
+    EXPECT_EQ(o.C.Client.KeyExchanges(), 2);
+    EXPECT_EQ(o.S.SessionId, firstId);
+    // The new keys carry on both ways.
+    TSshWriter d;
+    d.Byte(4).Boolean(false).String("after").String("");
+    o.S.SendPacket(d.Take());
+    o.Link.Run();
+    EXPECT_EQ(o.C.Debug, std::vector<std::string>{"after"});
+    EXPECT_TRUE(o.C.Errors.empty());
+}
+
+TEST(SshSession, OwnReKeyHoldsOtherMessagesUntilNewKeys) {
+    TOpenSession o;
+    o.Start();
+    ASSERT_TRUE(o.C.Opened);
+    o.C.Client.RekeyTime = std::chrono::seconds(0);
+    // The next packet in finds the keys "an hour" old: the client sends its KEXINIT ...
+    TSshWriter ig;
+    ig.Byte(2).String("tick");
+    o.S.SendPacket(ig.Take());
+    o.Link.Run();
+    ASSERT_FALSE(o.S.ClientPayloads.empty());
+    EXPECT_EQ(o.S.ClientPayloads.back()[0], 20);
+    const size_t mark = o.S.ClientPayloads.size();
+    // ... and until the exchange is through, a reply it owes is held back, not sent.
+    TSshWriter g;
+    g.Byte(80).String("keepalive@openssh.com").Boolean(true);
+    o.S.SendPacket(g.Take());
+    o.Link.Run();
+    EXPECT_EQ(o.S.ClientPayloads.size(), mark);
+    EXPECT_TRUE(o.C.Errors.empty());
+}
+
 TEST(SshChannels, SubsystemOpensThenSendsRespectTheWindowAndPacketSize) {
     TNvSSHTunnelList list;
     TNvSubsystemSSHTunnel sftp;

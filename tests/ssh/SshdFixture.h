@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
@@ -76,8 +77,8 @@ public:
 
     // Generates host keys of every type once per fixture folder; true when sshd listens.
     bool Start(const std::string& extraConfig) {
-        char tmpl[] = "/tmp/vrn-sshd-XXXXXX";
-        if (!mkdtemp(tmpl)) return false;
+        std::string tmpl = (std::filesystem::temp_directory_path() / "vrn-sshd-XXXXXX").string();
+        if (!mkdtemp(tmpl.data())) return false;
         Dir = tmpl;
         chmod(Dir.c_str(), 0755);
         mkdir("/run/sshd", 0755);

@@ -53,6 +53,34 @@ TNvSSHKey MakeRsaKey(const std::string& dir) {
     return key;
 }
 
+// A DSA key (1024-bit p, 160-bit q, the size ssh-dss uses) made by openssl.
+TNvSSHKey MakeDsaKey(const std::string& dir) {
+    RunCommand("openssl genpkey -genparam -algorithm DSA -pkeyopt dsa_paramgen_bits:1024 -pkeyopt "
+               "dsa_paramgen_q_bits:160 -out " + dir + "/dsa_params.pem >/dev/null 2>&1");
+    RunCommand("openssl genpkey -paramfile " + dir + "/dsa_params.pem -out " + dir + "/user_dsa.pem >/dev/null 2>&1");
+    const std::string text = RunOutput("openssl dsa -in " + dir + "/user_dsa.pem -text -noout 2>/dev/null");
+    auto field = [&](const std::string& name) {
+        size_t p = text.find("\n" + name + ":");
+        std::string hex;
+        for (size_t i = text.find('\n', p + 1) + 1; i < text.size(); ++i) {
+            char ch = text[i];
+            if (std::isxdigit(static_cast<unsigned char>(ch))) hex += ch;
+            else if (ch == '\n' && i + 1 < text.size() && text[i + 1] != ' ') break;
+        }
+        std::vector<uint8_t> out;
+        for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(uint8_t(std::stoi(hex.substr(i, 2), nullptr, 16)));
+        return out;
+    };
+    TNvSSHKey key;
+    key.KeyType = TNvSSHKey::ktDSS;
+    key.DSSX = field("priv");
+    key.DSSY = field("pub");
+    key.DSSP = field("P");
+    key.DSSQ = field("Q");
+    key.DSSG = field("G");
+    return key;
+}
+
 TNvSSHKey MakeEd25519Key() {
     TNvSSHKey key;
     key.KeyType = TNvSSHKey::ktEd25519;
@@ -139,6 +167,22 @@ TEST_F(SshdSession, PublicKeyEd25519AndRsaSha2) {
     TNvCommandSSHTunnel tunnel2;
     EXPECT_EQ(RunExec(Sshd, "echo ed", s2, list2, tunnel2), "ed\n");
     EXPECT_TRUE(s2.Errors.empty());
+}
+
+TEST_F(SshdSession, PublicKeyDsaWhereTheServerAllowsIt) {
+    if (!Start("PasswordAuthentication no\nKbdInteractiveAuthentication no\nPubkeyAcceptedAlgorithms +ssh-dss")) return;
+    const TNvSSHKey dsa = MakeDsaKey(Sshd.Dir);
+    ASSERT_GE(dsa.DSSQ.size(), 20u);
+    Sshd.AuthorizeKey(AuthorizedLine(dsa));
+    TNvSSHMemoryKeyStorage storage;
+    storage.AddKey(dsa);
+    TSession s(Sshd);
+    s.Client.AuthenticationTypes = atPublicKey;
+    s.Client.SetKeyStorage(&storage);
+    TNvSSHTunnelList list;
+    TNvCommandSSHTunnel tunnel;
+    EXPECT_EQ(RunExec(Sshd, "echo dsa", s, list, tunnel), "dsa\n");
+    EXPECT_TRUE(s.Errors.empty()) << Sshd.Log();
 }
 
 TEST_F(SshdSession, PublicKeyWithoutMatchingKeyReportsFailure) {

@@ -25,6 +25,12 @@
 
 namespace {
 
+// A fresh folder under the system's temporary folder; empty when none could be made.
+std::string MakeTempFolder() {
+    std::string name = (std::filesystem::temp_directory_path() / "varnello-script-XXXXXX").string();
+    return mkdtemp(name.data()) ? name : std::string();
+}
+
 struct TClient {
     HINTERNET Internet = InternetOpen("Ostrel FTP", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     HINTERNET Connection = nullptr;
@@ -111,8 +117,8 @@ TEST(FtpScript, FinalReplyWithoutPreliminaryAndLoginWithoutPassword) {
     server.Start();
     TClient c(server.Host());
     ASSERT_NE(c.Connection, nullptr) << GetLastError();
-    char folder[] = "/tmp/varnello-script-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string folder = MakeTempFolder();
+    ASSERT_FALSE(folder.empty());
     std::string target = std::string(folder) + "/f";
     EXPECT_TRUE(FtpGetFile(c.Connection, "/f", target.c_str(), 0, 0, 2, 0)) << GetLastError();
     std::ifstream in(target);
@@ -190,8 +196,8 @@ std::string LastText() {
 // A final 2xx may overtake the data connection: in passive mode for an empty file with no 150,
 // in active mode when the server's connection still waits in our accept queue.
 TEST(FtpScript, FinalReplyBeforeTheDataIsNotARefusal) {
-    char folder[] = "/tmp/varnello-script-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string folder = MakeTempFolder();
+    ASSERT_FALSE(folder.empty());
     {
         TScriptedServer server;
         server.Answer = [](TScriptedServer& s, const std::string& line) {
@@ -245,8 +251,8 @@ TEST(FtpScript, FinalReplyBeforeTheDataIsNotARefusal) {
 // A server that closes the data connection early and still says 226: the count decides, from
 // SIZE when it answers, else from the caller's listing size; the old file stays.
 TEST(FtpScript, TruncatedDownloadFailsAndKeepsTheOldFile) {
-    char folder[] = "/tmp/varnello-script-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string folder = MakeTempFolder();
+    ASSERT_FALSE(folder.empty());
     // Where the 5000 comes from: SIZE, the 150 reply, or only the caller's listing.
     enum { fromSize, fromPreliminary, fromListing };
     for (int source : {fromSize, fromPreliminary, fromListing}) {
@@ -373,8 +379,8 @@ TEST(FtpScript, CloseReachesAPassiveConnectInProgress) {
     server.Start();
     TClient c(server.Host());
     ASSERT_NE(c.Connection, nullptr) << GetLastError();
-    char folder[] = "/tmp/varnello-script-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string folder = MakeTempFolder();
+    ASSERT_FALSE(folder.empty());
     std::string target = std::string(folder) + "/f";
     BOOL result = 1;
     DWORD error = 0;
@@ -398,8 +404,8 @@ TEST(FtpScript, CloseReachesAPassiveConnectInProgress) {
 
 // A server that goes on sending past the size it gave is cut off, and the old file stays.
 TEST(FtpScript, DownloadLongerThanAnnouncedIsCutOff) {
-    char folder[] = "/tmp/varnello-script-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string folder = MakeTempFolder();
+    ASSERT_FALSE(folder.empty());
     std::atomic<bool> cutOff{false};
     TScriptedServer server;
     server.Answer = [&](TScriptedServer& s, const std::string& line) {
@@ -431,8 +437,8 @@ TEST(FtpScript, DownloadLongerThanAnnouncedIsCutOff) {
 
 // A SIZE answer too long for 64 bits is no size at all, not a wrapped-around one.
 TEST(FtpScript, OversizedSizeAnswerIsIgnored) {
-    char folder[] = "/tmp/varnello-script-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string folder = MakeTempFolder();
+    ASSERT_FALSE(folder.empty());
     TScriptedServer server;
     server.Answer = [](TScriptedServer& s, const std::string& line) {
         if (line.rfind("USER", 0) == 0) return s.Reply("230 In\r\n");
