@@ -69,7 +69,8 @@ int ShowInputBox(QWidget* parent, const TDialogRequest& req) {
 } // namespace
 
 int TSystemPrompts::Ask(QWidget* parent, TDialogRequest& request) {
-    return request.Kind == TDialogRequest::dkInput ? ShowInputBox(parent, request) : ShowMessageBox(parent, request);
+    return request.Kind == TDialogRequest::dkInput ? ShowInputBox(parent, request)
+                                                   : ShowMessageBox(parent, request);
 }
 
 std::optional<std::string> TSystemPrompts::ChooseOpenFile(QWidget* parent, const QString& filter,
@@ -91,8 +92,9 @@ std::optional<std::string> TSystemPrompts::ChooseSaveFile(QWidget* parent, const
 
 std::optional<std::string> TSystemPrompts::ChooseFolder(QWidget* /*parent*/) {
     // Parentless, as the folder dialog always was: it opens on the desktop folder.
-    const QString dir = QFileDialog::getExistingDirectory(
-        nullptr, "Select a new database directory", QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+    const QString dir =
+        QFileDialog::getExistingDirectory(nullptr, "Select a new database directory",
+                                          QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
     if (dir.isEmpty()) return std::nullopt;
     return dir.toStdString();
 }
@@ -141,7 +143,8 @@ QString ErrorBoxText(const QString& message, const QString& advice) {
     return advice.isEmpty() ? text : text + "\n\n" + advice;
 }
 
-void ShowErrorMessage(TWindowPrompts& prompts, QWidget* parent, const QString& message, const QString& advice) {
+void ShowErrorMessage(TWindowPrompts& prompts, QWidget* parent, const QString& message,
+                      const QString& advice) {
     MessageDialog(prompts, parent, ErrorBoxText(message, advice), {"OK"}, QMessageBox::Critical,
                   QApplication::applicationName());
 }

@@ -72,4 +72,5 @@ QString ErrorDisplayText(const QString& message);
 QString ErrorBoxText(const QString& message, const QString& advice = QString());
 
 // The message box of a failed command: application title, error icon, "OK".
-void ShowErrorMessage(TWindowPrompts& prompts, QWidget* parent, const QString& message, const QString& advice = QString());
+void ShowErrorMessage(TWindowPrompts& prompts, QWidget* parent, const QString& message,
+                      const QString& advice = QString());

@@ -3,12 +3,12 @@
 // directory, failures mid-batch, and the rules for unsafe server names.
 #include "../ftp/inet/FtpPeer.h"
 #include "../ftp/inet/FtpScriptServer.h"
+#include "TestPrompts.h"
 #include "app/Dialogs.h"
 #include "app/FileList.h"
 #include "app/MainFtp.h"
 #include "conveniences/Tips.h"
 #include "settings/FormSettings.h"
-#include "TestPrompts.h"
 
 #include <QApplication>
 #include <QDir>

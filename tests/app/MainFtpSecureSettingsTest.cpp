@@ -1,10 +1,10 @@
 // The main window's "Private Key", "SSH V1" and "SSH V2" fields as settings for the SSH client,
 // typed and clicked in the real widgets.
+#include "TestPrompts.h"
 #include "app/Dialogs.h"
 #include "app/MainFtp.h"
 #include "conveniences/Tips.h"
 #include "settings/FormSettings.h"
-#include "TestPrompts.h"
 #include "ssh/SshAgent.h"
 #include "ssh/SshClient.h"
 

@@ -3,12 +3,12 @@
 // Create Directory without a selection, and the keyboard (Enter and Delete in the lists,
 // Enter in the password field). Everything goes through real clicks and key presses.
 #include "../ftp/inet/FtpPeer.h"
+#include "TestPrompts.h"
 #include "app/Dialogs.h"
 #include "app/FileList.h"
 #include "app/MainFtp.h"
 #include "conveniences/Tips.h"
 #include "settings/FormSettings.h"
-#include "TestPrompts.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,12 +1,12 @@
 // The main window driven offscreen: button rule, list order and sizes, local navigation,
 // trash delete, settings round trip, close query and the error guard.
 #include "app/MainFtp.h"
+#include "TestPrompts.h"
 #include "VarnelloError.h"
 #include "app/Dialogs.h"
 #include "app/FileList.h"
 #include "conveniences/Tips.h"
 #include "settings/FormSettings.h"
-#include "TestPrompts.h"
 
 #include <QAccessible>
 #include <QApplication>

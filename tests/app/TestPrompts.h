@@ -27,6 +27,8 @@ public:
     std::optional<std::string> ChooseSaveFile(QWidget*, const QString& filter, const QString& ext) override {
         return OnSaveFile ? OnSaveFile(filter, ext) : std::nullopt;
     }
-    std::optional<std::string> ChooseFolder(QWidget*) override { return OnFolder ? OnFolder() : std::nullopt; }
+    std::optional<std::string> ChooseFolder(QWidget*) override {
+        return OnFolder ? OnFolder() : std::nullopt;
+    }
     QString RecentIniFile() const override { return RecentIni; }
 };

@@ -20,9 +20,8 @@ bool PointUserFoldersAt(const QTemporaryDir& home) {
         const char* Variable;
         const char* Folder;
     } folders[] = {
-        {"XDG_CONFIG_HOME", ".config"},   {"XDG_DATA_HOME", ".local/share"},
-        {"XDG_CACHE_HOME", ".cache"},     {"XDG_STATE_HOME", ".local/state"},
-        {"XDG_RUNTIME_DIR", "runtime"},
+        {"XDG_CONFIG_HOME", ".config"},     {"XDG_DATA_HOME", ".local/share"}, {"XDG_CACHE_HOME", ".cache"},
+        {"XDG_STATE_HOME", ".local/state"}, {"XDG_RUNTIME_DIR", "runtime"},
     };
     if (!qputenv("HOME", QFile::encodeName(home.path()))) return false;
     for (const auto& f : folders) {
