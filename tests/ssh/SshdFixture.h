@@ -93,14 +93,15 @@ public:
         if (RunCommand("echo '" + User + ":" + Password + "' | chpasswd") != 0) return false;
         Port = FreePort();
         std::ofstream cfg(Dir + "/sshd_config");
-        cfg << "Port " << Port << "\nListenAddress 127.0.0.1\n"
+        // sshd keeps the first value it reads for a keyword, so the test's own lines go first.
+        cfg << extraConfig << "\n"
+            << "Port " << Port << "\nListenAddress 127.0.0.1\n"
             << "HostKey " << Dir << "/host_ed25519\nHostKey " << Dir << "/host_rsa\nHostKey " << Dir << "/host_dsa\n"
             << "PidFile " << Dir << "/sshd.pid\n"
             << "AuthorizedKeysFile " << Dir << "/authorized_keys\n"
             << "StrictModes no\nUsePAM yes\nPasswordAuthentication yes\nKbdInteractiveAuthentication yes\n"
             << "PubkeyAuthentication yes\nPermitRootLogin no\nSubsystem sftp /usr/lib/openssh/sftp-server\n"
-            << "LogLevel VERBOSE\n"
-            << extraConfig << "\n";
+            << "LogLevel VERBOSE\n";
         cfg.close();
         std::ofstream(Dir + "/authorized_keys").close();
         chmod((Dir + "/authorized_keys").c_str(), 0644);
