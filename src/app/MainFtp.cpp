@@ -14,6 +14,7 @@
 #include "ftp/INetUtil.h"
 #include "ftp/inet/WinInet.h"
 #include "local/Recycle.h"
+#include "securewin/UnitSFTP.h"
 #include "settings/FormSettings.h"
 #include "ssh/SshAgent.h"
 
@@ -482,6 +483,7 @@ void TFormMain::WireCommands() {
     connect(LocalDelete, &QAction::triggered, this, command(&TFormMain::LocalDeleteClick));
     LocalDirEdit->installEventFilter(new TDblClickFilter(this, command(&TFormMain::LocalDirEditDblClick)));
 
+    connect(BtnSftp, &QToolButton::clicked, this, command(&TFormMain::BtnSftpClick));
     connect(ConnectBut, &QToolButton::clicked, this, command(&TFormMain::ConnectButClick));
     connect(DisconBut, &QToolButton::clicked, this, command(&TFormMain::DisconButClick));
     connect(GetBut, &QToolButton::clicked, this, command(&TFormMain::GetButClick));
@@ -745,4 +747,19 @@ Varnello::Ssh::TNvSSHLogonSettings TFormMain::SecureLogonSettings() const {
     s.SshV1 = CBSSH1->isChecked();
     s.SshV2 = CBSSH2->isChecked();
     return s;
+}
+
+void TFormMain::BtnSftpClick() {
+    const QString configDir = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    QDir().mkpath(configDir);
+    // Owned by the main window; each click opens another window with its own session.
+    auto* form = new Varnello::SecureWin::TFormSFTP(this, (configDir + "/known_hosts").toStdString());
+    form->setAttribute(Qt::WA_DeleteOnClose);
+    form->editHost->setText(FTPEdit->text());
+    form->editUserName->setText(LogonEdit->text());
+    form->editPassword->setText(PassEdit->text());
+    form->LogonSettings = SecureLogonSettings();
+    form->setWindowTitle("Varnello Secure FTP [" + FTPEdit->text() + "]");
+    form->ConnectButClick();
+    form->show();
 }

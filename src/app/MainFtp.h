@@ -188,6 +188,8 @@ public:
 
     // --- server side ---
     void ConnectButClick();
+    // Opens another Secure FTP window connecting to the host, user and password fields.
+    void BtnSftpClick();
     void DisconButClick();
     void CloseConnections();
     void ListHostDirectory();

@@ -89,13 +89,15 @@ QAccessibleInterface* NamedComboBoxFactory(const QString& className, QObject* ob
 class TBelowRowsDoubleClick : public QObject {
 public:
     TBelowRowsDoubleClick(QTableWidget* table, std::function<void()> handler)
-        : QObject(table), FTable(table), FHandler(std::move(handler)) {
-        table->viewport()->installEventFilter(this);
+        : QObject(table), FTable(table), FViewport(table->viewport()), FHandler(std::move(handler)) {
+        FViewport->installEventFilter(this);
     }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == FTable->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        // The viewport outlives the table's own destructor and still sends events from its own;
+        // only a double-click, which cannot arrive then, may touch the table.
+        if (event->type() == QEvent::MouseButtonDblClick && watched == FViewport) {
             auto* mouse = static_cast<QMouseEvent*>(event);
             const int rows = FTable->rowCount();
             const int bottom =
@@ -110,6 +112,7 @@ protected:
 
 private:
     QTableWidget* FTable;
+    QObject* FViewport;
     std::function<void()> FHandler;
 };
 

@@ -1,6 +1,7 @@
 // The client component: identification, dispatch by message number, abort and disconnect.
 #include "ssh/SshClient.h"
 
+#include "ssh/Ssh1.h"
 #include "ssh/SshError.h"
 
 namespace Varnello::Ssh {
@@ -107,10 +108,22 @@ void TNvSSHClient::Open() {
     FServerVersion.clear();
     FDisconnectMessage.clear();
     FClientLine.clear();
+    FProtocol = 0;
+    FSsh1.reset();
 }
 
 void TNvSSHClient::ReceiveData() {
     if (FStalled || FClosed) return;
+    if (FSsh1) {
+        try {
+            FSsh1->ReceiveData();
+        } catch (const ENvSSHError& e) {
+            Abort(e.Code, e.what());
+        } catch (const std::exception&) {
+            Abort(6, MsgInvalidPacket);
+        }
+        return;
+    }
     const size_t want = FPacket.Wanted();
     int written = 0;
     if (want > 0 && OnReceive) {
@@ -168,14 +181,25 @@ void TNvSSHClient::HandleLine(const std::string& withTerminator) {
     if (version == "1.99" || version == "2.0") {
         if (Versions & qxSSH2) protocol = 2;
     }
-    // Protocol 1 has no engine in this client; a server that speaks only it is refused.
-    if (protocol != 2) {
+    if (protocol == 0 && (Versions & qxSSH1) && (version == "1.5" || version == "1.99")) protocol = 1;
+    if (protocol == 0) {
         FStalled = true;
         Error(2);
         return;
     }
     std::string name = SoftwareName.substr(0, SoftwareName.find(' '));
     name = name.substr(0, name.find('-'));
+    FProtocol = protocol;
+    if (protocol == 1) {
+        FClientLine = ("SSH-1.5-" + name).substr(0, 253);
+        const std::string out = FClientLine + "\n";
+        if (OnSend) OnSend(this, reinterpret_cast<const uint8_t*>(out.data()), int(out.size()));
+        FSsh1 = std::make_unique<TSsh1Engine>(*this);
+        // Bytes read together with the line belong to the first protocol 1 packet.
+        const TBytes rest = FPacket.TakeHeld();
+        FSsh1->Feed(rest.data(), rest.size());
+        return;
+    }
     std::string own = ("SSH-2.0-" + name).substr(0, 253);
     FClientLine = own;
     const std::string out = own + terminator;
@@ -293,6 +317,12 @@ void TNvSSHClient::Abort(int code, const std::string& message) {
     if (FClosed) return;
     FClosed = true;
     Error(code);
+    if (FSsh1) {
+        FSsh1->SendDisconnect(message);
+        FSessionActive = false;
+        if (OnCloseConnection) OnCloseConnection(this);
+        return;
+    }
     try {
         TSshWriter w;
         w.Byte(MsgDisconnect).Uint32(2).String(message).String("");

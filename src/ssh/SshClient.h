@@ -21,10 +21,13 @@
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace Varnello::Ssh {
+
+class TSsh1Engine;
 
 enum TSSHVersion : uint8_t { qxSSH1 = 1, qxSSH2 = 2 };
 using TSSHVersions = uint8_t; // bit set of TSSHVersion
@@ -89,7 +92,12 @@ public:
     // Used by tunnels that are destroyed while the client lists their connections.
     void ForgetTunnel(TNvCustomSSHTunnel* tunnel) { FChannels.ForgetTunnel(tunnel); }
 
+    // The protocol spoken after the identification exchange (0 before it).
+    int Protocol() const { return FProtocol; }
+    const TSsh1Engine* Ssh1() const { return FSsh1.get(); }
+
 private:
+    friend class TSsh1Engine;
     void HandleLine(const std::string& line);
     void Dispatch(const TBytes& payload);
     void SendPayload(const TBytes& payload);
@@ -121,6 +129,8 @@ private:
     std::string FServerVersion;
     std::string FDisconnectMessage;
     std::string FClientLine;
+    int FProtocol = 0;
+    std::unique_ptr<TSsh1Engine> FSsh1;
 };
 
 } // namespace Varnello::Ssh

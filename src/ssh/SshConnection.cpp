@@ -53,6 +53,10 @@ TBytes DefaultTerminalModes() {
 }
 
 void TNvSSHTunnelConnection::SendData(const uint8_t* buffer, int size) {
+    if (Ssh1) {
+        if (!CloseSent && size > 0) Ssh1SendData(Ssh1, this, buffer, size_t(size));
+        return;
+    }
     if (CloseSent || CloseReceived || FCloseWanted || FEofWanted || !Attached || !FLayer || size <= 0) return;
     FLayer->SendData(this, buffer, size_t(size));
 }
@@ -64,6 +68,10 @@ void TNvSSHTunnelConnection::SendEof() {
 }
 
 void TNvSSHTunnelConnection::Close() {
+    if (Ssh1) {
+        if (!CloseSent) Ssh1Close(Ssh1, this);
+        return;
+    }
     if (!Attached || !FLayer || CloseSent || FCloseWanted) return;
     FCloseWanted = true;
     FEofWanted = true;

@@ -25,6 +25,8 @@ class TSshConnectionLayer;
 
 enum class TChannelPhase { cpOpening, cpTerminal, cpShell, cpCommand, cpSubsystem, cpX11, cpOpen };
 
+class TSsh1Engine;
+
 class TNvSSHTunnelConnection {
 public:
     std::function<void(TNvSSHTunnelConnection* sender, const uint8_t* buffer, int size)> OnData;
@@ -33,6 +35,8 @@ public:
     std::function<void(TNvSSHTunnelConnection* sender, const uint8_t* buffer, int size)> OnExtendedData;
 
     TNvSSHClient* SSHClient = nullptr;
+    // Set on connections of a protocol 1 session, whose traffic the protocol 1 engine carries.
+    TSsh1Engine* Ssh1 = nullptr;
     bool Attached = true;
     TNvCustomSSHTunnel* Tunnel = nullptr;
     uint32_t LocalChannel = 0;
@@ -120,6 +124,10 @@ private:
     uint32_t FNextChannel = 0;
     int FConnectionIndex = 0;
 };
+
+// The protocol 1 forms of SendData and Close (in the protocol 1 engine).
+void Ssh1SendData(TSsh1Engine* engine, TNvSSHTunnelConnection* c, const uint8_t* data, size_t len);
+void Ssh1Close(TSsh1Engine* engine, TNvSSHTunnelConnection* c);
 
 // The 47 pairs sent when a session tunnel has no terminal info, then the two speeds.
 TBytes DefaultTerminalModes();

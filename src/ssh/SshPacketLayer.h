@@ -59,6 +59,12 @@ public:
     size_t Wanted() const;
     uint8_t* InputSpace() { return FIn.data() + FHeld; }
     void Append(size_t count) { FHeld += count; }
+    // Hands over the bytes held and not yet used (the protocol 1 engine takes them after the line).
+    TBytes TakeHeld() {
+        TBytes out(FIn.begin(), FIn.begin() + long(FHeld));
+        FHeld = 0;
+        return out;
+    }
     // Completes the next unit from the bytes held, if it can: a server line (Line()) or a
     // packet (Payload()). Throws ENvSSHError on bad input.
     TUnit Poll();
