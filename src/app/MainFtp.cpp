@@ -36,6 +36,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QStorageInfo>
 #include <QStyle>
