@@ -14,6 +14,24 @@
 #include <QTreeWidget>
 #include <cstdio>
 
+namespace {
+// Any message means the listing failed; it is printed instead of shown.
+class TBenchPrompts : public TSystemPrompts {
+public:
+    TBenchPrompts(QString ini, bool& failed) : FIni(std::move(ini)), FFailed(failed) {}
+    int Ask(QWidget*, TDialogRequest& r) override {
+        std::fprintf(stderr, "%s\n", r.Text.toUtf8().constData());
+        FFailed = true;
+        return 1;
+    }
+    QString RecentIniFile() const override { return FIni; }
+
+private:
+    QString FIni;
+    bool& FFailed;
+};
+} // namespace
+
 int main(int argc, char** argv) {
     if (argc != 5) {
         std::fprintf(stderr, "usage: %s host[:port] user password folder\n", argv[0]);
@@ -24,14 +42,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("Varnello");
     QTemporaryDir dir;
     TFormSettings::StorageFile = dir.filePath("settings.ini");
-    TFormMain::MruIniOverride = dir.filePath("recent.INI");
     bool failed = false;
-    DialogHook = [&](TDialogRequest& r) {
-        std::fprintf(stderr, "%s\n", r.Text.toUtf8().constData());
-        failed = true;
-        return 1;
-    };
-    TFormMain form;
+    TFormMain form(nullptr, std::make_unique<TBenchPrompts>(dir.filePath("recent.INI"), failed));
     form.Tips1->ShowOnStartup = false;
     form.FTPEdit->setText(argv[1]);
     form.LogonEdit->setText(argv[2]);

@@ -1,16 +1,17 @@
-// MessageDialog and SInputBox on QMessageBox and a small QDialog.
+// MessageDialog and SInputBox on QMessageBox and a small QDialog; the system's file and
+// folder choosers.
 #include "app/Dialogs.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QVBoxLayout>
-
-std::function<int(TDialogRequest&)> DialogHook;
 
 namespace {
 void CentreOnScreen(QWidget* w) {
@@ -18,24 +19,15 @@ void CentreOnScreen(QWidget* w) {
     if (QScreen* screen = QGuiApplication::primaryScreen())
         w->move(screen->availableGeometry().center() - w->rect().center());
 }
-} // namespace
 
-int MessageDialog(QWidget* parent, const QString& text, const QStringList& buttons, QMessageBox::Icon icon,
-                  const QString& title) {
-    TDialogRequest req;
-    req.Kind = TDialogRequest::dkMessage;
-    req.Title = title.isEmpty() ? QString("Varnello") : title;
-    req.Text = text;
-    req.Buttons = buttons.isEmpty() ? QStringList{"OK"} : buttons;
-    req.Icon = icon;
-    if (DialogHook) return DialogHook(req);
-
-    QMessageBox box(icon, req.Title, text, QMessageBox::NoButton, parent);
+int ShowMessageBox(QWidget* parent, const TDialogRequest& req) {
+    QMessageBox box(req.Icon, req.Title, req.Text, QMessageBox::NoButton, parent);
     box.setTextFormat(Qt::PlainText); // messages quote server replies and names
+    const QStringList captions = req.Buttons.isEmpty() ? QStringList{"OK"} : req.Buttons;
     QList<QAbstractButton*> made;
-    for (int i = 0; i < req.Buttons.size() && i < 3; ++i) {
-        QPushButton* b = box.addButton(req.Buttons[i], QMessageBox::ActionRole);
-        b->setAccessibleName(QString(req.Buttons[i]).remove('&'));
+    for (int i = 0; i < captions.size() && i < 3; ++i) {
+        QPushButton* b = box.addButton(captions[i], QMessageBox::ActionRole);
+        b->setAccessibleName(QString(captions[i]).remove('&'));
         made.append(b);
     }
     box.setDefaultButton(qobject_cast<QPushButton*>(made.first()));
@@ -46,21 +38,13 @@ int MessageDialog(QWidget* parent, const QString& text, const QStringList& butto
     return index < 0 ? 0 : index + 1;
 }
 
-int SInputBox(QWidget* parent, const QString& title, const QString& prompt, QString& value) {
-    TDialogRequest req;
-    req.Kind = TDialogRequest::dkInput;
-    req.Title = title;
-    req.Text = prompt;
-    req.Buttons = {"OK", "Cancel"};
-    req.Value = &value;
-    if (DialogHook) return DialogHook(req);
-
+int ShowInputBox(QWidget* parent, const TDialogRequest& req) {
     QDialog dlg(parent);
-    dlg.setWindowTitle(title);
+    dlg.setWindowTitle(req.Title);
     auto* layout = new QVBoxLayout(&dlg);
-    auto* label = new QLabel(prompt, &dlg);
-    auto* edit = new QLineEdit(value, &dlg);
-    edit->setAccessibleName(prompt);
+    auto* label = new QLabel(req.Text, &dlg);
+    auto* edit = new QLineEdit(req.Value ? *req.Value : QString(), &dlg);
+    edit->setAccessibleName(req.Text);
     label->setBuddy(edit);
     layout->addWidget(label);
     layout->addWidget(edit);
@@ -77,10 +61,75 @@ int SInputBox(QWidget* parent, const QString& title, const QString& prompt, QStr
     CentreOnScreen(&dlg);
     edit->selectAll();
     if (dlg.exec() == QDialog::Accepted) {
-        value = edit->text();
+        if (req.Value) *req.Value = edit->text();
         return 1;
     }
     return 2;
+}
+} // namespace
+
+int TSystemPrompts::Ask(QWidget* parent, TDialogRequest& request) {
+    return request.Kind == TDialogRequest::dkInput ? ShowInputBox(parent, request)
+                                                   : ShowMessageBox(parent, request);
+}
+
+std::optional<std::string> TSystemPrompts::ChooseOpenFile(QWidget* parent, const QString& filter,
+                                                          const QString& /*defaultExt*/) {
+    const QString file = QFileDialog::getOpenFileName(parent, "Open", QString(), QtFilter(filter));
+    if (file.isEmpty()) return std::nullopt;
+    return file.toStdString();
+}
+
+std::optional<std::string> TSystemPrompts::ChooseSaveFile(QWidget* parent, const QString& filter,
+                                                          const QString& defaultExt) {
+    QFileDialog dlg(parent, "Save As", QString(), QtFilter(filter));
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setDefaultSuffix(defaultExt);
+    if (dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty())
+        return dlg.selectedFiles().first().toStdString();
+    return std::nullopt;
+}
+
+std::optional<std::string> TSystemPrompts::ChooseFolder(QWidget* /*parent*/) {
+    // Parentless, as the folder dialog always was: it opens on the desktop folder.
+    const QString dir =
+        QFileDialog::getExistingDirectory(nullptr, "Select a new database directory",
+                                          QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+    if (dir.isEmpty()) return std::nullopt;
+    return dir.toStdString();
+}
+
+QString QtFilter(const QString& filter) {
+    const QStringList parts = filter.split('|');
+    QStringList out;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QString patterns = parts[i + 1];
+        patterns.replace(';', ' ');
+        out << (parts[i].contains('(') ? parts[i] : parts[i] + " (" + patterns + ")");
+    }
+    return out.join(";;");
+}
+
+int MessageDialog(TWindowPrompts& prompts, QWidget* parent, const QString& text, const QStringList& buttons,
+                  QMessageBox::Icon icon, const QString& title) {
+    TDialogRequest req;
+    req.Kind = TDialogRequest::dkMessage;
+    req.Title = title.isEmpty() ? QString("Varnello") : title;
+    req.Text = text;
+    req.Buttons = buttons.isEmpty() ? QStringList{"OK"} : buttons;
+    req.Icon = icon;
+    return prompts.Ask(parent, req);
+}
+
+int SInputBox(TWindowPrompts& prompts, QWidget* parent, const QString& title, const QString& prompt,
+              QString& value) {
+    TDialogRequest req;
+    req.Kind = TDialogRequest::dkInput;
+    req.Title = title;
+    req.Text = prompt;
+    req.Buttons = {"OK", "Cancel"};
+    req.Value = &value;
+    return prompts.Ask(parent, req);
 }
 
 QString ErrorDisplayText(const QString& message) {
@@ -94,7 +143,8 @@ QString ErrorBoxText(const QString& message, const QString& advice) {
     return advice.isEmpty() ? text : text + "\n\n" + advice;
 }
 
-void ShowErrorMessage(QWidget* parent, const QString& message, const QString& advice) {
-    MessageDialog(parent, ErrorBoxText(message, advice), {"OK"}, QMessageBox::Critical,
+void ShowErrorMessage(TWindowPrompts& prompts, QWidget* parent, const QString& message,
+                      const QString& advice) {
+    MessageDialog(prompts, parent, ErrorBoxText(message, advice), {"OK"}, QMessageBox::Critical,
                   QApplication::applicationName());
 }

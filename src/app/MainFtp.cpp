@@ -26,7 +26,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -160,7 +159,8 @@ void NameSelector(QComboBox* box, const QString& name) {
     box->setAccessibleName(name);
 }
 
-TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
+TFormMain::TFormMain(QWidget* parent, std::unique_ptr<TWindowPrompts> prompts)
+    : QMainWindow(parent), Prompts(prompts ? std::move(prompts) : std::make_unique<TSystemPrompts>()) {
     setObjectName("FormMain");
     setWindowTitle("Varnello");
     setMinimumWidth(130);
@@ -520,11 +520,11 @@ void TFormMain::RunCommand(const std::function<void()>& command) {
     try {
         command();
     } catch (const EInetError& e) {
-        ShowErrorMessage(this, QString::fromUtf8(e.what()), QString::fromStdString(e.Advice));
+        ShowErrorMessage(*Prompts, this, QString::fromUtf8(e.what()), QString::fromStdString(e.Advice));
     } catch (const std::exception& e) {
-        ShowErrorMessage(this, QString::fromUtf8(e.what()));
+        ShowErrorMessage(*Prompts, this, QString::fromUtf8(e.what()));
     } catch (...) {
-        ShowErrorMessage(this, "Unknown error");
+        ShowErrorMessage(*Prompts, this, "Unknown error");
     }
 }
 
@@ -638,15 +638,7 @@ void TFormMain::DriveComboBox1Change() {
 }
 
 void TFormMain::BrowseButClick() {
-    std::optional<std::string> chosen;
-    if (ChooseFolder) {
-        chosen = ChooseFolder();
-    } else {
-        const QString dir = QFileDialog::getExistingDirectory(
-            nullptr, "Select a new database directory",
-            QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
-        if (!dir.isEmpty()) chosen = dir.toStdString();
-    }
+    const std::optional<std::string> chosen = Prompts->ChooseFolder(this);
     if (!chosen || chosen->empty()) return;
     FLocalDir = *chosen;
     LocalDirEdit->setText(QString::fromStdString(*chosen));
@@ -725,7 +717,7 @@ void TFormMain::About2Click() {
 
 bool TFormMain::FormCloseQuery() {
     if (!FEditModified) return true;
-    return MessageDialog(this,
+    return MessageDialog(*Prompts, this,
                          "The document you are editing has not been saved. Are you sure you want to quit?",
                          {"&Yes", "&No"}) == 1;
 }

@@ -4,6 +4,7 @@
 // the window's message box; only file transfers run in a worker thread.
 #pragma once
 
+#include "app/Dialogs.h"
 #include "local/LocalDir.h"
 
 #include <QMainWindow>
@@ -59,7 +60,8 @@ void NameSelector(QComboBox* box, const QString& name);
 class TFormMain : public QMainWindow {
     Q_OBJECT
 public:
-    explicit TFormMain(QWidget* parent = nullptr);
+    // The window asks through `prompts` (the system's dialogs when null) from its first step on.
+    explicit TFormMain(QWidget* parent = nullptr, std::unique_ptr<TWindowPrompts> prompts = nullptr);
     ~TFormMain() override;
 
     // "Private Key", "SSH V1" and "SSH V2" as the secure window hands them to its SSH client.
@@ -157,19 +159,11 @@ public:
     std::unique_ptr<TCustomMemoStyler> WebMemoStyler1, PascalMemoStyler1, JavaMemoStyler1, BasicMemoStyler1,
         SQLMemoStyler1, PerlMemoStyler1;
     TMruMenu* MruMenu1 = nullptr;
-    // Where the recent-profiles list is kept; empty means beside the program (tests set a file).
-    static QString MruIniOverride;
     // Filter and default extension of the open and save dialogs, set by the page change.
     QString FDialogFilter;
     QString FDialogDefaultExt;
-    // Injected file dialogs for tests; when unset the system's dialogs ask.
-    std::function<std::optional<std::string>(const QString& filter, const QString& defaultExt)>
-        ChooseOpenFile;
-    std::function<std::optional<std::string>(const QString& filter, const QString& defaultExt)>
-        ChooseSaveFile;
-
-    // Injected folder chooser for tests; when unset the system's folder dialog asks.
-    std::function<std::optional<std::string>()> ChooseFolder;
+    // Message and input boxes, file and folder choosers, the recent-profiles INI file.
+    std::unique_ptr<TWindowPrompts> Prompts;
 
     // --- shared operations ---
     void SetStatus(int panel, const QString& text);

@@ -17,7 +17,6 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -32,8 +31,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-QString TFormMain::MruIniOverride;
-
 namespace {
 
 const char* const kProfileFilter = "Varnello (*.vrnl)|*.vrnl|All File(s) (*.*)|*.*";
@@ -42,18 +39,6 @@ const char* const kEditorFilter =
     "Java Server Pages|*.jsp|Active Server Pages|*.asp|Active Server Pages .NET|*.aspx|C#|*.cs|Visual "
     "Basic|*.bas|"
     "All File(s)|*.*";
-
-// "Description|pattern|..." as Qt's dialogs want it: "Description (pattern);;...".
-QString QtFilter(const QString& filter) {
-    const QStringList parts = filter.split('|');
-    QStringList out;
-    for (int i = 0; i + 1 < parts.size(); i += 2) {
-        QString patterns = parts[i + 1];
-        patterns.replace(';', ' ');
-        out << (parts[i].contains('(') ? parts[i] : parts[i] + " (" + patterns + ")");
-    }
-    return out.join(";;");
-}
 
 // The extension with its dot, exactly as the file name spells it ("" when there is none).
 std::string ExtensionOf(const std::string& path) {
@@ -234,7 +219,7 @@ void TFormMain::BuildEditorTab() {
     PageControlMain->addTab(TabEditor, "Editor");
 
     MruMenu1 = new TMruMenu(this, "FormMain");
-    if (!MruIniOverride.isEmpty()) MruMenu1->SetIniFileName(MruIniOverride);
+    if (const QString ini = Prompts->RecentIniFile(); !ini.isEmpty()) MruMenu1->SetIniFileName(ini);
 }
 
 void TFormMain::WireEditorCommands() {
@@ -294,7 +279,7 @@ void TFormMain::CodeMemoMainStatusChange(TCustomCodeMemo&) {
 }
 
 bool TFormMain::ConfirmDiscard() {
-    return !FEditModified || MessageDialog(this,
+    return !FEditModified || MessageDialog(*Prompts, this,
                                            "The file that you are editing has not been saved. Are you sure "
                                            "you want to discard the changes?",
                                            {"&Yes", "&No"}) == 1;
@@ -308,13 +293,7 @@ TProfile TFormMain::ProfileFromFields() const {
 
 void TFormMain::Open2Click() {
     if (!ConfirmDiscard()) return;
-    std::optional<std::string> chosen;
-    if (ChooseOpenFile) {
-        chosen = ChooseOpenFile(FDialogFilter, FDialogDefaultExt);
-    } else {
-        const QString file = QFileDialog::getOpenFileName(this, "Open", QString(), QtFilter(FDialogFilter));
-        if (!file.isEmpty()) chosen = file.toStdString();
-    }
+    const std::optional<std::string> chosen = Prompts->ChooseOpenFile(this, FDialogFilter, FDialogDefaultExt);
     if (!chosen) return;
     OpenPath(*chosen);
 }
@@ -366,13 +345,7 @@ bool TFormMain::ApplyFileType(const std::string& path) {
 }
 
 std::optional<std::string> TFormMain::AskSaveName(const QString& filter, const QString& defaultExt) {
-    if (ChooseSaveFile) return ChooseSaveFile(filter, defaultExt);
-    QFileDialog dlg(this, "Save As", QString(), QtFilter(filter));
-    dlg.setAcceptMode(QFileDialog::AcceptSave);
-    dlg.setDefaultSuffix(defaultExt);
-    if (dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty())
-        return dlg.selectedFiles().first().toStdString();
-    return std::nullopt;
+    return Prompts->ChooseSaveFile(this, filter, defaultExt);
 }
 
 void TFormMain::SaveDocument() {

@@ -204,7 +204,7 @@ void TFormMain::CreateDirectory1Click() {
     const int selected = std::max(1, static_cast<int>(FTPList->SelectedInListOrder().size()));
     for (int i = 0; i < selected; ++i) {
         QString name = "newdir";
-        if (SInputBox(this, "Brandle FTP", "Directory Name (case sensitive):", name) != 1) return;
+        if (SInputBox(*Prompts, this, "Brandle FTP", "Directory Name (case sensitive):", name) != 1) return;
         InetCheck(FtpCreateDirectory(Handle(FConnection), name.toStdString().c_str()));
     }
     ListHostDirectory();
@@ -356,7 +356,7 @@ bool TFormMain::WalkSelection(TFileList* list) {
             text += "\r\n" + QString::fromStdString(walk.Skipped[i]);
         if (walk.Skipped.size() > MaxReportedFolders)
             text += QString("\r\n... and %1 more").arg(walk.Skipped.size() - MaxReportedFolders);
-        MessageDialog(this, text, {"OK"}, QMessageBox::Warning);
+        MessageDialog(*Prompts, this, text, {"OK"}, QMessageBox::Warning);
     }
     FTransferQueue->insert(FTransferQueue->end(), walk.Batch.begin(), walk.Batch.end());
     return true;
@@ -624,7 +624,7 @@ void TFormMain::TransferThreadDone(QObject* sender) {
         // The status line keeps the bare text; the box adds what happened and what to try.
         const QString text = worker->ErrorAdvice.isEmpty() ? worker->ErrorText
                                                            : worker->ErrorText + "\n\n" + worker->ErrorAdvice;
-        MessageDialog(this, text, {"OK"});
+        MessageDialog(*Prompts, this, text, {"OK"});
     }
     if (!FTransferQueue->empty()) FTransferQueue->erase(FTransferQueue->begin());
     // During a walk the connection is the walk's; the walk starts the next worker when done.

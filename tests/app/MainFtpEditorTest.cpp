@@ -1,6 +1,7 @@
 // The Editor page of the main window: opening files and profiles, stylers by extension, the
 // backup copy, the discard and quit prompts, Save and Save As, dialog filters per page, the
 // recent-profiles menu and the snippet table.
+#include "TestPrompts.h"
 #include "app/AboutBox.h"
 #include "app/Dialogs.h"
 #include "app/HelpWindow.h"
@@ -15,6 +16,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -22,6 +24,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -29,6 +32,8 @@
 #include <QToolBox>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -45,26 +50,24 @@ protected:
     void SetUp() override {
         QApplication::setApplicationName("Varnello");
         TFormSettings::StorageFile = Dir.filePath("settings.ini");
-        TFormMain::MruIniOverride = Dir.filePath("recent.INI");
-        DialogHook = [this](TDialogRequest& r) {
+        auto prompts = std::make_unique<TTestPrompts>(Dir.filePath("recent.INI"));
+        prompts->OnAsk = [this](TDialogRequest& r) {
             Requests.push_back(r);
             return Answer;
         };
-        Window = std::make_unique<TFormMain>();
-        Window->Tips1->ShowOnStartup = false;
-        Window->ChooseOpenFile = [this](const QString& filter,
-                                        const QString& ext) -> std::optional<std::string> {
+        prompts->OnOpenFile = [this](const QString& filter,
+                                     const QString& ext) -> std::optional<std::string> {
             Filters.push_back(filter + "#" + ext);
             if (NextFile.empty()) return std::nullopt;
             return NextFile;
         };
-        Window->ChooseSaveFile = Window->ChooseOpenFile;
+        prompts->OnSaveFile = prompts->OnOpenFile;
+        Window = std::make_unique<TFormMain>(nullptr, std::move(prompts));
+        Window->Tips1->ShowOnStartup = false;
     }
     void TearDown() override {
         Window.reset();
-        DialogHook = nullptr;
         TFormSettings::StorageFile.clear();
-        TFormMain::MruIniOverride.clear();
     }
     // Shows the window on the Editor page with the focus in the document.
     void ShowEditor() {
@@ -229,6 +232,25 @@ TEST_F(MainFtpEditorTest, ProfilesRoundTripAndReopenFromRecentMenu) {
     const std::string ini = ReadAll(Dir.filePath("recent.INI"));
     EXPECT_NE(ini.find("[MRU_Files_FormMain]"), std::string::npos) << ini;
     EXPECT_NE(ini.find("site.vrnl"), std::string::npos) << ini;
+    const QFileInfo program(QCoreApplication::applicationFilePath());
+    EXPECT_FALSE(QFileInfo::exists(program.absolutePath() + "/" + program.completeBaseName() + ".INI"));
+}
+
+// The shared widget-test main gives the run a home of its own; the window's settings, the trash
+// and caches must never reach the user's real folders.
+TEST(WidgetTestHome, UserFoldersLieInATemporaryHome) {
+    const QString home = QDir::homePath();
+    EXPECT_TRUE(home.startsWith(QDir::tempPath() + "/")) << home.toStdString();
+    if (const passwd* user = getpwuid(getuid())) {
+        EXPECT_NE(QDir(home).canonicalPath(), QDir(QString::fromLocal8Bit(user->pw_dir)).canonicalPath());
+    }
+    for (const auto location : {QStandardPaths::ConfigLocation, QStandardPaths::GenericDataLocation,
+                                QStandardPaths::CacheLocation, QStandardPaths::RuntimeLocation}) {
+        const QString path = QStandardPaths::writableLocation(location);
+        EXPECT_TRUE(path.startsWith(home + "/")) << path.toStdString();
+    }
+    QSettings settings;
+    EXPECT_TRUE(settings.fileName().startsWith(home + "/")) << settings.fileName().toStdString();
 }
 
 TEST_F(MainFtpEditorTest, SnippetTableLoadsAndInsertsAsOneUndoStep) {

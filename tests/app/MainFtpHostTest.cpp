@@ -3,6 +3,7 @@
 // directory, failures mid-batch, and the rules for unsafe server names.
 #include "../ftp/inet/FtpPeer.h"
 #include "../ftp/inet/FtpScriptServer.h"
+#include "TestPrompts.h"
 #include "app/Dialogs.h"
 #include "app/FileList.h"
 #include "app/MainFtp.h"
@@ -43,7 +44,8 @@ protected:
         QDir::setCurrent(QDir::tempPath());
         QApplication::setApplicationName("Varnello");
         TFormSettings::StorageFile = Home.filePath("settings.ini");
-        DialogHook = [this](TDialogRequest& r) {
+        auto prompts = std::make_unique<TTestPrompts>(Home.filePath("recent.INI"));
+        prompts->OnAsk = [this](TDialogRequest& r) {
             Requests.push_back(r);
             if (r.Value) ProposedValues.push_back(*r.Value);
             if (r.Kind == TDialogRequest::dkInput && !InputAnswers.empty()) {
@@ -53,7 +55,7 @@ protected:
             }
             return r.Kind == TDialogRequest::dkInput ? 2 : 1;
         };
-        Window = std::make_unique<TFormMain>();
+        Window = std::make_unique<TFormMain>(nullptr, std::move(prompts));
         Window->Tips1->ShowOnStartup = false;
         Window->FTPEdit->setText(QString::fromStdString(host));
         Window->LogonEdit->setText(TFtpPeer::User);
@@ -64,7 +66,6 @@ protected:
     void CloseWindow() {
         QDir::setCurrent(QDir::tempPath());
         Window.reset();
-        DialogHook = nullptr;
         TFormSettings::StorageFile.clear();
     }
 

@@ -1,5 +1,6 @@
 // The main window's "Private Key", "SSH V1" and "SSH V2" fields as settings for the SSH client,
 // typed and clicked in the real widgets.
+#include "TestPrompts.h"
 #include "app/Dialogs.h"
 #include "app/MainFtp.h"
 #include "conveniences/Tips.h"
@@ -23,12 +24,13 @@ TEST(MainFtpSecureSettings, FieldsBecomeTheClientsKeyAndVersions) {
     TFormSettings::StorageFile = home.filePath("settings.ini");
     qputenv("XDG_DATA_HOME", home.filePath("data").toUtf8());
     std::vector<TDialogRequest> dialogs;
-    DialogHook = [&](TDialogRequest& r) {
+    auto prompts = std::make_unique<TTestPrompts>(home.filePath("recent.INI"));
+    prompts->OnAsk = [&](TDialogRequest& r) {
         dialogs.push_back(r);
         return 1;
     };
     {
-        TFormMain window;
+        TFormMain window(nullptr, std::move(prompts));
         window.Tips1->ShowOnStartup = false;
         TNvSSHLogonSettings s = window.SecureLogonSettings();
         EXPECT_TRUE(s.PrivateKey.empty());
@@ -54,7 +56,6 @@ TEST(MainFtpSecureSettings, FieldsBecomeTheClientsKeyAndVersions) {
         ASSERT_EQ(log.size(), 2u);
         EXPECT_NE(log[1].find("no-such-key"), std::string::npos) << log[1];
     }
-    DialogHook = nullptr;
     TFormSettings::StorageFile.clear();
     qunsetenv("XDG_DATA_HOME");
 }

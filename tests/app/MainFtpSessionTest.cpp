@@ -3,6 +3,7 @@
 // Create Directory without a selection, and the keyboard (Enter and Delete in the lists,
 // Enter in the password field). Everything goes through real clicks and key presses.
 #include "../ftp/inet/FtpPeer.h"
+#include "TestPrompts.h"
 #include "app/Dialogs.h"
 #include "app/FileList.h"
 #include "app/MainFtp.h"
@@ -36,7 +37,8 @@ protected:
         ASSERT_TRUE(Home.isValid());
         TFormSettings::StorageFile = Home.filePath("settings.ini");
         qputenv("XDG_DATA_HOME", Home.filePath("data").toUtf8());
-        DialogHook = [this](TDialogRequest& r) {
+        auto prompts = std::make_unique<TTestPrompts>(Home.filePath("recent.INI"));
+        prompts->OnAsk = [this](TDialogRequest& r) {
             Requests.push_back(r);
             if (r.Kind == TDialogRequest::dkInput) {
                 if (InputAnswers.empty()) return 2;
@@ -46,7 +48,7 @@ protected:
             return 1;
         };
         Peer = std::make_unique<TFtpPeer>();
-        Window = std::make_unique<TFormMain>();
+        Window = std::make_unique<TFormMain>(nullptr, std::move(prompts));
         Window->Tips1->ShowOnStartup = false;
         Window->FTPEdit->setText(QString::fromStdString(Peer->HostField()));
         Window->LogonEdit->setText(TFtpPeer::User);
@@ -60,7 +62,6 @@ protected:
         QDir::setCurrent(QDir::tempPath());
         Window.reset();
         Peer.reset();
-        DialogHook = nullptr;
         TFormSettings::StorageFile.clear();
         qunsetenv("XDG_DATA_HOME");
     }

@@ -1,6 +1,7 @@
 // The main window driven offscreen: button rule, list order and sizes, local navigation,
 // trash delete, settings round trip, close query and the error guard.
 #include "app/MainFtp.h"
+#include "TestPrompts.h"
 #include "VarnelloError.h"
 #include "app/Dialogs.h"
 #include "app/FileList.h"
@@ -40,19 +41,19 @@ protected:
         ASSERT_TRUE(Home.isValid());
         TFormSettings::StorageFile = Home.filePath("settings.ini");
         qputenv("XDG_DATA_HOME", Home.filePath("data").toUtf8());
-        DialogHook = [this](TDialogRequest& r) {
-            Requests.push_back(r);
-            return Answer;
-        };
     }
     void TearDown() override {
-        DialogHook = nullptr;
         TFormSettings::StorageFile.clear();
         qunsetenv("XDG_DATA_HOME");
     }
 
     std::unique_ptr<TFormMain> MakeWindow() {
-        auto w = std::make_unique<TFormMain>();
+        auto prompts = std::make_unique<TTestPrompts>(Home.filePath("recent.INI"));
+        prompts->OnAsk = [this](TDialogRequest& r) {
+            Requests.push_back(r);
+            return Answer;
+        };
+        auto w = std::make_unique<TFormMain>(nullptr, std::move(prompts));
         w->Tips1->ShowOnStartup = false;
         return w;
     }
@@ -220,11 +221,12 @@ TEST_F(MainFtpTest, NavigatesByDoubleClickDriveAndChooser) {
     EXPECT_EQ(w->FLocalDir, "/");
 
     // The chooser (injected here) sets both the folder and the field; cancelling changes nothing.
-    w->ChooseFolder = [&]() -> std::optional<std::string> { return dir.filePath("site").toStdString(); };
+    auto& prompts = static_cast<TTestPrompts&>(*w->Prompts);
+    prompts.OnFolder = [&]() -> std::optional<std::string> { return dir.filePath("site").toStdString(); };
     QTest::mouseClick(w->BrowseBut, Qt::LeftButton);
     EXPECT_EQ(w->FLocalDir, dir.filePath("site").toStdString());
     EXPECT_EQ(w->LocalDirEdit->text(), dir.filePath("site"));
-    w->ChooseFolder = []() -> std::optional<std::string> { return std::nullopt; };
+    prompts.OnFolder = []() -> std::optional<std::string> { return std::nullopt; };
     QTest::mouseClick(w->BrowseBut, Qt::LeftButton);
     EXPECT_EQ(w->FLocalDir, dir.filePath("site").toStdString());
 

@@ -1,5 +1,6 @@
 // The main window's "Secure FTP" button: every click opens another window with the host, user
 // and password copied; a port where nothing listens leaves the window open and disconnected.
+#include "../app/TestPrompts.h"
 #include "../ssh/SshdFixture.h"
 
 #include "app/Dialogs.h"
@@ -27,12 +28,13 @@ TEST(SecureFtpButton, EachClickOpensAWindowWithTheFieldsCopied) {
     // The main window's own messages (such as a data file missing beside the test binary) are
     // answered without a modal loop.
     std::vector<QString> dialogs;
-    DialogHook = [&](TDialogRequest& r) {
+    auto prompts = std::make_unique<TTestPrompts>(home.filePath("recent.INI"));
+    prompts->OnAsk = [&](TDialogRequest& r) {
         dialogs.push_back(r.Text);
         return 1;
     };
     {
-        TFormMain w;
+        TFormMain w(nullptr, std::move(prompts));
         w.Tips1->ShowOnStartup = false;
         const int port = SshdTest::FreePort();
         w.FTPEdit->setText(QString("127.0.0.1:%1").arg(port));
@@ -56,7 +58,6 @@ TEST(SecureFtpButton, EachClickOpensAWindowWithTheFieldsCopied) {
         QTest::qWait(50);
         EXPECT_EQ(w.findChildren<TFormSFTP*>().size(), 1) << "a closed window is released";
     }
-    DialogHook = nullptr;
     TFormSettings::StorageFile.clear();
     qunsetenv("XDG_CONFIG_HOME");
     qunsetenv("XDG_DATA_HOME");
