@@ -30,12 +30,18 @@ std::vector<uint8_t> Unbase64(const std::string& in) {
     int bits = 0;
     for (char ch : in) {
         int x;
-        if (ch >= 'A' && ch <= 'Z') x = ch - 'A';
-        else if (ch >= 'a' && ch <= 'z') x = ch - 'a' + 26;
-        else if (ch >= '0' && ch <= '9') x = ch - '0' + 52;
-        else if (ch == '+') x = 62;
-        else if (ch == '/') x = 63;
-        else continue;
+        if (ch >= 'A' && ch <= 'Z')
+            x = ch - 'A';
+        else if (ch >= 'a' && ch <= 'z')
+            x = ch - 'a' + 26;
+        else if (ch >= '0' && ch <= '9')
+            x = ch - '0' + 52;
+        else if (ch == '+')
+            x = 62;
+        else if (ch == '/')
+            x = 63;
+        else
+            continue;
         v = (v << 6) | uint32_t(x);
         bits += 6;
         if (bits >= 8) {
@@ -181,6 +187,7 @@ int main(int argc, char** argv) {
                      static_cast<unsigned long long>(received), static_cast<unsigned long long>(total));
         return 1;
     }
-    std::printf("%.4f %s\n", seconds, client.Negotiated().CipherOut ? client.Negotiated().CipherOut->Name : "");
+    std::printf("%.4f %s\n", seconds,
+                client.Negotiated().CipherOut ? client.Negotiated().CipherOut->Name : "");
     return 0;
 }

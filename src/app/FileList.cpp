@@ -23,7 +23,8 @@ const QLocale& DisplayLocale() {
     if (current != source) {
         source = current;
         // The C locale has no digit grouping; English keeps the "1,234" form in that case.
-        display = current.language() == QLocale::C ? QLocale(QLocale::English, QLocale::UnitedStates) : current;
+        display =
+            current.language() == QLocale::C ? QLocale(QLocale::English, QLocale::UnitedStates) : current;
     }
     return display;
 }

@@ -35,7 +35,7 @@ public:
     std::int64_t BytesDone = 0;
     QString ProgressLabel;
     QString StatusText;
-    QString ErrorText; // empty after success
+    QString ErrorText;   // empty after success
     QString ErrorAdvice; // what happened and what to try, for the message box; may be empty
 
     // Receives every status line, on the GUI thread.

@@ -149,7 +149,8 @@ void TSftpSession::Rename(size_t index, const std::string& newName) {
     if (!CheckReady()) return;
     const std::string& old = FEntries[index].Name;
     Log("Renaming " + Quoted(old) + " to " + Quoted(newName));
-    Expect(FClient.RenameFile(FCurrentDir + "/" + old, FCurrentDir + "/" + newName), TSessionState::StateRenaming);
+    Expect(FClient.RenameFile(FCurrentDir + "/" + old, FCurrentDir + "/" + newName),
+           TSessionState::StateRenaming);
 }
 
 void TSftpSession::Remove(size_t index) {
@@ -217,8 +218,9 @@ void TSftpSession::Upload(const std::string& localPath) {
     FTransferFile = f;
     FTransferSize = uint64_t(size);
     // Truncate, so an upload over a longer remote file leaves exactly the uploaded bytes.
-    Expect(FClient.OpenFile(FCurrentDir + "/" + name, Sftp::ModeWrite | Sftp::ModeCreate | Sftp::ModeTruncate),
-           TSessionState::StateOpeningUpload);
+    Expect(
+        FClient.OpenFile(FCurrentDir + "/" + name, Sftp::ModeWrite | Sftp::ModeCreate | Sftp::ModeTruncate),
+        TSessionState::StateOpeningUpload);
     if (!FExpected) FinishUpload(false, "request not sent");
 }
 
@@ -306,9 +308,10 @@ void TSftpSession::OpenFile(const std::string& handle) {
         const bool download = FState == TSessionState::StateOpeningDownload;
         FCurrentHandle = handle;
         FState = download ? TSessionState::StateDownloading : TSessionState::StateUploading;
-        FTransfer = std::make_unique<TNvSftpTransfer>(
-            FClient, handle, download ? TNvSftpTransfer::TDirection::Download : TNvSftpTransfer::TDirection::Upload,
-            BlockSize, RequestsInFlight);
+        FTransfer = std::make_unique<TNvSftpTransfer>(FClient, handle,
+                                                      download ? TNvSftpTransfer::TDirection::Download
+                                                               : TNvSftpTransfer::TDirection::Upload,
+                                                      BlockSize, RequestsInFlight);
         std::FILE* f = FTransferFile;
         FTransfer->Write = [f](uint64_t off, const uint8_t* d, size_t n) {
             return fseeko(f, off_t(off), SEEK_SET) == 0 && std::fwrite(d, 1, n, f) == n;
@@ -368,8 +371,10 @@ void TSftpSession::Error(int code, const std::string& comment) {
     Log("Error #" + std::to_string(code) + " with comment " + Quoted(comment));
     if (!ours) return;
     FExpected.reset();
-    if (FState == TSessionState::StateOpeningDownload) FinishDownload(false, comment);
-    else if (FState == TSessionState::StateOpeningUpload) FinishUpload(false, comment);
+    if (FState == TSessionState::StateOpeningDownload)
+        FinishDownload(false, comment);
+    else if (FState == TSessionState::StateOpeningUpload)
+        FinishUpload(false, comment);
 }
 
 void TSftpSession::Success(const std::string& comment) {
@@ -382,7 +387,8 @@ void TSftpSession::Success(const std::string& comment) {
     switch (FState) {
     case TSessionState::StateChangingDir:
         Log("Operation succeeded with comment " + Quoted(comment));
-        Expect(FClient.RequestAbsolutePath(FCurrentDir + "/" + FChosenDir + "/"), TSessionState::StateChangingDir);
+        Expect(FClient.RequestAbsolutePath(FCurrentDir + "/" + FChosenDir + "/"),
+               TSessionState::StateChangingDir);
         break;
     case TSessionState::StateMakingDir:
     case TSessionState::StateRenaming:

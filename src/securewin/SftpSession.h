@@ -48,11 +48,11 @@ public:
     explicit TSftpSession(Sftp::TNvSftpClient& client);
     ~TSftpSession();
 
-    std::function<bool()> IsConnected;                    // the TCP connection is up
-    std::function<void(const std::string& line)> OnLog;    // a log message, without time stamp
-    std::function<void()> OnListChanged;                   // Entries() was rebuilt
+    std::function<bool()> IsConnected;                  // the TCP connection is up
+    std::function<void(const std::string& line)> OnLog; // a log message, without time stamp
+    std::function<void()> OnListChanged;                // Entries() was rebuilt
     std::function<void(const std::string& path)> OnPathChanged;
-    std::function<void()> OnProgress;                      // transfer progress moved
+    std::function<void()> OnProgress; // transfer progress moved
 
     // User actions; each logs why when it does nothing.
     void ListDirectory(const std::string& path);

@@ -48,7 +48,8 @@ TFormSFTP::TFormSFTP(QWidget* parent, const std::string& knownHostsFile, const s
     editPassword->setEchoMode(QLineEdit::Password);
     btnConnect = new QPushButton("Connect", props);
     btnConnect->setDefault(true);
-    for (auto [w, name] : {std::pair<QWidget*, const char*>{editHost, "Host"}, {editUserName, "User name"},
+    for (auto [w, name] : {std::pair<QWidget*, const char*>{editHost, "Host"},
+                           {editUserName, "User name"},
                            {editPassword, "Password"}}) {
         pl->addWidget(new QLabel(name, props));
         pl->addWidget(w);
@@ -185,10 +186,11 @@ TFormSFTP::TFormSFTP(QWidget* parent, const std::string& knownHostsFile, const s
     };
 
     AskUnknownHostKey = [this](const std::string& host, const std::string& type, const std::string& fp) {
-        QMessageBox box(QMessageBox::Question, "Unknown host key",
-                        QString("The host %1 is not known.\nKey type: %2\nFingerprint: %3\n\nTrust this key?")
-                            .arg(QString::fromStdString(host), QString::fromStdString(type), QString::fromStdString(fp)),
-                        QMessageBox::NoButton, this);
+        QMessageBox box(
+            QMessageBox::Question, "Unknown host key",
+            QString("The host %1 is not known.\nKey type: %2\nFingerprint: %3\n\nTrust this key?")
+                .arg(QString::fromStdString(host), QString::fromStdString(type), QString::fromStdString(fp)),
+            QMessageBox::NoButton, this);
         auto* remember = box.addButton("Accept and remember", QMessageBox::AcceptRole);
         auto* once = box.addButton("Accept once", QMessageBox::AcceptRole);
         auto* cancel = box.addButton("Cancel", QMessageBox::RejectRole);
@@ -212,7 +214,8 @@ TFormSFTP::TFormSFTP(QWidget* parent, const std::string& knownHostsFile, const s
         return QInputDialog::getText(this, caption, prompt).toStdString();
     };
     AskYesNo = [this](const QString& q) {
-        return QMessageBox::question(this, "Varnello", q, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+        return QMessageBox::question(this, "Varnello", q, QMessageBox::Yes | QMessageBox::No) ==
+               QMessageBox::Yes;
     };
     AskSaveFile = [this](const QString& name) {
         return QFileDialog::getSaveFileName(this, QString(), QString("./") + name).toStdString();
@@ -273,7 +276,8 @@ void TFormSFTP::KeyValidate(const TNvSSHKey& key, bool& validate) {
     case THostKeyStatus::Unknown:
         break;
     }
-    const THostKeyAnswer a = AskUnknownHostKey ? AskUnknownHostKey(FHost, BlobKeyType(blob), fp) : THostKeyAnswer::Cancel;
+    const THostKeyAnswer a =
+        AskUnknownHostKey ? AskUnknownHostKey(FHost, BlobKeyType(blob), fp) : THostKeyAnswer::Cancel;
     validate = a != THostKeyAnswer::Cancel;
     if (!validate) {
         AddLogLine("Host key refused by the user");

@@ -55,10 +55,12 @@ public:
     QMenu* PopupMenu = nullptr;
 
     // Questions the window asks; tests replace them. Unknown key: host, key type, fingerprint.
-    std::function<THostKeyAnswer(const std::string& host, const std::string& type, const std::string& fingerprint)>
+    std::function<THostKeyAnswer(const std::string& host, const std::string& type,
+                                 const std::string& fingerprint)>
         AskUnknownHostKey;
     // Changed key: true only when the user explicitly accepts the new key.
-    std::function<bool(const std::string& host, const std::string& oldFingerprint, const std::string& newFingerprint)>
+    std::function<bool(const std::string& host, const std::string& oldFingerprint,
+                       const std::string& newFingerprint)>
         AskChangedHostKey;
     std::function<std::string(const QString& caption, const QString& prompt)> AskText; // empty: cancelled
     std::function<bool(const QString& question)> AskYesNo;
