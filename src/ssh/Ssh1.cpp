@@ -222,7 +222,8 @@ void TSsh1Engine::Refuse(uint32_t remote) {
 
 void TSsh1Engine::Feed(const uint8_t* data, size_t len) {
     if (len > FIn.size() - FHeld) throw ENvSSHError(11, MsgInvalidPacketSize);
-    std::memcpy(FIn.data() + FHeld, data, len);
+    // memcpy may not be given a null source, even for no bytes; Poll still runs.
+    if (len > 0) std::memcpy(FIn.data() + FHeld, data, len);
     FHeld += len;
     Poll();
 }

@@ -13,10 +13,13 @@ TNvCustomSSHTunnel::~TNvCustomSSHTunnel() {
     // The client owns the connection objects; it frees the ones of this tunnel.
     while (!FConnections.empty()) {
         TNvSSHTunnelConnection* c = FConnections.front();
-        if (c->FLayer)
+        if (c->FLayer) {
             c->FLayer->ForgetTunnel(this);
-        else
+        } else {
+            // A protocol 1 connection (or one already detached) keeps no way back to this tunnel.
+            c->Tunnel = nullptr;
             FConnections.erase(FConnections.begin());
+        }
     }
 }
 
