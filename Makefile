@@ -7,14 +7,19 @@ CMAKE_FLAGS ?=
 ifneq ($(CI),)
 CMAKE_FLAGS += -DVARNELLO_WERROR=ON
 endif
-# The suites whose code runs on more than one thread: the FTP layer, the transfer worker, the window.
-TSAN_SUITES ?= inet ftp app
+# The suites whose threads ThreadSanitizer can judge: the FTP layer (a download's helper thread,
+# closes from other threads). The transfer worker and the window hand over through QThread and
+# blocking queued calls inside the system's Qt, which is not built with ThreadSanitizer, so every
+# hand-over reports; they run under the other passes.
+TSAN_SUITES ?= inet
 LINT_BASE ?= $(shell git merge-base HEAD main 2>/dev/null || echo HEAD)
+# ThreadSanitizer reports fail a test through its exit code after the test's own teardown has
+# stopped its peers; halting at once would leave a peer holding ctest's output pipe until the time-out.
 SAN_ENV = QT_QPA_PLATFORM=offscreen \
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0 \
   LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/scripts/tsan.supp
+  TSAN_OPTIONS=halt_on_error=0:exitcode=66:second_deadlock_stack=1:suppressions=$(CURDIR)/scripts/tsan.supp
 
 .PHONY: all deps configure build run test test-asan test-tsan bench fuzz install clean format lint
 
