@@ -20,7 +20,7 @@ constexpr uint32_t ProtocolVersion = 3;
 constexpr size_t ReceiveCapacity = 2 * (TNvSftpClient::BufferSize + 4);
 // Header of a WRITE packet: length, type, id, handle count, offset, data count.
 constexpr size_t WriteOverhead = 4 + 1 + 4 + 4 + 8 + 4;
-}
+} // namespace
 
 TNvSftpClient::TNvSftpClient() : FReceiveBuffer(ReceiveCapacity) {}
 
@@ -128,18 +128,21 @@ std::optional<uint32_t> TNvSftpClient::OpenFile(const std::string& fileName, uin
 }
 
 std::optional<uint32_t> TNvSftpClient::CreateFile(const std::string& fileName) {
-    return Send(SSH_FXP_OPEN, [&](TSshWriter& w) { w.String(fileName).Uint32(ModeWrite | ModeCreate).Uint32(0); });
+    return Send(SSH_FXP_OPEN,
+                [&](TSshWriter& w) { w.String(fileName).Uint32(ModeWrite | ModeCreate).Uint32(0); });
 }
 
-std::optional<uint32_t> TNvSftpClient::ReadBlock(const std::string& handle, uint64_t offset, uint32_t length) {
+std::optional<uint32_t> TNvSftpClient::ReadBlock(const std::string& handle, uint64_t offset,
+                                                 uint32_t length) {
     if (length > MaxReadLength) return std::nullopt;
     return Send(SSH_FXP_READ, [&](TSshWriter& w) { w.String(handle).Uint64(offset).Uint32(length); });
 }
 
-std::optional<uint32_t> TNvSftpClient::WriteBlock(const std::string& handle, uint64_t offset, const uint8_t* buffer,
-                                                  uint32_t length) {
+std::optional<uint32_t> TNvSftpClient::WriteBlock(const std::string& handle, uint64_t offset,
+                                                  const uint8_t* buffer, uint32_t length) {
     if (length > 0 && !buffer) return std::nullopt;
-    return Send(SSH_FXP_WRITE, [&](TSshWriter& w) { w.String(handle).Uint64(offset).String(buffer, length); });
+    return Send(SSH_FXP_WRITE,
+                [&](TSshWriter& w) { w.String(handle).Uint64(offset).String(buffer, length); });
 }
 
 std::optional<uint32_t> TNvSftpClient::RemoveFile(const std::string& fileName) {
@@ -150,7 +153,8 @@ std::optional<uint32_t> TNvSftpClient::RenameFile(const std::string& oldPath, co
     return Send(SSH_FXP_RENAME, [&](TSshWriter& w) { w.String(oldPath).String(newPath); });
 }
 
-std::optional<uint32_t> TNvSftpClient::MakeDirectory(const std::string& path, const TNvSftpFileAttributes* attributes) {
+std::optional<uint32_t> TNvSftpClient::MakeDirectory(const std::string& path,
+                                                     const TNvSftpFileAttributes* attributes) {
     return Send(SSH_FXP_MKDIR, [&](TSshWriter& w) {
         w.String(path);
         if (attributes)
@@ -224,7 +228,8 @@ void TNvSftpClient::Extract() {
 }
 
 uint8_t TNvSftpClient::TakePending(uint32_t id) {
-    auto it = std::find_if(FPending.begin(), FPending.end(), [id](const TPendingRequest& r) { return r.Id == id; });
+    auto it =
+        std::find_if(FPending.begin(), FPending.end(), [id](const TPendingRequest& r) { return r.Id == id; });
     if (it == FPending.end()) return 0;
     uint8_t type = uint8_t(it->Type);
     FPending.erase(it);

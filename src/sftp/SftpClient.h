@@ -23,7 +23,7 @@ namespace Varnello::Ssh {
 class TNvSubsystemSSHTunnel;
 class TNvSSHTunnelConnection;
 class TSshWriter;
-}
+} // namespace Varnello::Ssh
 
 namespace Varnello::Sftp {
 
@@ -89,7 +89,8 @@ public:
     std::function<void(TNvSftpClient* sender, const std::string& handle)> OnOpenFile;
     std::function<void(TNvSftpClient* sender, int errorCode, const std::string& comment)> OnError;
     std::function<void(TNvSftpClient* sender, const std::string& comment)> OnSuccess;
-    std::function<void(TNvSftpClient* sender, const std::vector<TNvSftpFileInfo>& listing)> OnDirectoryListing;
+    std::function<void(TNvSftpClient* sender, const std::vector<TNvSftpFileInfo>& listing)>
+        OnDirectoryListing;
     std::function<void(TNvSftpClient* sender, const TNvSftpFileAttributes& attributes)> OnFileAttributes;
     std::function<void(TNvSftpClient* sender, const uint8_t* buffer, int size)> OnData;
     std::function<void(TNvSftpClient* sender, const std::string& path)> OnAbsolutePath;
@@ -107,7 +108,8 @@ public:
                                        uint32_t length);
     std::optional<uint32_t> RemoveFile(const std::string& fileName);
     std::optional<uint32_t> RenameFile(const std::string& oldPath, const std::string& newPath);
-    std::optional<uint32_t> MakeDirectory(const std::string& path, const TNvSftpFileAttributes* attributes = nullptr);
+    std::optional<uint32_t> MakeDirectory(const std::string& path,
+                                          const TNvSftpFileAttributes* attributes = nullptr);
     std::optional<uint32_t> RemoveDirectory(const std::string& path);
     std::optional<uint32_t> RequestAbsolutePath(const std::string& path);
 

@@ -12,7 +12,7 @@ constexpr uint32_t FlagUidGid = 0x00000002;
 constexpr uint32_t FlagPermissions = 0x00000004;
 constexpr uint32_t FlagACModTime = 0x00000008;
 constexpr uint32_t FlagExtended = 0x80000000;
-}
+} // namespace
 
 uint32_t TNvSftpFileAttributes::DateTimeToUnix(double dateTime) {
     double seconds = std::nearbyint((dateTime - 25569.0) * 86400.0); // default rounding: ties to even

@@ -10,11 +10,19 @@
 namespace Varnello::Ssh {
 class TSshReader;
 class TSshWriter;
-}
+} // namespace Varnello::Ssh
 
 namespace Varnello::Sftp {
 
-enum TNvSftpAttribute : uint8_t { AttrSize, AttrUID, AttrGID, AttrPermissions, AttrATime, AttrMTime, AttrExtended };
+enum TNvSftpAttribute : uint8_t {
+    AttrSize,
+    AttrUID,
+    AttrGID,
+    AttrPermissions,
+    AttrATime,
+    AttrMTime,
+    AttrExtended
+};
 
 class TNvSftpFileAttributes {
 public:

@@ -10,8 +10,8 @@ namespace {
 constexpr int StatusEof = 1;
 }
 
-TNvSftpTransfer::TNvSftpTransfer(TNvSftpClient& client, std::string handle, TDirection direction, uint32_t blockSize,
-                                 int inFlight)
+TNvSftpTransfer::TNvSftpTransfer(TNvSftpClient& client, std::string handle, TDirection direction,
+                                 uint32_t blockSize, int inFlight)
     : FClient(client), FHandle(std::move(handle)), FDirection(direction), FInFlight(std::max(1, inFlight)) {
     const uint32_t most = direction == TDirection::Download ? TNvSftpClient::MaxReadLength
                                                             : TNvSftpClient::MaxWriteLength(FHandle.size());
@@ -104,7 +104,8 @@ bool TNvSftpTransfer::HandleData(uint32_t id, const uint8_t* data, int size) {
     } else {
         FTransferred += uint64_t(size);
         FWrittenEnd = std::max(FWrittenEnd, r.Offset + uint64_t(size));
-        if (uint32_t(size) < r.Length) FRetry.push_back({r.Offset + uint64_t(size), r.Length - uint32_t(size)});
+        if (uint32_t(size) < r.Length)
+            FRetry.push_back({r.Offset + uint64_t(size), r.Length - uint32_t(size)});
     }
     Fill();
     return true;

@@ -25,8 +25,8 @@ public:
     // Download: Write stores bytes at an offset (false: a local error that stops the transfer).
     // Upload: Read fills up to max bytes from an offset and returns how many (0 at the end;
     // a negative value is a local error). UploadSize is the number of bytes to send.
-    TNvSftpTransfer(TNvSftpClient& client, std::string handle, TDirection direction, uint32_t blockSize = 32768,
-                    int inFlight = 64);
+    TNvSftpTransfer(TNvSftpClient& client, std::string handle, TDirection direction,
+                    uint32_t blockSize = 32768, int inFlight = 64);
 
     std::function<bool(uint64_t offset, const uint8_t* data, size_t size)> Write;
     std::function<long long(uint64_t offset, uint8_t* buffer, size_t max)> Read;

@@ -26,7 +26,7 @@ namespace {
 }
 
 struct TArmor {
-    std::string Label;                                     // "RSA PRIVATE KEY"
+    std::string Label;                                        // "RSA PRIVATE KEY"
     std::vector<std::pair<std::string, std::string>> Headers; // Proc-Type, DEK-Info
     TSecureBytes Body;
 };
@@ -61,7 +61,8 @@ TArmor ReadArmor(std::string_view text, const std::string& file) {
         if (inHeaders) {
             const size_t colon = line.find(':');
             if (colon != std::string_view::npos) {
-                a.Headers.emplace_back(std::string(Trim(line.substr(0, colon))), std::string(Trim(line.substr(colon + 1))));
+                a.Headers.emplace_back(std::string(Trim(line.substr(0, colon))),
+                                       std::string(Trim(line.substr(colon + 1))));
                 continue;
             }
             inHeaders = false;
@@ -110,13 +111,16 @@ void CheckKey(const TNvSSHKey& key, const std::string& file) {
         if (key.RSAModulus.size() * 8 > size_t(TBigInt::MaxBits) / 2)
             Fail(TKeyFileErrorKind::Unsupported, file, "RSA keys over 4096 bits are not supported");
         if (key.RSAModulus.size() < 64 || key.RSAPublicExponent.empty() || key.RSAPrivateExponent.empty() ||
-            key.RSAPublicExponent.size() > key.RSAModulus.size() || key.RSAPrivateExponent.size() > key.RSAModulus.size())
+            key.RSAPublicExponent.size() > key.RSAModulus.size() ||
+            key.RSAPrivateExponent.size() > key.RSAModulus.size())
             Fail(TKeyFileErrorKind::Format, file, "invalid RSA key");
         const TBigInt n = TBigInt::FromBytes(key.RSAModulus);
         const TBigInt m = TBigInt::FromUint(0x5a17);
         const TBigInt c = TBigInt::ModExp(m, TBigInt::FromBytes(key.RSAPublicExponent), n);
-        const TBigInt back = TBigInt::ModExp(c, TBigInt::FromBytes(key.RSAPrivateExponent.data(), key.RSAPrivateExponent.size()), n);
-        if (TBigInt::CompareMagnitude(back, m) != 0) Fail(TKeyFileErrorKind::Format, file, "RSA key halves do not match");
+        const TBigInt back = TBigInt::ModExp(
+            c, TBigInt::FromBytes(key.RSAPrivateExponent.data(), key.RSAPrivateExponent.size()), n);
+        if (TBigInt::CompareMagnitude(back, m) != 0)
+            Fail(TKeyFileErrorKind::Format, file, "RSA key halves do not match");
         break;
     }
     case TNvSSHKey::ktDSS: {
@@ -131,7 +135,8 @@ void CheckKey(const TNvSSHKey& key, const std::string& file) {
         if (TBigInt::CompareMagnitude(y, TBigInt::FromBytes(key.DSSY)) != 0)
             Fail(TKeyFileErrorKind::Format, file, "DSA key halves do not match");
         // g must generate the subgroup of order q, or signatures would not verify.
-        if (TBigInt::CompareMagnitude(TBigInt::ModExp(g, TBigInt::FromBytes(key.DSSQ), p), TBigInt::FromUint(1)) != 0)
+        if (TBigInt::CompareMagnitude(TBigInt::ModExp(g, TBigInt::FromBytes(key.DSSQ), p),
+                                      TBigInt::FromUint(1)) != 0)
             Fail(TKeyFileErrorKind::Format, file, "invalid DSA parameters");
         break;
     }
@@ -143,7 +148,8 @@ void CheckKey(const TNvSSHKey& key, const std::string& file) {
             Fail(TKeyFileErrorKind::Format, file, "Ed25519 key halves do not match");
         break;
     }
-    default: Fail(TKeyFileErrorKind::Unsupported, file, "unsupported key type");
+    default:
+        Fail(TKeyFileErrorKind::Unsupported, file, "unsupported key type");
     }
 }
 
@@ -181,7 +187,7 @@ struct TOsshCipher {
     bool Ctr;
 };
 constexpr TOsshCipher OsshCiphers[] = {
-    {"none", 0, 0, 8, false},          {"aes256-ctr", 32, 16, 16, true}, {"aes192-ctr", 24, 16, 16, true},
+    {"none", 0, 0, 8, false},          {"aes256-ctr", 32, 16, 16, true},  {"aes192-ctr", 24, 16, 16, true},
     {"aes128-ctr", 16, 16, 16, true},  {"aes256-cbc", 32, 16, 16, false}, {"aes192-cbc", 24, 16, 16, false},
     {"aes128-cbc", 16, 16, 16, false},
 };
@@ -195,7 +201,8 @@ TNvSSHKey ReadOsshPrivate(const TSecureBytes& plain, const TBytes& publicBlob, c
         key.KeyType = TNvSSHKey::ktEd25519;
         key.Ed25519PublicKey = r.StringBytes();
         const std::string_view priv = r.StringView();
-        if (priv.size() != 64 || key.Ed25519PublicKey.size() != 32) Fail(TKeyFileErrorKind::Format, file, "invalid Ed25519 key");
+        if (priv.size() != 64 || key.Ed25519PublicKey.size() != 32)
+            Fail(TKeyFileErrorKind::Format, file, "invalid Ed25519 key");
         key.Ed25519Seed.assign(priv.begin(), priv.begin() + 32);
         if (std::memcmp(priv.data() + 32, key.Ed25519PublicKey.data(), 32) != 0)
             Fail(TKeyFileErrorKind::Format, file, "invalid Ed25519 key");
@@ -221,7 +228,8 @@ TNvSSHKey ReadOsshPrivate(const TSecureBytes& plain, const TBytes& publicBlob, c
     for (size_t i = 1; !r.AtEnd(); ++i)
         if (r.Byte() != uint8_t(i)) Fail(TKeyFileErrorKind::Format, file, "corrupt padding");
     CheckKey(key, file);
-    if (PublicKeyBlob(key) != publicBlob) Fail(TKeyFileErrorKind::Format, file, "public and private keys differ");
+    if (PublicKeyBlob(key) != publicBlob)
+        Fail(TKeyFileErrorKind::Format, file, "public and private keys differ");
     return key;
 }
 
@@ -236,14 +244,17 @@ TNvSSHKey ReadOpenSsh(const TSecureBytes& data, const std::string& file, const T
         const std::string kdfName = r.String();
         const TBytes kdfOptions = r.StringBytes();
         const uint32_t count = r.Uint32();
-        if (count != 1) Fail(TKeyFileErrorKind::Unsupported, file, "files with " + std::to_string(count) + " keys are not read");
+        if (count != 1)
+            Fail(TKeyFileErrorKind::Unsupported, file,
+                 "files with " + std::to_string(count) + " keys are not read");
         const TBytes publicBlob = r.StringBytes();
         const TBytes sealed = r.StringBytes();
         const TOsshCipher* cipher = nullptr;
         for (const TOsshCipher& c : OsshCiphers)
             if (cipherName == c.Name) cipher = &c;
         if (!cipher) Fail(TKeyFileErrorKind::Unsupported, file, "unsupported cipher \"" + cipherName + "\"");
-        if (sealed.size() % cipher->Block != 0 || sealed.size() < 8) Fail(TKeyFileErrorKind::Format, file, "truncated private section");
+        if (sealed.size() % cipher->Block != 0 || sealed.size() < 8)
+            Fail(TKeyFileErrorKind::Format, file, "truncated private section");
         if (info) {
             info->Format = "openssh-key-v1";
             info->Encrypted = cipher->KeyLen != 0;
@@ -259,19 +270,23 @@ TNvSSHKey ReadOpenSsh(const TSecureBytes& data, const std::string& file, const T
         };
         TNvSSHKey key;
         if (cipher->KeyLen == 0) {
-            if (kdfName != "none") Fail(TKeyFileErrorKind::Unsupported, file, "unsupported KDF \"" + kdfName + "\"");
-            if (!open(TSecureBytes(sealed), key)) Fail(TKeyFileErrorKind::Format, file, "corrupt private section");
+            if (kdfName != "none")
+                Fail(TKeyFileErrorKind::Unsupported, file, "unsupported KDF \"" + kdfName + "\"");
+            if (!open(TSecureBytes(sealed), key))
+                Fail(TKeyFileErrorKind::Format, file, "corrupt private section");
         } else {
-            if (kdfName != "bcrypt") Fail(TKeyFileErrorKind::Unsupported, file, "unsupported KDF \"" + kdfName + "\"");
+            if (kdfName != "bcrypt")
+                Fail(TKeyFileErrorKind::Unsupported, file, "unsupported KDF \"" + kdfName + "\"");
             TSshReader kr(kdfOptions);
             const TBytes salt = kr.StringBytes();
             const uint32_t rounds = kr.Uint32();
             // ssh-keygen writes 16 by default; far more would be a file meant to hang the reader.
-            if (salt.empty() || rounds == 0 || rounds > 10000) Fail(TKeyFileErrorKind::Format, file, "invalid KDF options");
+            if (salt.empty() || rounds == 0 || rounds > 10000)
+                Fail(TKeyFileErrorKind::Format, file, "invalid KDF options");
             key = WithPassphrase(file, ask, [&](const std::string& pass, TNvSSHKey& out) {
                 TSecureBytes keyIv(cipher->KeyLen + cipher->IvLen);
-                if (!BcryptPbkdf(reinterpret_cast<const uint8_t*>(pass.data()), pass.size(), salt.data(), salt.size(),
-                                 keyIv.data(), keyIv.size(), rounds))
+                if (!BcryptPbkdf(reinterpret_cast<const uint8_t*>(pass.data()), pass.size(), salt.data(),
+                                 salt.size(), keyIv.data(), keyIv.size(), rounds))
                     Fail(TKeyFileErrorKind::Format, file, "invalid KDF options");
                 TSecureBytes plain(sealed.size());
                 if (cipher->Ctr) {
@@ -386,7 +401,9 @@ TNvSSHKey FromPkcs8(TDer der, const std::string& file) {
     TDer alg = s.Sequence();
     TDer oid = alg.Element(0x06);
     TDer priv = s.Element(0x04);
-    auto is = [&](const uint8_t* o, size_t n) { return oid.Size() == n && std::memcmp(oid.Data(), o, n) == 0; };
+    auto is = [&](const uint8_t* o, size_t n) {
+        return oid.Size() == n && std::memcmp(oid.Data(), o, n) == 0;
+    };
     if (is(OidRsa, sizeof(OidRsa))) return RsaFromPkcs1(priv, file);
     if (is(OidDsa, sizeof(OidDsa))) {
         TDer params = alg.Sequence();
@@ -399,7 +416,8 @@ TNvSSHKey FromPkcs8(TDer der, const std::string& file) {
         if (key.DSSP.size() * 8 > size_t(TBigInt::MaxBits) / 2 || key.DSSG.size() > key.DSSP.size() ||
             key.DSSX.size() > key.DSSP.size() || key.DSSP.empty())
             der.Bad();
-        key.DSSY = TBigInt::ModExp(TBigInt::FromBytes(key.DSSG), TBigInt::FromBytes(key.DSSX.data(), key.DSSX.size()),
+        key.DSSY = TBigInt::ModExp(TBigInt::FromBytes(key.DSSG),
+                                   TBigInt::FromBytes(key.DSSX.data(), key.DSSX.size()),
                                    TBigInt::FromBytes(key.DSSP))
                        .ToBytes();
         return key;
@@ -423,8 +441,11 @@ struct TPemCipher {
     const char* Name;
     size_t KeyLen, Block;
 };
-constexpr TPemCipher PemCiphers[] = {{"AES-128-CBC", 16, 16}, {"AES-192-CBC", 24, 16}, {"AES-256-CBC", 32, 16},
-                                     {"DES-EDE3-CBC", 24, 8}, {"DES-CBC", 8, 8}};
+constexpr TPemCipher PemCiphers[] = {{"AES-128-CBC", 16, 16},
+                                     {"AES-192-CBC", 24, 16},
+                                     {"AES-256-CBC", 32, 16},
+                                     {"DES-EDE3-CBC", 24, 8},
+                                     {"DES-CBC", 8, 8}};
 
 // OpenSSL's EVP_BytesToKey with MD5 and one iteration: D_i = MD5(D_(i-1) || pass || salt).
 TSecureBytes BytesToKey(const std::string& pass, const uint8_t salt[8], size_t len) {
@@ -472,7 +493,8 @@ bool PemDecrypt(const TPemCipher& c, const TBytes& iv, const std::string& pass, 
     return true;
 }
 
-TNvSSHKey ReadPem(const TArmor& a, const std::string& file, const TNvPassphraseEvent& ask, TNvKeyFileInfo* info) {
+TNvSSHKey ReadPem(const TArmor& a, const std::string& file, const TNvPassphraseEvent& ask,
+                  TNvKeyFileInfo* info) {
     const bool pkcs8 = a.Label == "PRIVATE KEY";
     auto parse = [&](const TSecureBytes& der) {
         TDer d(der.data(), der.size(), file);
@@ -490,7 +512,8 @@ TNvSSHKey ReadPem(const TArmor& a, const std::string& file, const TNvPassphraseE
         CheckKey(key, file);
         return key;
     }
-    if (procType != "4,ENCRYPTED") Fail(TKeyFileErrorKind::Unsupported, file, "unsupported Proc-Type \"" + procType + "\"");
+    if (procType != "4,ENCRYPTED")
+        Fail(TKeyFileErrorKind::Unsupported, file, "unsupported Proc-Type \"" + procType + "\"");
     const std::string dek = Header(a, "DEK-Info");
     const size_t comma = dek.find(',');
     const std::string cipherName = dek.substr(0, comma);
@@ -562,7 +585,8 @@ TNvSSHKey ParseArmored(std::string_view text, const std::string& fileName, const
         return ReadPem(a, fileName, ask, info);
     if (a.Label == "ENCRYPTED PRIVATE KEY")
         Fail(TKeyFileErrorKind::Unsupported, fileName, "encrypted PKCS#8 keys are not supported");
-    if (a.Label == "EC PRIVATE KEY") Fail(TKeyFileErrorKind::Unsupported, fileName, "ECDSA keys are not supported");
+    if (a.Label == "EC PRIVATE KEY")
+        Fail(TKeyFileErrorKind::Unsupported, fileName, "ECDSA keys are not supported");
     Fail(TKeyFileErrorKind::Unsupported, fileName, "unsupported key file (\"" + a.Label + "\")");
 }
 

@@ -27,15 +27,17 @@ enum class TKeyFileErrorKind {
 
 class ENvKeyFileError : public ENvSSHException {
 public:
-    ENvKeyFileError(TKeyFileErrorKind kind, const std::string& message) : ENvSSHException(message), Kind(kind) {}
+    ENvKeyFileError(TKeyFileErrorKind kind, const std::string& message)
+        : ENvSSHException(message), Kind(kind) {}
     TKeyFileErrorKind Kind;
 };
 
 // Asked for the passphrase of an encrypted file; attempt counts from 1. Returning false cancels.
-using TNvPassphraseEvent = std::function<bool(const std::string& fileName, int attempt, std::string& passphrase)>;
+using TNvPassphraseEvent =
+    std::function<bool(const std::string& fileName, int attempt, std::string& passphrase)>;
 
 struct TNvKeyFileInfo {
-    std::string Format;  // "openssh-key-v1", "PEM", "PKCS#8"
+    std::string Format; // "openssh-key-v1", "PEM", "PKCS#8"
     bool Encrypted = false;
     std::string Comment; // openssh-key-v1 only
 };
@@ -49,7 +51,8 @@ constexpr int MaxPassphraseAttempts = 3;
 // Throws ENvKeyFileError.
 TNvSSHKey ParsePrivateKey(std::string_view text, const std::string& fileName, const TNvPassphraseEvent& ask,
                           TNvKeyFileInfo* info = nullptr);
-TNvSSHKey LoadPrivateKeyFile(const std::string& path, const TNvPassphraseEvent& ask, TNvKeyFileInfo* info = nullptr);
+TNvSSHKey LoadPrivateKeyFile(const std::string& path, const TNvPassphraseEvent& ask,
+                             TNvKeyFileInfo* info = nullptr);
 
 // Keys loaded from files, held in memory (wiped when freed) for the client's public-key method.
 class TNvSSHFileKeyStorage : public TNvSSHMemoryKeyStorage {
