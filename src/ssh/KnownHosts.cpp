@@ -99,10 +99,14 @@ std::string Base64Encode(const uint8_t* data, size_t len, bool pad) {
         if (i + 2 < len) v |= data[i + 2];
         out += Alphabet[(v >> 18) & 63];
         out += Alphabet[(v >> 12) & 63];
-        if (i + 1 < len) out += Alphabet[(v >> 6) & 63];
-        else if (pad) out += '=';
-        if (i + 2 < len) out += Alphabet[v & 63];
-        else if (pad) out += '=';
+        if (i + 1 < len)
+            out += Alphabet[(v >> 6) & 63];
+        else if (pad)
+            out += '=';
+        if (i + 2 < len)
+            out += Alphabet[v & 63];
+        else if (pad)
+            out += '=';
     }
     return out;
 }
@@ -190,8 +194,10 @@ void TNvKnownHosts::ScanFile(const std::string& path, const std::string& name, c
                 break;
             }
             if (ch == '\n') break;
-            if (line.size() < MaxLineLength) line += char(ch);
-            else tooLong = true;
+            if (line.size() < MaxLineLength)
+                line += char(ch);
+            else
+                tooLong = true;
         }
         if (eof && line.empty()) break;
         ++lineNo;
@@ -262,7 +268,8 @@ THostKeyCheck TNvKnownHosts::Check(const std::string& host, int port, const TByt
     return {};
 }
 
-bool TNvKnownHosts::Accept(const std::string& host, int port, const TBytes& blob, bool hashed, std::string& error) {
+bool TNvKnownHosts::Accept(const std::string& host, int port, const TBytes& blob, bool hashed,
+                           std::string& error) {
     error.clear();
     std::string type;
     try {
@@ -299,7 +306,7 @@ bool TNvKnownHosts::Accept(const std::string& host, int port, const TBytes& blob
         return false;
     }
     // A file whose last line lacks its newline must not have the new entry glued to it.
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) == 0 && st.st_size > 0) {
         char last = '\n';
         if (::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n') line.insert(line.begin(), '\n');

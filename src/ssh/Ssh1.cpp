@@ -321,7 +321,6 @@ void TSsh1Engine::SendDisconnect(const std::string& message) {
     }
 }
 
-
 void TSsh1Engine::Dispatch(const TBytes& payload) {
     try {
         TSshReader r(payload, PacketLimit);
@@ -335,10 +334,18 @@ void TSsh1Engine::Dispatch(const TBytes& payload) {
             if (FClient.OnCloseConnection) FClient.OnCloseConnection(&FClient);
             return;
         }
-        case SmsgPublicKey: PublicKey(payload); return;
-        case SmsgAuthRsaChallenge: Challenge(payload); return;
-        case SmsgSuccess: Reply(true); return;
-        case SmsgFailure: Reply(false); return;
+        case SmsgPublicKey:
+            PublicKey(payload);
+            return;
+        case SmsgAuthRsaChallenge:
+            Challenge(payload);
+            return;
+        case SmsgSuccess:
+            Reply(true);
+            return;
+        case SmsgFailure:
+            Reply(false);
+            return;
         case SmsgStdoutData:
         case SmsgStderrData: {
             const std::string_view data = r.StringView();
@@ -368,11 +375,13 @@ void TSsh1Engine::Dispatch(const TBytes& payload) {
             }
             return;
         }
-        case MsgIgnore: return;
+        case MsgIgnore:
+            return;
         case MsgDebug: {
             const std::string_view text = r.StringView();
             if (FClient.OnDebugData)
-                FClient.OnDebugData(&FClient, reinterpret_cast<const uint8_t*>(text.data()), int(text.size()));
+                FClient.OnDebugData(&FClient, reinterpret_cast<const uint8_t*>(text.data()),
+                                    int(text.size()));
             return;
         }
         case SmsgX11Open:
@@ -452,7 +461,8 @@ void TSsh1Engine::Dispatch(const TBytes& payload) {
                 c->CloseReceived = true;
             return;
         }
-        default: throw ENvSSHError(5, MsgInvalidType);
+        default:
+            throw ENvSSHError(5, MsgInvalidType);
         }
     } catch (const ENvSSHException&) {
         Invalid();
@@ -487,7 +497,8 @@ void TSsh1Engine::PublicKey(const TBytes& payload) {
     static const struct {
         int Number;
         const char* Name;
-    } order[] = {{3, "3des-cbc"}, {6, "blowfish-cbc"}, {2, "des-cbc"}, {5, "arcfour"}, {1, "idea-cbc"}, {0, "none"}};
+    } order[] = {{3, "3des-cbc"}, {6, "blowfish-cbc"}, {2, "des-cbc"},
+                 {5, "arcfour"},  {1, "idea-cbc"},     {0, "none"}};
     FCipher = -1;
     for (const auto& c : order) {
         const Crypto::TNvCipherInfo* info = Crypto::FindCipher(c.Name);
@@ -566,7 +577,8 @@ void TSsh1Engine::Reply(bool success) {
         if (success) {
             Authenticated();
         } else {
-            if (FClient.OnAuthenticationFailed) FClient.OnAuthenticationFailed(&FClient, FLastSent == CmsgAuthRhosts ? 1 : 4);
+            if (FClient.OnAuthenticationFailed)
+                FClient.OnAuthenticationFailed(&FClient, FLastSent == CmsgAuthRhosts ? 1 : 4);
             NextMethod();
         }
         return;
@@ -593,12 +605,15 @@ void TSsh1Engine::Reply(bool success) {
         FCompression = success;
         RequestPty();
         return;
-    case CmsgRequestPty: NextForwarding(); return;
+    case CmsgRequestPty:
+        NextForwarding();
+        return;
     case CmsgPortForwardRequest:
     case CmsgAgentRequestForwarding:
     case CmsgX11RequestForwarding: {
         if (!success) {
-            TNvCustomSSHTunnel* t = FClient.FTunnelList ? FClient.FTunnelList->Tunnels(FForwardIndex) : nullptr;
+            TNvCustomSSHTunnel* t =
+                FClient.FTunnelList ? FClient.FTunnelList->Tunnels(FForwardIndex) : nullptr;
             if (t && t->OnError) t->OnError(t, 1);
         }
         NextForwarding();
@@ -612,7 +627,8 @@ void TSsh1Engine::Reply(bool success) {
             if (FClient.OnOpenConnection) FClient.OnOpenConnection(&FClient);
         }
         return;
-    default: Invalid();
+    default:
+        Invalid();
     }
 }
 
@@ -673,18 +689,21 @@ void TSsh1Engine::Challenge(const TBytes& payload) {
     TSshReader r(payload, PacketLimit);
     r.Byte();
     TNvSSHCustomKeyStorage* storage = FClient.FKeyStorage;
-    const TNvSSHKey* key = storage && FKeyIndex >= 0 && FKeyIndex < storage->Count() ? storage->GetKey(FKeyIndex) : nullptr;
+    const TNvSSHKey* key =
+        storage && FKeyIndex >= 0 && FKeyIndex < storage->Count() ? storage->GetKey(FKeyIndex) : nullptr;
     if (!key || !key->HasPrivate()) throw ENvSSHError(200, MsgInternalError);
     const TBigInt n = TBigInt::FromBytes(key->RSAModulus);
     const TBytes challenge = ReadSsh1Mpint(r, n.BitCount());
-    Crypto::TRsaPrivateKey priv{TBigInt::FromBytes(key->RSAPublicExponent), n,
-                                TBigInt::FromBytes(key->RSAPrivateExponent.data(), key->RSAPrivateExponent.size())};
+    Crypto::TRsaPrivateKey priv{
+        TBigInt::FromBytes(key->RSAPublicExponent), n,
+        TBigInt::FromBytes(key->RSAPrivateExponent.data(), key->RSAPrivateExponent.size())};
     const TBigInt c = TBigInt::FromBytes(challenge);
     if (!(c < n)) throw ENvSSHError(9, MsgInvalidChallenge);
     TSecureBytes block(TBytes(Crypto::RsaModulusBytes(n), 0));
     Crypto::RsaPrivate(priv, c).ToBytes(block.data(), block.size());
     // 00 02, nonzero padding, 00, then exactly the 32 challenge bytes.
-    if (block.size() < 2 + 1 + 32 || block[0] != 0 || block[1] != 2) throw ENvSSHError(9, MsgInvalidChallenge);
+    if (block.size() < 2 + 1 + 32 || block[0] != 0 || block[1] != 2)
+        throw ENvSSHError(9, MsgInvalidChallenge);
     const auto zero = std::find(block.begin() + 2, block.end(), uint8_t(0));
     if (zero == block.end() || block.end() - (zero + 1) != 32) throw ENvSSHError(9, MsgInvalidChallenge);
     uint8_t response[16];
@@ -757,7 +776,10 @@ void TSsh1Engine::NextForwarding() {
         TSshWriter w;
         if (t->Kind() == TTunnelKind::tkRemotePortForward) {
             auto* f = static_cast<TNvRemotePortForwardSSHTunnel*>(t);
-            w.Byte(CmsgPortForwardRequest).Uint32(uint32_t(f->Port)).String(f->ToHost).Uint32(uint32_t(f->ToPort));
+            w.Byte(CmsgPortForwardRequest)
+                .Uint32(uint32_t(f->Port))
+                .String(f->ToHost)
+                .Uint32(uint32_t(f->ToPort));
         } else if (t->Kind() == TTunnelKind::tkX11) {
             w.Byte(CmsgX11RequestForwarding).String("MIT-MAGIC-COOKIE-1").String("pqzr").Uint32(150);
         } else if (t->Kind() == TTunnelKind::tkAgent) {

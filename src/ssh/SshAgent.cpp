@@ -43,7 +43,8 @@ using TClock = std::chrono::steady_clock;
 // Waits for the socket until the deadline; false on timeout or error.
 bool WaitFor(int fd, short events, TClock::time_point deadline) {
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
         if (left <= 0) return false;
         pollfd p{fd, events, 0};
         const int r = ::poll(&p, 1, int(left));
@@ -103,9 +104,10 @@ bool TNvSSHAgentKeyStorage::Transact(const TBytes& request, TBytes& reply) {
         }
         int err = 0;
         socklen_t len = sizeof(err);
-        if (!WaitFor(fd.Get(), POLLOUT, deadline) || ::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0 ||
-            err != 0) {
-            Report("Cannot reach the SSH agent at " + FSocket + (err ? std::string(": ") + std::strerror(err) : ""));
+        if (!WaitFor(fd.Get(), POLLOUT, deadline) ||
+            ::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
+            Report("Cannot reach the SSH agent at " + FSocket +
+                   (err ? std::string(": ") + std::strerror(err) : ""));
             return false;
         }
     }
@@ -153,7 +155,8 @@ bool TNvSSHAgentKeyStorage::Transact(const TBytes& request, TBytes& reply) {
     };
     uint8_t head[4];
     if (!readExactly(head, 4)) return false;
-    const uint32_t len = (uint32_t(head[0]) << 24) | (uint32_t(head[1]) << 16) | (uint32_t(head[2]) << 8) | head[3];
+    const uint32_t len =
+        (uint32_t(head[0]) << 24) | (uint32_t(head[1]) << 16) | (uint32_t(head[2]) << 8) | head[3];
     if (len == 0 || len > MaxReplySize) {
         Report("Invalid reply from the SSH agent (length " + std::to_string(len) + ")");
         return false;
@@ -205,10 +208,13 @@ bool TNvSSHAgentKeyStorage::Refresh() {
     }
 }
 
-TBytes TNvSSHAgentKeyStorage::Sign(const TBytes& blob, const std::string& algorithm, const uint8_t* data, size_t len) {
+TBytes TNvSSHAgentKeyStorage::Sign(const TBytes& blob, const std::string& algorithm, const uint8_t* data,
+                                   size_t len) {
     uint32_t flags = 0;
-    if (algorithm == "rsa-sha2-256") flags = FlagRsaSha256;
-    else if (algorithm == "rsa-sha2-512") flags = FlagRsaSha512;
+    if (algorithm == "rsa-sha2-256")
+        flags = FlagRsaSha256;
+    else if (algorithm == "rsa-sha2-512")
+        flags = FlagRsaSha512;
     TBytes request;
     {
         TSshWriter w(MaxReplySize);
@@ -221,14 +227,16 @@ TBytes TNvSSHAgentKeyStorage::Sign(const TBytes& blob, const std::string& algori
         TSshReader r(reply, MaxReplySize);
         const uint8_t type = r.Byte();
         if (type != SignResponse) {
-            Report(type == AgentFailure ? "The SSH agent refused to sign" : "Invalid reply from the SSH agent");
+            Report(type == AgentFailure ? "The SSH agent refused to sign"
+                                        : "Invalid reply from the SSH agent");
             return {};
         }
         TBytes signature = r.StringBytes();
         r.ExpectEnd();
         // An agent without the SHA-2 flags would answer "ssh-rsa", which the server was not told.
         if (SignatureAlgorithm(signature) != algorithm) {
-            Report("The SSH agent signed with \"" + SignatureAlgorithm(signature) + "\" instead of \"" + algorithm + "\"");
+            Report("The SSH agent signed with \"" + SignatureAlgorithm(signature) + "\" instead of \"" +
+                   algorithm + "\"");
             return {};
         }
         return signature;
@@ -238,8 +246,8 @@ TBytes TNvSSHAgentKeyStorage::Sign(const TBytes& blob, const std::string& algori
     }
 }
 
-bool TNvSSHAgentKeyStorage::SignExternally(int index, const std::string& algorithm, const uint8_t* data, size_t len,
-                                           TBytes& signature) {
+bool TNvSSHAgentKeyStorage::SignExternally(int index, const std::string& algorithm, const uint8_t* data,
+                                           size_t len, TBytes& signature) {
     signature.clear();
     if (index < 0 || index >= GetCount()) return true;
     signature = Sign(FKeys[size_t(index)].Blob, algorithm, data, len);

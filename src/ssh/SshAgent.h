@@ -86,8 +86,9 @@ public:
     std::function<void(const std::string& message)> OnLog;
 
     // Sets the client's versions and, when a key can be offered, its key storage and the
-    // public-key method (and drops "password" when the client's Password is empty). A key file that cannot be loaded is logged and not offered; the other
-    // methods stay as they were. The storage lives in this object, which must outlive the session.
+    // public-key method (and drops "password" when the client's Password is empty). A key file that cannot be
+    // loaded is logged and not offered; the other methods stay as they were. The storage lives in this
+    // object, which must outlive the session.
     void Apply(TNvSSHClient& client, const TNvSSHLogonSettings& settings);
 
     TNvSSHFileKeyStorage& FileKeys() { return FFile; }

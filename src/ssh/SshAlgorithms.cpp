@@ -19,9 +19,12 @@ const char* const StrictKexServerName = "kex-strict-s-v00@openssh.com";
 
 size_t HashSize(THashKind hash) {
     switch (hash) {
-    case THashKind::hkSha1: return 20;
-    case THashKind::hkSha256: return 32;
-    case THashKind::hkSha512: return 64;
+    case THashKind::hkSha1:
+        return 20;
+    case THashKind::hkSha256:
+        return 32;
+    case THashKind::hkSha512:
+        return 64;
     }
     return 0;
 }
@@ -29,9 +32,15 @@ size_t HashSize(THashKind hash) {
 std::vector<uint8_t> HashBytes(THashKind hash, const uint8_t* data, size_t len) {
     std::vector<uint8_t> out(HashSize(hash));
     switch (hash) {
-    case THashKind::hkSha1: TSha1::Hash(data, len, out.data()); break;
-    case THashKind::hkSha256: TSha256::Compute(data, len, out.data()); break;
-    case THashKind::hkSha512: TSha512::Compute(data, len, out.data()); break;
+    case THashKind::hkSha1:
+        TSha1::Hash(data, len, out.data());
+        break;
+    case THashKind::hkSha256:
+        TSha256::Compute(data, len, out.data());
+        break;
+    case THashKind::hkSha512:
+        TSha512::Compute(data, len, out.data());
+        break;
     }
     return out;
 }
@@ -60,7 +69,6 @@ template <size_t KeyLen> std::unique_ptr<TNvCipher> MakeAesCtr(bool, const uint8
     return std::make_unique<TAesCtrCipher>(key, KeyLen, iv);
 }
 
-
 template <class THmacT, size_t Truncated> class THmacSha2Mac : public TMac {
 public:
     explicit THmacSha2Mac(const uint8_t* key) : FHmac(key, THmacT::DigestSize) {}
@@ -84,14 +92,15 @@ template <class THmacT> std::unique_ptr<TMac> MakeSha2(const uint8_t* key) {
     return std::make_unique<THmacSha2Mac<THmacT, THmacT::DigestSize>>(key);
 }
 
-
 const TKexAlgorithm KexTable[] = {
     {"curve25519-sha256", TKexKind::kkCurve25519, THashKind::hkSha256, 0, true, true, false},
     {"curve25519-sha256@libssh.org", TKexKind::kkCurve25519, THashKind::hkSha256, 0, true, true, false},
     {"diffie-hellman-group16-sha512", TKexKind::kkDhGroup, THashKind::hkSha512, 16, true, true, false},
     {"diffie-hellman-group14-sha256", TKexKind::kkDhGroup, THashKind::hkSha256, 14, true, true, false},
-    {"diffie-hellman-group-exchange-sha256", TKexKind::kkDhGroupExchange, THashKind::hkSha256, 0, true, true, false},
-    {"diffie-hellman-group-exchange-sha1", TKexKind::kkDhGroupExchange, THashKind::hkSha1, 0, true, true, true},
+    {"diffie-hellman-group-exchange-sha256", TKexKind::kkDhGroupExchange, THashKind::hkSha256, 0, true, true,
+     false},
+    {"diffie-hellman-group-exchange-sha1", TKexKind::kkDhGroupExchange, THashKind::hkSha1, 0, true, true,
+     true},
     {"diffie-hellman-group1-sha1", TKexKind::kkDhGroup, THashKind::hkSha1, 1, true, true, true},
     {"diffie-hellman-group14-sha1", TKexKind::kkDhGroup, THashKind::hkSha1, 14, true, true, false},
     {ExtInfoClientName, TKexKind::kkMarker, THashKind::hkSha1, 0, true, true, false},
@@ -114,7 +123,8 @@ const THostKeyAlgorithm HostKeyTable[] = {
 
 // Entries without a factory take the algorithm library's context of the same name; the table is
 // constant data, so it does not depend on the library's tables being initialised first.
-#define CLASSIC_CIPHER(name, key, block, iv) {name, key, block, iv, TCipherMode::cmBlock, true, true, true, nullptr}
+#define CLASSIC_CIPHER(name, key, block, iv)                                                                 \
+    { name, key, block, iv, TCipherMode::cmBlock, true, true, true, nullptr }
 
 const TCipherAlgorithm CipherTable[] = {
     {"chacha20-poly1305@openssh.com", 64, 8, 0, TCipherMode::cmChaChaPoly, true, true, false, nullptr},

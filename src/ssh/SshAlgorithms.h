@@ -100,9 +100,9 @@ const TMacAlgorithm* FindMacAlgorithm(std::string_view name);
 const TCompressionAlgorithm* FindCompression(std::string_view name);
 
 // The markers the client adds to its modern key-exchange list, and the server's counterparts.
-extern const char* const ExtInfoClientName;     // "ext-info-c"
-extern const char* const StrictKexClientName;   // "kex-strict-c-v00@openssh.com"
-extern const char* const StrictKexServerName;   // "kex-strict-s-v00@openssh.com"
+extern const char* const ExtInfoClientName;   // "ext-info-c"
+extern const char* const StrictKexClientName; // "kex-strict-c-v00@openssh.com"
+extern const char* const StrictKexServerName; // "kex-strict-s-v00@openssh.com"
 
 // The name-lists of the client's KEXINIT for one set, in table order.
 std::vector<std::string> OfferedKex(TAlgorithmSet set);

@@ -38,7 +38,8 @@ TBytes TSshAuth::RequestHead(const std::string& method) const {
     return w.Take();
 }
 
-void TSshAuth::Handle(const TBytes& payload, uint8_t lastSent, const TBytes& sessionId, Crypto::TRandom& rng) {
+void TSshAuth::Handle(const TBytes& payload, uint8_t lastSent, const TBytes& sessionId,
+                      Crypto::TRandom& rng) {
     if (payload.empty()) return;
     FSessionId = &sessionId;
     FRandom = &rng;
@@ -70,7 +71,8 @@ void TSshAuth::Handle(const TBytes& payload, uint8_t lastSent, const TBytes& ses
                 if (!key) throw ENvSSHError(200, MsgInternalError);
                 const TBytes blob = SignedBlob("publickey");
                 TBytes signature;
-                if (KeyStorage->SignExternally(FKeyIndex - 1, FKeyAlgorithm, blob.data(), blob.size(), signature)) {
+                if (KeyStorage->SignExternally(FKeyIndex - 1, FKeyAlgorithm, blob.data(), blob.size(),
+                                               signature)) {
                     // The storage reported its failure (an agent gone); try the next key.
                     if (signature.empty()) {
                         KeyStep(atPublicKey);
@@ -81,7 +83,11 @@ void TSshAuth::Handle(const TBytes& payload, uint8_t lastSent, const TBytes& ses
                 }
                 if (signature.empty()) throw ENvSSHError(200, MsgInternalError);
                 TSshWriter w;
-                w.Raw(RequestHead("publickey")).Boolean(true).String(FKeyAlgorithm).String(FKeyBlob).String(signature);
+                w.Raw(RequestHead("publickey"))
+                    .Boolean(true)
+                    .String(FKeyAlgorithm)
+                    .String(FKeyBlob)
+                    .String(signature);
                 Send(w.Take());
             } else if (FMethod == atKeyboardInteractive) {
                 r.String(); // name
@@ -100,14 +106,16 @@ void TSshAuth::Handle(const TBytes& payload, uint8_t lastSent, const TBytes& ses
                 if (OnKeyboard) OnKeyboard(prompts, echo, responses);
                 TSshWriter w;
                 w.Byte(MsgInfoResponse).Uint32(count);
-                for (uint32_t i = 0; i < count; ++i) w.String(i < responses.size() ? responses[i] : std::string());
+                for (uint32_t i = 0; i < count; ++i)
+                    w.String(i < responses.size() ? responses[i] : std::string());
                 for (std::string& s : responses) WipeString(s);
                 TBytes out = w.Take();
                 Send(out);
                 Crypto::SecureWipe(out.data(), out.size());
             }
             return;
-        default: return; // banner and the rest of the range
+        default:
+            return; // banner and the rest of the range
         }
     } catch (const ENvSSHException&) {
         throw ENvSSHError(6, MsgInvalidPacket);
@@ -163,9 +171,12 @@ std::string TSshAuth::AlgorithmFor(const TNvSSHKey& key) const {
             if (listed("rsa-sha2-256")) return "rsa-sha2-256";
         }
         return "ssh-rsa";
-    case TNvSSHKey::ktDSS: return "ssh-dss";
-    case TNvSSHKey::ktEd25519: return "ssh-ed25519";
-    default: return {};
+    case TNvSSHKey::ktDSS:
+        return "ssh-dss";
+    case TNvSSHKey::ktEd25519:
+        return "ssh-ed25519";
+    default:
+        return {};
     }
 }
 

@@ -228,16 +228,20 @@ void TNvSSHClient::Dispatch(const TBytes& payload) {
         return;
     }
     switch (msg) {
-    case MsgDisconnect: Disconnected(payload); return;
+    case MsgDisconnect:
+        Disconnected(payload);
+        return;
     case MsgIgnore:
-    case MsgUnimplemented: return;
+    case MsgUnimplemented:
+        return;
     case MsgDebug: {
         try {
             TSshReader r(payload);
             r.Byte();
             r.Boolean();
             std::string_view text = r.StringView();
-            if (OnDebugData) OnDebugData(this, reinterpret_cast<const uint8_t*>(text.data()), int(text.size()));
+            if (OnDebugData)
+                OnDebugData(this, reinterpret_cast<const uint8_t*>(text.data()), int(text.size()));
         } catch (const ENvSSHException&) {
             throw ENvSSHError(6, MsgInvalidPacket);
         }

@@ -70,8 +70,8 @@ public:
     std::function<void(TNvSSHClient* sender, const TNvSSHKey& serverKey, bool& validate)> OnKeyValidate;
     std::function<void(TNvSSHClient* sender)> OnAuthenticationSuccess;
     std::function<void(TNvSSHClient* sender, int authenticationType)> OnAuthenticationFailed;
-    std::function<void(TNvSSHClient* sender, const std::vector<std::string>& prompts, const std::vector<bool>& echo,
-                       std::vector<std::string>& responses)>
+    std::function<void(TNvSSHClient* sender, const std::vector<std::string>& prompts,
+                       const std::vector<bool>& echo, std::vector<std::string>& responses)>
         OnAuthenticationKeyboard;
 
     // Starts a session on a connected stream; sends nothing until the server's line arrives.
@@ -85,7 +85,9 @@ public:
     const std::string& DisconnectMessage() const { return FDisconnectMessage; }
     const TNegotiated& Negotiated() const { return FKex.Negotiated(); }
     int KeyExchanges() const { return FExchanges; }
-    const std::vector<std::unique_ptr<TNvSSHTunnelConnection>>& Connections() const { return FChannels.Connections(); }
+    const std::vector<std::unique_ptr<TNvSSHTunnelConnection>>& Connections() const {
+        return FChannels.Connections();
+    }
     // For tests: a deterministic generator for padding, cookies and exponents.
     void SeedRandom(const uint8_t* key, size_t len);
 

@@ -39,11 +39,11 @@ bool IsSessionTunnel(TTunnelKind k) {
 
 TBytes DefaultTerminalModes() {
     static const uint8_t pairs[][2] = {
-        {1, 3},   {2, 28},  {3, 8},   {4, 21},  {5, 4},   {6, 0},   {7, 0},   {8, 17},  {9, 19},  {10, 26},
-        {12, 18}, {13, 23}, {14, 22}, {18, 15}, {30, 0},  {31, 0},  {32, 0},  {33, 0},  {34, 0},  {35, 0},
-        {36, 1},  {37, 0},  {38, 1},  {39, 0},  {40, 0},  {41, 0},  {50, 1},  {51, 1},  {53, 1},  {54, 0},
-        {55, 0},  {56, 0},  {57, 0},  {58, 0},  {59, 1},  {60, 0},  {61, 0},  {70, 1},  {71, 0},  {72, 1},
-        {73, 0},  {74, 0},  {75, 0},  {90, 1},  {91, 1},  {92, 0},  {93, 0},
+        {1, 3},   {2, 28},  {3, 8},   {4, 21},  {5, 4},  {6, 0},  {7, 0},  {8, 17}, {9, 19}, {10, 26},
+        {12, 18}, {13, 23}, {14, 22}, {18, 15}, {30, 0}, {31, 0}, {32, 0}, {33, 0}, {34, 0}, {35, 0},
+        {36, 1},  {37, 0},  {38, 1},  {39, 0},  {40, 0}, {41, 0}, {50, 1}, {51, 1}, {53, 1}, {54, 0},
+        {55, 0},  {56, 0},  {57, 0},  {58, 0},  {59, 1}, {60, 0}, {61, 0}, {70, 1}, {71, 0}, {72, 1},
+        {73, 0},  {74, 0},  {75, 0},  {90, 1},  {91, 1}, {92, 0}, {93, 0},
     };
     static_assert(sizeof(pairs) / sizeof(pairs[0]) == 47);
     TSshWriter w;
@@ -129,9 +129,9 @@ void TSshConnectionLayer::Discard(TNvSSHTunnelConnection* c) {
         auto& list = c->Tunnel->Connections();
         list.erase(std::remove(list.begin(), list.end(), c), list.end());
     }
-    FConnections.erase(std::remove_if(FConnections.begin(), FConnections.end(),
-                                      [&](const auto& p) { return p.get() == c; }),
-                       FConnections.end());
+    FConnections.erase(
+        std::remove_if(FConnections.begin(), FConnections.end(), [&](const auto& p) { return p.get() == c; }),
+        FConnections.end());
     if (FConnections.empty() && OnCloseConnection) OnCloseConnection();
 }
 
@@ -159,7 +159,11 @@ void TSshConnectionLayer::OpenNextTunnel(int index) {
         if (IsSessionTunnel(kind)) {
             TNvSSHTunnelConnection* c = Create(t);
             TSshWriter w;
-            w.Byte(MsgChannelOpen).String("session").Uint32(c->LocalChannel).Uint32(InitialWindow).Uint32(MaxPacket);
+            w.Byte(MsgChannelOpen)
+                .String("session")
+                .Uint32(c->LocalChannel)
+                .Uint32(InitialWindow)
+                .Uint32(MaxPacket);
             Send(w.Take());
             return;
         }
@@ -216,7 +220,8 @@ void TSshConnectionLayer::SendEnv(TNvSSHTunnelConnection* c) {
         // The value of the first line with this name.
         std::string value;
         for (const std::string& other : t->Environment)
-            if (other.compare(0, name.size(), name) == 0 && other.size() > name.size() && other[name.size()] == '=') {
+            if (other.compare(0, name.size(), name) == 0 && other.size() > name.size() &&
+                other[name.size()] == '=') {
                 value = other.substr(name.size() + 1);
                 break;
             }
@@ -255,21 +260,27 @@ void TSshConnectionLayer::AfterTerminal(TNvSSHTunnelConnection* c) {
         SendRequest(c, "x11-req", true, d.Data());
         break;
     }
-    default: break;
+    default:
+        break;
     }
     OpenNextTunnel(FConnectionIndex + 1);
 }
 
 void TSshConnectionLayer::Success(TNvSSHTunnelConnection* c) {
     switch (c->ChannelPhase) {
-    case TChannelPhase::cpTerminal: AfterTerminal(c); break;
+    case TChannelPhase::cpTerminal:
+        AfterTerminal(c);
+        break;
     case TChannelPhase::cpShell:
-    case TChannelPhase::cpCommand: TunnelOpened(c); break;
+    case TChannelPhase::cpCommand:
+        TunnelOpened(c);
+        break;
     case TChannelPhase::cpSubsystem:
         if (OnOpenConnection) OnOpenConnection();
         TunnelOpened(c);
         break;
-    default: break;
+    default:
+        break;
     }
 }
 
@@ -291,8 +302,8 @@ void TSshConnectionLayer::Flush(TNvSSHTunnelConnection* c) {
     if (c->CloseSent || c->ChannelPhase == TChannelPhase::cpOpening) return;
     // Each message takes at least one byte of the window or the queue ends, so this ends.
     while (c->Queued() > 0 && c->RemoteWindow > 0) {
-        size_t n = std::min<size_t>({c->Queued(), c->RemoteWindow, c->RemoteMaxPacket ? c->RemoteMaxPacket : 32768,
-                                     MaxPacket});
+        size_t n = std::min<size_t>(
+            {c->Queued(), c->RemoteWindow, c->RemoteMaxPacket ? c->RemoteMaxPacket : 32768, MaxPacket});
         TSshWriter w;
         w.Data().reserve(n + 9);
         w.Byte(MsgData).Uint32(c->RemoteChannel).String(c->FQueue.data() + c->FQueueHead, n);
@@ -357,7 +368,11 @@ void TSshConnectionLayer::ChannelOpen(TSshReader& r) {
     c->RemoteWindow = window;
     c->RemoteMaxPacket = maxPacket;
     TSshWriter w;
-    w.Byte(MsgOpenConfirmation).Uint32(sender).Uint32(c->LocalChannel).Uint32(InitialWindow).Uint32(MaxPacket);
+    w.Byte(MsgOpenConfirmation)
+        .Uint32(sender)
+        .Uint32(c->LocalChannel)
+        .Uint32(InitialWindow)
+        .Uint32(MaxPacket);
     Send(w.Take());
     TunnelOpened(c);
 }
@@ -400,8 +415,11 @@ void TSshConnectionLayer::Handle(const TBytes& payload) {
             return;
         }
         case MsgRequestSuccess:
-        case MsgRequestFailure: return;
-        case MsgChannelOpen: ChannelOpen(r); return;
+        case MsgRequestFailure:
+            return;
+        case MsgChannelOpen:
+            ChannelOpen(r);
+            return;
         case MsgOpenConfirmation: {
             TNvSSHTunnelConnection* c = Find(r.Uint32());
             if (!c) Invalid();
@@ -424,12 +442,16 @@ void TSshConnectionLayer::Handle(const TBytes& payload) {
                 SendRequest(c, "subsystem", true, d.Data());
                 break;
             }
-            case TTunnelKind::tkLocalPortForward: TunnelOpened(c); break;
-            default: break;
+            case TTunnelKind::tkLocalPortForward:
+                TunnelOpened(c);
+                break;
+            default:
+                break;
             }
             return;
         }
-        case MsgOpenFailure: return;
+        case MsgOpenFailure:
+            return;
         case MsgWindowAdjust: {
             TNvSSHTunnelConnection* c = Find(r.Uint32());
             const uint32_t add = r.Uint32();
@@ -482,15 +504,19 @@ void TSshConnectionLayer::Handle(const TBytes& payload) {
             Discard(c);
             return;
         }
-        case MsgRequest: ChannelRequest(r); return;
+        case MsgRequest:
+            ChannelRequest(r);
+            return;
         case MsgSuccess: {
             TNvSSHTunnelConnection* c = Find(r.Uint32());
             if (!c) Invalid();
             Success(c);
             return;
         }
-        case MsgFailure: return;
-        default: return;
+        case MsgFailure:
+            return;
+        default:
+            return;
         }
     } catch (const ENvSSHException&) {
         Invalid();

@@ -65,7 +65,7 @@ private:
     friend class TSshConnectionLayer;
     friend class TNvCustomSSHTunnel;
     TSshConnectionLayer* FLayer = nullptr;
-    TBytes FQueue;          // bytes waiting for the server's window, from FQueueHead on
+    TBytes FQueue; // bytes waiting for the server's window, from FQueueHead on
     size_t FQueueHead = 0;
     bool FEofWanted = false;
     bool FEofSent = false;

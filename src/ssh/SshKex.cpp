@@ -33,9 +33,12 @@ std::vector<std::string> Choosable(const std::vector<std::string>& names) {
 
 const char* GroupPrime(int group) {
     switch (group) {
-    case 1: return ModpGroup1Prime;
-    case 14: return ModpGroup14Prime;
-    default: return ModpGroup16Prime;
+    case 1:
+        return ModpGroup1Prime;
+    case 14:
+        return ModpGroup14Prime;
+    default:
+        return ModpGroup16Prime;
     }
 }
 
@@ -117,7 +120,8 @@ void TSshKex::Handle(const TBytes& payload) {
             if (FState != TState::ksAwaitGexReply) Invalid();
             DhReply(r, true);
             return;
-        default: Invalid();
+        default:
+            Invalid();
         }
     } catch (const ENvSSHException&) {
         Invalid();
@@ -204,7 +208,8 @@ void TSshKex::BeginExchange() {
         Send(w.Take());
         return;
     }
-    case TKexKind::kkMarker: break;
+    case TKexKind::kkMarker:
+        break;
     }
     Invalid();
 }
@@ -297,7 +302,8 @@ void TSshKex::CheckHostKeyAndSignature(const TBytes& hostKey, const TBytes& sign
     if (!VerifySignature(key, alg.Name, exchangeHash.data(), exchangeHash.size(), signature)) Invalid();
 }
 
-TSecureBytes TSshKex::Derive(const TSecureBytes& sharedMpint, const TBytes& h, char letter, size_t need) const {
+TSecureBytes TSshKex::Derive(const TSecureBytes& sharedMpint, const TBytes& h, char letter,
+                             size_t need) const {
     const THashKind hash = FNeg.Kex->Hash;
     TSecureBytes out;
     TSecureBytes input(sharedMpint);

@@ -46,22 +46,31 @@ TBytes SignatureString(const std::string& algorithm, const uint8_t* blob, size_t
 
 bool TNvSSHKey::HasPrivate() const {
     switch (KeyType) {
-    case ktRSA: return !RSAPrivateExponent.empty();
-    case ktDSS: return !DSSX.empty();
-    case ktEd25519: return Ed25519Seed.size() == Ed25519SeedSize;
-    default: return false;
+    case ktRSA:
+        return !RSAPrivateExponent.empty();
+    case ktDSS:
+        return !DSSX.empty();
+    case ktEd25519:
+        return Ed25519Seed.size() == Ed25519SeedSize;
+    default:
+        return false;
     }
 }
 
 TBytes PublicKeyBlob(const TNvSSHKey& key) {
     TSshWriter w;
     switch (key.KeyType) {
-    case TNvSSHKey::ktRSA: w.String("ssh-rsa").Mpint(key.RSAPublicExponent).Mpint(key.RSAModulus); break;
+    case TNvSSHKey::ktRSA:
+        w.String("ssh-rsa").Mpint(key.RSAPublicExponent).Mpint(key.RSAModulus);
+        break;
     case TNvSSHKey::ktDSS:
         w.String("ssh-dss").Mpint(key.DSSP).Mpint(key.DSSQ).Mpint(key.DSSG).Mpint(key.DSSY);
         break;
-    case TNvSSHKey::ktEd25519: w.String("ssh-ed25519").String(key.Ed25519PublicKey); break;
-    default: break;
+    case TNvSSHKey::ktEd25519:
+        w.String("ssh-ed25519").String(key.Ed25519PublicKey);
+        break;
+    default:
+        break;
     }
     return w.Take();
 }
@@ -108,8 +117,9 @@ TBytes SignData(const TNvSSHKey& key, const std::string& algorithm, const uint8_
     if (!key.HasPrivate()) return {};
     try {
         if (key.KeyType == TNvSSHKey::ktRSA) {
-            TRsaPrivateKey k{Big(key.RSAPublicExponent), Big(key.RSAModulus),
-                             TBigInt::FromBytes(key.RSAPrivateExponent.data(), key.RSAPrivateExponent.size())};
+            TRsaPrivateKey k{
+                Big(key.RSAPublicExponent), Big(key.RSAModulus),
+                TBigInt::FromBytes(key.RSAPrivateExponent.data(), key.RSAPrivateExponent.size())};
             TSecureBytes sig;
             if (algorithm == "rsa-sha2-256")
                 sig = RsaSha2Sign(k, TRsaSha2Hash::shSha256, data, len);

@@ -32,7 +32,7 @@ public:
     TBytes RSAModulus;
     TBytes DSSP, DSSQ, DSSG, DSSY;
     TSecureBytes DSSX;
-    TBytes Ed25519PublicKey; // 32 bytes
+    TBytes Ed25519PublicKey;  // 32 bytes
     TSecureBytes Ed25519Seed; // 32 bytes, empty for a public key
 
     bool HasPrivate() const;

@@ -145,7 +145,8 @@ void TSshPacketLayer::FinishPacket() {
             if (!d.ChaCha->Open(d.Sequence, p, total, p + total, p)) throw ENvSSHError(105, MsgInvalidMac);
             break;
         case TCipherMode::cmGcm:
-            if (!d.Gcm->Open(p, 4, p + 4, FPacketLength, p + total, p + 4)) throw ENvSSHError(105, MsgInvalidMac);
+            if (!d.Gcm->Open(p, 4, p + 4, FPacketLength, p + total, p + 4))
+                throw ENvSSHError(105, MsgInvalidMac);
             break;
         case TCipherMode::cmBlock:
             if (d.Etm()) {
@@ -209,8 +210,12 @@ TBytes TSshPacketLayer::Seal(const TBytes& input) {
     uint8_t* p = out.data();
     if (d.Keyed) {
         switch (d.Mode()) {
-        case TCipherMode::cmChaChaPoly: d.ChaCha->Seal(d.Sequence, p, total, p, p + total); break;
-        case TCipherMode::cmGcm: d.Gcm->Seal(p, 4, p + 4, total - 4, p + 4, p + total); break;
+        case TCipherMode::cmChaChaPoly:
+            d.ChaCha->Seal(d.Sequence, p, total, p, p + total);
+            break;
+        case TCipherMode::cmGcm:
+            d.Gcm->Seal(p, 4, p + 4, total - 4, p + 4, p + total);
+            break;
         case TCipherMode::cmBlock:
             if (d.Etm()) {
                 d.Block->Process(p + 4, total - 4);
@@ -248,7 +253,8 @@ void TSshPacketLayer::Install(TDirection& d, const TDirectionKeys& keys, bool en
         d.Gcm->SetNonce(keys.Iv.data());
         break;
     case TCipherMode::cmBlock:
-        d.Block = CreateCipher(*keys.Cipher, encrypt, keys.Key.data(), keys.Iv.empty() ? nullptr : keys.Iv.data());
+        d.Block =
+            CreateCipher(*keys.Cipher, encrypt, keys.Key.data(), keys.Iv.empty() ? nullptr : keys.Iv.data());
         d.MacCtx = CreateMac(*keys.Mac, keys.MacKey.empty() ? nullptr : keys.MacKey.data());
         break;
     }

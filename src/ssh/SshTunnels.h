@@ -26,7 +26,15 @@ public:
     std::map<uint8_t, uint32_t> Modes; // opcode -> value
 };
 
-enum class TTunnelKind { tkShell, tkCommand, tkSubsystem, tkRemotePortForward, tkLocalPortForward, tkX11, tkAgent };
+enum class TTunnelKind {
+    tkShell,
+    tkCommand,
+    tkSubsystem,
+    tkRemotePortForward,
+    tkLocalPortForward,
+    tkX11,
+    tkAgent
+};
 
 class TNvCustomSSHTunnel {
 public:

@@ -80,7 +80,9 @@ public:
     TSshWriter& Boolean(bool v) { return Byte(v ? 1 : 0); }
     TSshWriter& Uint32(uint32_t v);
     TSshWriter& Uint64(uint64_t v);
-    TSshWriter& String(std::string_view s) { return String(reinterpret_cast<const uint8_t*>(s.data()), s.size()); }
+    TSshWriter& String(std::string_view s) {
+        return String(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+    }
     TSshWriter& String(const TBytes& b) { return String(b.data(), b.size()); }
     TSshWriter& String(const uint8_t* data, size_t len);
     // Magnitude bytes (leading zeros allowed): written without leading zeros, with a 0 in front

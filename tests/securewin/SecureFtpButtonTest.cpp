@@ -51,7 +51,8 @@ TEST(SecureFtpButton, EachClickOpensAWindowWithTheFieldsCopied) {
             EXPECT_EQ(f->windowTitle(), QString("Varnello Secure FTP [127.0.0.1:%1]").arg(port));
             EXPECT_TRUE(f->isVisible());
         }
-        EXPECT_TRUE(QTest::qWaitFor([&] { return forms[0]->Memo1->toPlainText().contains("Error:"); }, 10000));
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return forms[0]->Memo1->toPlainText().contains("Error:"); }, 10000));
         forms[0]->CreateDirectoryClick();
         EXPECT_TRUE(forms[0]->Memo1->toPlainText().contains("Error: not connected"));
         forms[0]->close();

@@ -8,8 +8,8 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <set>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,7 +28,7 @@ struct TSent {
     std::string First;   // the first string field (path or handle)
     uint64_t Offset = 0; // READ / WRITE
     uint32_t Length = 0;
-    uint32_t Flags = 0;  // OPEN
+    uint32_t Flags = 0; // OPEN
 };
 
 struct THarness {
@@ -97,7 +97,9 @@ struct THarness {
         Names(Last().Id, entries);
         Status(Last().Id, 1, "End of file");
     }
-    bool Logged(const std::string& line) const { return std::find(Log.begin(), Log.end(), line) != Log.end(); }
+    bool Logged(const std::string& line) const {
+        return std::find(Log.begin(), Log.end(), line) != Log.end();
+    }
     size_t Index(const std::string& name) const {
         for (size_t i = 0; i < Session.Entries().size(); ++i)
             if (Session.Entries()[i].Name == name) return i;
@@ -106,7 +108,8 @@ struct THarness {
     // The names in the folder, sorted, one a line.
     std::string Files() const {
         std::vector<std::string> names;
-        for (const auto& e : std::filesystem::directory_iterator(Dir)) names.push_back(e.path().filename().string());
+        for (const auto& e : std::filesystem::directory_iterator(Dir))
+            names.push_back(e.path().filename().string());
         std::sort(names.begin(), names.end());
         std::string out;
         for (const auto& n : names) out += n + "\n";
@@ -190,8 +193,10 @@ TEST(SftpSession, DownloadAppearsUnderItsNameOnlyWhenComplete) {
         if (open.empty()) break;
         for (auto it = open.rbegin(); it != open.rend(); ++it) {
             answered.insert(it->Id);
-            if (it->Offset >= remote.size()) h.Status(it->Id, 1, "End of file");
-            else h.Data(it->Id, remote.substr(it->Offset, it->Length));
+            if (it->Offset >= remote.size())
+                h.Status(it->Id, 1, "End of file");
+            else
+                h.Data(it->Id, remote.substr(it->Offset, it->Length));
         }
     }
     EXPECT_FALSE(h.Session.Busy());

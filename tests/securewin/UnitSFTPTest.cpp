@@ -38,7 +38,8 @@ protected:
 
     std::unique_ptr<TFormSFTP> Open(THostKeyAnswer answer, int* asked) {
         auto form = std::make_unique<TFormSFTP>(nullptr, Local + "/known_hosts", "");
-        form->AskUnknownHostKey = [answer, asked](const std::string&, const std::string& type, const std::string& fp) {
+        form->AskUnknownHostKey = [answer, asked](const std::string&, const std::string& type,
+                                                  const std::string& fp) {
             ++*asked;
             EXPECT_FALSE(type.empty());
             EXPECT_EQ(fp.rfind("SHA256:", 0), 0u);

@@ -87,7 +87,9 @@ struct TTranscript {
             Data.insert(Data.end(), b, b + n);
             ReplyIds.push_back(c->ReplyId());
         };
-        Client.OnAbsolutePath = [this](TNvSftpClient*, const std::string& p) { Events.push_back("path " + p); };
+        Client.OnAbsolutePath = [this](TNvSftpClient*, const std::string& p) {
+            Events.push_back("path " + p);
+        };
     }
 
     void Open() {
@@ -121,10 +123,12 @@ TEST(SftpClient, InitAndFirstRequestsOnTheWire) {
 
     // 64-bit offsets go out whole.
     t.Client.ReadBlock("h", 0x0000000140000000ull, 32768);
-    EXPECT_EQ(t.Sent[4], Hex("00 00 00 16 05 00 00 00 04 00 00 00 01 68 00 00 00 01 40 00 00 00 00 00 80 00"));
+    EXPECT_EQ(t.Sent[4],
+              Hex("00 00 00 16 05 00 00 00 04 00 00 00 01 68 00 00 00 01 40 00 00 00 00 00 80 00"));
     const uint8_t payload[] = {0xAA, 0xBB};
     t.Client.WriteBlock("h", 7, payload, 2);
-    EXPECT_EQ(t.Sent[5], Hex("00 00 00 18 06 00 00 00 05 00 00 00 01 68 00 00 00 00 00 00 00 07 00 00 00 02 AA BB"));
+    EXPECT_EQ(t.Sent[5],
+              Hex("00 00 00 18 06 00 00 00 05 00 00 00 01 68 00 00 00 00 00 00 00 07 00 00 00 02 AA BB"));
     t.Client.RenameFile("x", "yz");
     EXPECT_EQ(t.Sent[6], Hex("00 00 00 10 12 00 00 00 06 00 00 00 01 78 00 00 00 02 79 7A"));
     EXPECT_EQ(t.Client.PendingCount(), 7u); // INIT's entry is never answered
@@ -141,7 +145,8 @@ TEST(SftpClient, AttributeBlockEncoding) {
     a.ExtendedAttributes = {{"t", "d"}, {"u", "e"}};
     t.Client.MakeDirectory("d", &a);
     // Only GID marked: both ids go; the extended pairs never do.
-    EXPECT_EQ(t.Sent[0], Hex("00 00 00 16 0E 00 00 00 01 00 00 00 01 64 00 00 00 02 00 00 00 05 00 00 00 06"));
+    EXPECT_EQ(t.Sent[0],
+              Hex("00 00 00 16 0E 00 00 00 01 00 00 00 01 64 00 00 00 02 00 00 00 05 00 00 00 06"));
 
     TNvSftpFileAttributes full;
     full.Size = 0x123456789LL;
@@ -192,16 +197,17 @@ TEST(SftpClient, RepliesRaiseTheirEventsWithTheirIds) {
         w.String("x").String("long data").String("type2").String("");
         w.String("b").String("drwx b").Uint32(4).Uint32(0x41ED);
     }));
-    t.Feed(Reply(SSH_FXP_NAME, [](TSshWriter& w) { w.Uint32(3).Uint32(1).String("/home/u").String("").Uint32(0); }));
+    t.Feed(Reply(SSH_FXP_NAME,
+                 [](TSshWriter& w) { w.Uint32(3).Uint32(1).String("/home/u").String("").Uint32(0); }));
     t.Feed(Reply(SSH_FXP_DATA, [](TSshWriter& w) { w.Uint32(4).String("hello"); }));
     t.Feed(Reply(SSH_FXP_NAME, [](TSshWriter& w) { w.Uint32(5).Uint32(0); }));
     t.Feed(Status(2, 1, "EOF"));
     t.Feed(Reply(SSH_FXP_ATTRS, [](TSshWriter& w) { w.Uint32(77).Uint32(1).Uint64(5ull << 30); }));
     t.Feed(Reply(SSH_FXP_NAME, [](TSshWriter& w) { w.Uint32(555).Uint32(0); })); // unknown id: no event
-    t.Feed(Reply(200, [](TSshWriter& w) { w.Uint32(1); }));                        // unknown type: ignored
+    t.Feed(Reply(200, [](TSshWriter& w) { w.Uint32(1); }));                      // unknown type: ignored
 
-    EXPECT_EQ(t.Events, (std::vector<std::string>{"success ", "handle H", "listing 2", "path /home/u", "data 5",
-                                                   "listing 0", "error 1 EOF", "attrs 5368709120"}));
+    EXPECT_EQ(t.Events, (std::vector<std::string>{"success ", "handle H", "listing 2", "path /home/u",
+                                                  "data 5", "listing 0", "error 1 EOF", "attrs 5368709120"}));
     EXPECT_EQ(t.ReplyIds, (std::vector<uint32_t>{9, 1, 4, 2}));
     ASSERT_EQ(t.Listing.size(), 2u);
     EXPECT_EQ(t.Listing[0].Name, "a");
@@ -258,14 +264,16 @@ TEST(SftpClient, InvalidRepliesEndTheConnection) {
                   "string of 32769 bytes");
     expectInvalid(Reply(SSH_FXP_DATA, [](TSshWriter& w) { w.Uint32(1).Uint32(10).Raw(TBytes(9, 0)); }),
                   "data count beyond the packet");
-    expectInvalid(Reply(SSH_FXP_NAME, [](TSshWriter& w) { w.Uint32(1).Uint32(2).String("a").String("").Uint32(0); }),
-                  "fewer entries than announced");
+    expectInvalid(
+        Reply(SSH_FXP_NAME, [](TSshWriter& w) { w.Uint32(1).Uint32(2).String("a").String("").Uint32(0); }),
+        "fewer entries than announced");
     expectInvalid(Reply(SSH_FXP_NAME, [](TSshWriter& w) { w.Uint32(1).Uint32(0xFFFFFFFF); }),
                   "a huge entry count");
     expectInvalid(Reply(SSH_FXP_ATTRS, [](TSshWriter& w) { w.Uint32(1).Uint32(0x0F).Uint64(1); }),
                   "attribute flags announcing missing fields");
-    expectInvalid(Reply(SSH_FXP_ATTRS, [](TSshWriter& w) { w.Uint32(1).Uint32(0x80000000).Uint32(3).String("a"); }),
-                  "extended pairs cut short");
+    expectInvalid(
+        Reply(SSH_FXP_ATTRS, [](TSshWriter& w) { w.Uint32(1).Uint32(0x80000000).Uint32(3).String("a"); }),
+        "extended pairs cut short");
     expectInvalid(Hex("00 00 00 00"), "an empty packet");
     expectInvalid(Hex("00 00 00 01 65"), "a status with no fields");
 }
@@ -288,8 +296,8 @@ TEST(SftpClient, VersionAndLowerLevelFailures) {
         t.Client.ChannelClosed();
         t.Client.TunnelClosed();
         EXPECT_EQ(t.Events, (std::vector<std::string>{"error 102 Tunnel Error", "close",
-                                                       "error 103 Connection closed by lower level protocol",
-                                                       "close", "close"}));
+                                                      "error 103 Connection closed by lower level protocol",
+                                                      "close", "close"}));
         EXPECT_FALSE(t.Client.RemoveFile("x")) << "no request after the channel closed";
     }
 }

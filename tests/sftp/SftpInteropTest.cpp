@@ -47,12 +47,18 @@ public:
         Sftp.SetTunnel(&Tunnel);
         Sftp.OnOpenConnection = [this](TNvSftpClient*) { Ready = true; };
         Sftp.OnCloseConnection = [this](TNvSftpClient*) { Closed = true; };
-        Sftp.OnSuccess = [this](TNvSftpClient* c, const std::string& m) { Put(c->ReplyId(), {"success", 0, m}); };
+        Sftp.OnSuccess = [this](TNvSftpClient* c, const std::string& m) {
+            Put(c->ReplyId(), {"success", 0, m});
+        };
         Sftp.OnError = [this](TNvSftpClient* c, int code, const std::string& m) {
             Put(c->ReplyId(), {"error", code, m});
         };
-        Sftp.OnOpenFile = [this](TNvSftpClient* c, const std::string& h) { Put(c->ReplyId(), {"handle", 0, h}); };
-        Sftp.OnAbsolutePath = [this](TNvSftpClient* c, const std::string& p) { Put(c->ReplyId(), {"path", 0, p}); };
+        Sftp.OnOpenFile = [this](TNvSftpClient* c, const std::string& h) {
+            Put(c->ReplyId(), {"handle", 0, h});
+        };
+        Sftp.OnAbsolutePath = [this](TNvSftpClient* c, const std::string& p) {
+            Put(c->ReplyId(), {"path", 0, p});
+        };
         Sftp.OnData = [this](TNvSftpClient* c, const uint8_t* b, int n) {
             TAnswer a{"data"};
             a.Data.assign(b, b + n);
@@ -75,7 +81,8 @@ public:
     }
 
     bool Connect(int port) {
-        return S.Pump.Connect(port) && S.Pump.RunUntil([&] { return Ready || Closed || !S.Errors.empty(); }) && Ready;
+        return S.Pump.Connect(port) &&
+               S.Pump.RunUntil([&] { return Ready || Closed || !S.Errors.empty(); }) && Ready;
     }
 
     // Runs until the request's answer arrives.
@@ -115,15 +122,21 @@ public:
     // to it; every answer must belong to one of its requests.
     bool Run(TNvSftpTransfer& t) {
         bool stray = false;
-        Sftp.OnData = [&](TNvSftpClient* c, const uint8_t* b, int n) { stray |= !t.HandleData(c->ReplyId(), b, n); };
+        Sftp.OnData = [&](TNvSftpClient* c, const uint8_t* b, int n) {
+            stray |= !t.HandleData(c->ReplyId(), b, n);
+        };
         Sftp.OnError = [&](TNvSftpClient* c, int code, const std::string& m) {
             stray |= !t.HandleStatus(c->ReplyId(), code, m);
         };
-        Sftp.OnSuccess = [&](TNvSftpClient* c, const std::string& m) { stray |= !t.HandleStatus(c->ReplyId(), 0, m); };
+        Sftp.OnSuccess = [&](TNvSftpClient* c, const std::string& m) {
+            stray |= !t.HandleStatus(c->ReplyId(), 0, m);
+        };
         const bool started = t.Start();
         if (started) S.Pump.RunUntil([&] { return t.Done() || Closed; }, 120);
         // Back to keeping answers by id.
-        Sftp.OnSuccess = [this](TNvSftpClient* c, const std::string& m) { Put(c->ReplyId(), {"success", 0, m}); };
+        Sftp.OnSuccess = [this](TNvSftpClient* c, const std::string& m) {
+            Put(c->ReplyId(), {"success", 0, m});
+        };
         Sftp.OnError = [this](TNvSftpClient* c, int code, const std::string& m) {
             Put(c->ReplyId(), {"error", code, m});
         };
@@ -267,7 +280,8 @@ TEST_F(SftpInterop, PipelinedTransfersArriveWhole) {
     // Asking for the most a reply may carry: sftp-server answers with shorter blocks, and every
     // gap is asked for again.
     const TBytes odd = RandomBytes(3 * 81911 + 17, 5);
-    std::ofstream(Work + "/odd", std::ios::binary).write(reinterpret_cast<const char*>(odd.data()), std::streamsize(odd.size()));
+    std::ofstream(Work + "/odd", std::ios::binary)
+        .write(reinterpret_cast<const char*>(odd.data()), std::streamsize(odd.size()));
     uint64_t moved = 0;
     const TBytes got = s.Download(Work + "/odd", TNvSftpClient::MaxReadLength, 8, &moved);
     EXPECT_TRUE(got == odd);

@@ -1,7 +1,7 @@
 // Pipelined transfers against a scripted server: answers out of order, short reads, end of
 // file before the listed size or after it, and answers that do not fit what was asked.
-#include "sftp/SftpClient.h"
 #include "sftp/SftpTransfer.h"
+#include "sftp/SftpClient.h"
 
 #include "ssh/SshWire.h"
 
@@ -106,7 +106,8 @@ TEST(SftpTransfer, DownloadWithAnswersOutOfOrderAndShortReads) {
     TScriptedServer s;
     const TBytes file = Random(10 * 1000 + 123, 1);
     TBytes local;
-    s.Transfer = std::make_unique<TNvSftpTransfer>(s.Client, "H", TNvSftpTransfer::TDirection::Download, 1000, 4);
+    s.Transfer =
+        std::make_unique<TNvSftpTransfer>(s.Client, "H", TNvSftpTransfer::TDirection::Download, 1000, 4);
     s.Transfer->Write = [&](uint64_t off, const uint8_t* d, size_t n) {
         if (local.size() < off + n) local.resize(off + n);
         std::copy(d, d + n, local.begin() + std::ptrdiff_t(off));
@@ -130,7 +131,8 @@ TEST(SftpTransfer, DownloadWithAnswersOutOfOrderAndShortReads) {
 TEST(SftpTransfer, HostileAnswersFailTheDownload) {
     auto run = [](auto answer, const char* what) {
         TScriptedServer s;
-        s.Transfer = std::make_unique<TNvSftpTransfer>(s.Client, "H", TNvSftpTransfer::TDirection::Download, 100, 2);
+        s.Transfer =
+            std::make_unique<TNvSftpTransfer>(s.Client, "H", TNvSftpTransfer::TDirection::Download, 100, 2);
         uint64_t written = 0;
         s.Transfer->Write = [&](uint64_t, const uint8_t*, size_t n) {
             written += n;
@@ -144,16 +146,20 @@ TEST(SftpTransfer, HostileAnswersFailTheDownload) {
         return written;
     };
     TBytes big(101, 'x');
-    EXPECT_EQ(run([&](TScriptedServer& s) { s.Data(s.TakeAt(0).Id, big.data(), big.size()); }, "longer than asked"),
-              0u);
-    run([&](TScriptedServer& s) {
-        TRequest second = s.TakeAt(1);
-        s.Data(second.Id, big.data(), 100);
-        s.Status(s.TakeAt(0).Id, 1);
-    }, "end of file before data already sent");
+    EXPECT_EQ(
+        run([&](TScriptedServer& s) { s.Data(s.TakeAt(0).Id, big.data(), big.size()); }, "longer than asked"),
+        0u);
+    run(
+        [&](TScriptedServer& s) {
+            TRequest second = s.TakeAt(1);
+            s.Data(second.Id, big.data(), 100);
+            s.Status(s.TakeAt(0).Id, 1);
+        },
+        "end of file before data already sent");
     // An answer to a request the transfer never made is not taken as file data.
     TScriptedServer s;
-    s.Transfer = std::make_unique<TNvSftpTransfer>(s.Client, "H", TNvSftpTransfer::TDirection::Download, 100, 1);
+    s.Transfer =
+        std::make_unique<TNvSftpTransfer>(s.Client, "H", TNvSftpTransfer::TDirection::Download, 100, 1);
     s.Transfer->Write = [](uint64_t, const uint8_t*, size_t) { return true; };
     s.Transfer->Start();
     s.Data(9999, big.data(), 10);
@@ -169,7 +175,8 @@ TEST(SftpTransfer, HostileAnswersFailTheDownload) {
 TEST(SftpTransfer, UploadSendsEveryByteOnceAndReportsRefusal) {
     TScriptedServer s;
     const TBytes file = Random(2500, 3);
-    s.Transfer = std::make_unique<TNvSftpTransfer>(s.Client, "H", TNvSftpTransfer::TDirection::Upload, 1000, 2);
+    s.Transfer =
+        std::make_unique<TNvSftpTransfer>(s.Client, "H", TNvSftpTransfer::TDirection::Upload, 1000, 2);
     s.Transfer->Read = [&](uint64_t off, uint8_t* b, size_t max) -> long long {
         size_t n = off >= file.size() ? 0 : std::min(max, file.size() - size_t(off));
         std::copy(file.begin() + std::ptrdiff_t(off), file.begin() + std::ptrdiff_t(off + n), b);
@@ -187,8 +194,11 @@ TEST(SftpTransfer, UploadSendsEveryByteOnceAndReportsRefusal) {
     EXPECT_TRUE(remote == file);
 
     TScriptedServer refused;
-    refused.Transfer = std::make_unique<TNvSftpTransfer>(refused.Client, "H", TNvSftpTransfer::TDirection::Upload, 10, 2);
-    refused.Transfer->Read = [](uint64_t, uint8_t*, size_t max) -> long long { return (long long)max; }; // endless
+    refused.Transfer =
+        std::make_unique<TNvSftpTransfer>(refused.Client, "H", TNvSftpTransfer::TDirection::Upload, 10, 2);
+    refused.Transfer->Read = [](uint64_t, uint8_t*, size_t max) -> long long {
+        return (long long)max;
+    }; // endless
     refused.Transfer->Start();
     refused.Status(refused.TakeAt(0).Id, 4);
     refused.Status(refused.TakeAt(0).Id, 0);

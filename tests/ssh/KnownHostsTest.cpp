@@ -107,8 +107,8 @@ TEST(KnownHostsPatterns, NamesWildcardsNegationAndPorts) {
 TEST_F(KnownHosts, KeyscanFileHashedAndRemovedByKeygen) {
     if (!Start()) return;
     const std::string file = Tmp.Path + "/known_hosts";
-    ASSERT_EQ(RunCommand("ssh-keyscan -p " + std::to_string(Sshd.Port) + " -t ed25519,rsa 127.0.0.1 > " + file +
-                         " 2>/dev/null"),
+    ASSERT_EQ(RunCommand("ssh-keyscan -p " + std::to_string(Sshd.Port) + " -t ed25519,rsa 127.0.0.1 > " +
+                         file + " 2>/dev/null"),
               0);
     const std::string scanned = ReadFile(file);
     ASSERT_NE(scanned.find("[127.0.0.1]:" + std::to_string(Sshd.Port)), std::string::npos) << scanned;
@@ -133,9 +133,12 @@ TEST_F(KnownHosts, KeyscanFileHashedAndRemovedByKeygen) {
         EXPECT_EQ(hosts.Check("127.0.0.1", Sshd.Port, HostBlob(type)).Status, THostKeyStatus::Known) << type;
     EXPECT_EQ(hosts.Check("127.0.0.2", Sshd.Port, HostBlob("ed25519")).Status, THostKeyStatus::Unknown);
 
-    ASSERT_EQ(RunCommand("ssh-keygen -R '[127.0.0.1]:" + std::to_string(Sshd.Port) + "' -f " + file + " >/dev/null 2>&1"), 0);
+    ASSERT_EQ(RunCommand("ssh-keygen -R '[127.0.0.1]:" + std::to_string(Sshd.Port) + "' -f " + file +
+                         " >/dev/null 2>&1"),
+              0);
     for (const char* type : {"ed25519", "rsa"})
-        EXPECT_EQ(hosts.Check("127.0.0.1", Sshd.Port, HostBlob(type)).Status, THostKeyStatus::Unknown) << type;
+        EXPECT_EQ(hosts.Check("127.0.0.1", Sshd.Port, HostBlob(type)).Status, THostKeyStatus::Unknown)
+            << type;
 }
 
 TEST_F(KnownHosts, ChangedRevokedAndCertAuthorityLines) {
@@ -164,7 +167,7 @@ TEST_F(KnownHosts, ChangedRevokedAndCertAuthorityLines) {
     c = hosts.Check("127.0.0.1", Sshd.Port, HostBlob("ed25519"));
     EXPECT_EQ(c.Status, THostKeyStatus::Known);
     EXPECT_EQ(c.File, Tmp.Path + "/own");
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(stat((Tmp.Path + "/own").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
@@ -193,7 +196,8 @@ TEST_F(KnownHosts, AcceptedEntriesAreReadByOpenSsh) {
     EXPECT_NE(found.find("ssh-rsa"), std::string::npos) << found;
     // And OpenSSH's ssh trusts the host through the file with strict checking.
     const std::string cmd = "ssh -o BatchMode=yes -o StrictHostKeyChecking=yes -o UserKnownHostsFile=" + own +
-                            " -o GlobalKnownHostsFile=/dev/null -o HostKeyAlgorithms=ssh-ed25519 -o PreferredAuthentications=none -p " +
+                            " -o GlobalKnownHostsFile=/dev/null -o HostKeyAlgorithms=ssh-ed25519 -o "
+                            "PreferredAuthentications=none -p " +
                             std::to_string(Sshd.Port) + " " + Sshd.User + "@127.0.0.1 true 2>&1";
     const std::string out = RunOutput(cmd);
     EXPECT_EQ(out.find("Host key verification failed"), std::string::npos) << out;
@@ -203,7 +207,8 @@ TEST_F(KnownHosts, AcceptedEntriesAreReadByOpenSsh) {
 TEST_F(KnownHosts, FingerprintsEqualSshKeygen) {
     if (!Start()) return;
     for (const char* type : {"ed25519", "rsa", "dsa"}) {
-        const std::string printed = RunOutput("ssh-keygen -l -E sha256 -f " + Sshd.Dir + "/host_" + type + ".pub");
+        const std::string printed =
+            RunOutput("ssh-keygen -l -E sha256 -f " + Sshd.Dir + "/host_" + type + ".pub");
         const std::string fp = KeyFingerprint(HostBlob(type));
         EXPECT_EQ(fp.rfind("SHA256:", 0), 0u);
         EXPECT_NE(printed.find(" " + fp + " "), std::string::npos) << type << ": " << printed << " vs " << fp;
@@ -215,9 +220,10 @@ TEST(KnownHostsFile, MalformedAndOversizedLinesAreSkippedWithWarnings) {
     const std::string line = KeyPart(NewPublicLine(tmp.Path, "ed25519", "k"));
     TBytes blob = PubFileBlob(line + " c");
     const std::string file = tmp.Path + "/kh";
-    WriteFile(file, "onlyhost\n"                                            // missing fields
-                    "h ssh-ed25519 !!!notbase64\n"                          // bad data
-                    "h ssh-rsa " + line.substr(line.find(' ') + 1) + "\n" + // type does not match
+    WriteFile(file, "onlyhost\n"                   // missing fields
+                    "h ssh-ed25519 !!!notbase64\n" // bad data
+                    "h ssh-rsa " +
+                        line.substr(line.find(' ') + 1) + "\n" +                       // type does not match
                         "h " + std::string(TNvKnownHosts::MaxLineLength, 'x') + "\n" + // too long
                         "h " + line + "\r\n");
     TNvKnownHosts hosts(tmp.Path + "/own", file);

@@ -29,8 +29,8 @@ struct TServerOptions {
     std::string Compression = "none";
     std::string HostKeyAlgorithm = "ssh-ed25519";
     bool Strict = true;
-    bool AllZeroPoint = false;  // answer with a small-order point
-    bool BadSignature = false;  // flip a bit of the host-key signature
+    bool AllZeroPoint = false; // answer with a small-order point
+    bool BadSignature = false; // flip a bit of the host-key signature
 };
 
 class TScriptedServer {
@@ -65,7 +65,10 @@ public:
         std::vector<std::string> kex = {"curve25519-sha256"};
         if (Options.Strict) kex.push_back("kex-strict-s-v00@openssh.com");
         w.NameList(kex).NameList({Options.HostKeyAlgorithm});
-        w.NameList({Options.Cipher}).NameList({Options.Cipher}).NameList({Options.Mac}).NameList({Options.Mac});
+        w.NameList({Options.Cipher})
+            .NameList({Options.Cipher})
+            .NameList({Options.Mac})
+            .NameList({Options.Mac});
         w.NameList({Options.Compression}).NameList({Options.Compression}).NameList({}).NameList({});
         w.Boolean(false).Uint32(0);
         FIS = w.Take();
@@ -160,7 +163,14 @@ private:
         km.Mpint(shared, 32);
         TBytes k = km.Take();
         TSshWriter hw;
-        hw.String(FVC).String("SSH-2.0-Scripted_1.0").String(FIC).String(FIS).String(ks).String(qc).String(pub, 32).Raw(k);
+        hw.String(FVC)
+            .String("SSH-2.0-Scripted_1.0")
+            .String(FIC)
+            .String(FIS)
+            .String(ks)
+            .String(qc)
+            .String(pub, 32)
+            .Raw(k);
         TBytes h(32);
         Varnello::Crypto::TSha256::Compute(hw.Data().data(), hw.Size(), h.data());
         if (SessionId.empty()) SessionId = h;
@@ -175,7 +185,8 @@ private:
         SendPacket(TBytes{21});
 
         const TCipherAlgorithm* cipher = FindCipherAlgorithm(Options.Cipher);
-        const TMacAlgorithm* mac = cipher->Mode == TCipherMode::cmBlock ? FindMacAlgorithm(Options.Mac) : nullptr;
+        const TMacAlgorithm* mac =
+            cipher->Mode == TCipherMode::cmBlock ? FindMacAlgorithm(Options.Mac) : nullptr;
         const TCompressionAlgorithm* comp = FindCompression(Options.Compression);
         TDirectionKeys sc, cs;
         sc.Cipher = cs.Cipher = cipher;
@@ -213,7 +224,7 @@ public:
     TScriptedServer& Server;
     std::vector<uint8_t> ClientSent;
     size_t Delivered = 0;
-    size_t Limit = 0; // 0: as much as asked
+    size_t Limit = 0;                       // 0: as much as asked
     std::vector<uint8_t>* Replay = nullptr; // feed these bytes instead of the server's
 
     TLink(TNvSSHClient& c, TScriptedServer& s) : Client(c), Server(s) {
@@ -225,7 +236,8 @@ public:
             const std::vector<uint8_t>& src = Replay ? *Replay : Server.Sent;
             size_t n = std::min(size_t(max), src.size() - Delivered);
             if (Limit) n = std::min(n, Limit);
-            std::copy(src.begin() + std::ptrdiff_t(Delivered), src.begin() + std::ptrdiff_t(Delivered + n), buf);
+            std::copy(src.begin() + std::ptrdiff_t(Delivered), src.begin() + std::ptrdiff_t(Delivered + n),
+                      buf);
             Delivered += n;
             written = int(n);
         };

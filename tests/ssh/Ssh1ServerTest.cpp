@@ -96,7 +96,9 @@ TEST_P(Ssh1Server, PasswordLoginPtyAndEchoShell) {
     TNvSSHTunnelConnection* session = nullptr;
     shell.OnOpen = [&](TNvCustomSSHTunnel*, TNvSSHTunnelConnection* c) {
         session = c;
-        c->OnData = [&](TNvSSHTunnelConnection*, const uint8_t* b, int n) { out.append(reinterpret_cast<const char*>(b), size_t(n)); };
+        c->OnData = [&](TNvSSHTunnelConnection*, const uint8_t* b, int n) {
+            out.append(reinterpret_cast<const char*>(b), size_t(n));
+        };
         c->OnClose = [&](TNvSSHTunnelConnection*, int) { closed = true; };
     };
     bool sent = false;
@@ -122,8 +124,8 @@ TEST_P(Ssh1Server, PasswordLoginPtyAndEchoShell) {
     client.SetTunnelList(nullptr);
 }
 
-const TCase Cases[] = {{6, false}, {6, true}, {2, false}, {2, true}, {5, false},
-                       {5, true},  {1, false}, {1, true}, {0, false}, {0, true}};
+const TCase Cases[] = {{6, false}, {6, true},  {2, false}, {2, true},  {5, false},
+                       {5, true},  {1, false}, {1, true},  {0, false}, {0, true}};
 
 INSTANTIATE_TEST_SUITE_P(Each, Ssh1Server, ::testing::ValuesIn(Cases), [](const auto& info) {
     return "cipher" + std::to_string(info.param.Cipher) + (info.param.Compression ? "_zlib" : "_plain");
@@ -158,8 +160,12 @@ TEST(Ssh1ServerRsa, ChallengeLoginRunsACommand) {
     std::string out, err;
     int exitStatus = -1;
     command.OnOpen = [&](TNvCustomSSHTunnel*, TNvSSHTunnelConnection* c) {
-        c->OnData = [&](TNvSSHTunnelConnection*, const uint8_t* b, int n) { out.append(reinterpret_cast<const char*>(b), size_t(n)); };
-        c->OnExtendedData = [&](TNvSSHTunnelConnection*, const uint8_t* b, int n) { err.append(reinterpret_cast<const char*>(b), size_t(n)); };
+        c->OnData = [&](TNvSSHTunnelConnection*, const uint8_t* b, int n) {
+            out.append(reinterpret_cast<const char*>(b), size_t(n));
+        };
+        c->OnExtendedData = [&](TNvSSHTunnelConnection*, const uint8_t* b, int n) {
+            err.append(reinterpret_cast<const char*>(b), size_t(n));
+        };
         c->OnClose = [&](TNvSSHTunnelConnection* conn, int) { exitStatus = conn->ExitStatus; };
     };
     TPump pump(client);

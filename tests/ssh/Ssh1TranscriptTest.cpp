@@ -71,7 +71,9 @@ struct TSsh1Script {
         Client.Password = "secret";
         const uint8_t seed[] = {7};
         Client.SeedRandom(seed, 1);
-        Client.OnSend = [this](TNvSSHClient*, const uint8_t* b, int n) { FromClient.insert(FromClient.end(), b, b + n); };
+        Client.OnSend = [this](TNvSSHClient*, const uint8_t* b, int n) {
+            FromClient.insert(FromClient.end(), b, b + n);
+        };
         Client.OnReceive = [this](TNvSSHClient*, uint8_t* b, int max, int& written) {
             written = 0;
             while (written < max && !ToClient.empty()) {
@@ -116,7 +118,8 @@ struct TSsh1Script {
         const uint32_t len = uint32_t(p.size() + 4);
         const size_t pad = 8 - len % 8;
         TBytes pkt(4 + pad, 0);
-        pkt[0] = uint8_t(len >> 24), pkt[1] = uint8_t(len >> 16), pkt[2] = uint8_t(len >> 8), pkt[3] = uint8_t(len);
+        pkt[0] = uint8_t(len >> 24), pkt[1] = uint8_t(len >> 16), pkt[2] = uint8_t(len >> 8),
+        pkt[3] = uint8_t(len);
         pkt.insert(pkt.end(), p.begin(), p.end());
         const uint32_t crc = BitCrc(pkt.data() + 4, pkt.size() - 4);
         for (int i = 3; i >= 0; --i) pkt.push_back(uint8_t(crc >> (8 * i)));
@@ -459,8 +462,9 @@ TEST(Ssh1Session, ForcedCompressionThenVt100PtyAndShell) {
     s.Inflate->Init();
     const TBytes pty = s.Next();
     ASSERT_GT(pty.size(), 30u);
-    EXPECT_EQ(TBytes(pty.begin(), pty.begin() + 26),
-              (TBytes{10, 0, 0, 0, 5, 'v', 't', '1', '0', '0', 0, 0, 0, 24, 0, 0, 0, 80, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(
+        TBytes(pty.begin(), pty.begin() + 26),
+        (TBytes{10, 0, 0, 0, 5, 'v', 't', '1', '0', '0', 0, 0, 0, 24, 0, 0, 0, 80, 0, 0, 0, 0, 0, 0, 0, 0}));
     // 47 one-byte pairs, then the two speeds and the end.
     ASSERT_EQ(pty.size(), 26u + 47 * 2 + 11);
     EXPECT_EQ(TBytes(pty.end() - 11, pty.end()), (TBytes{192, 0, 0, 0x96, 0, 193, 0, 0, 0x96, 0, 0}));
@@ -498,7 +502,9 @@ struct TSsh1Channels : TSsh1Script {
         Shell.OnOpen = [this](TNvCustomSSHTunnel*, TNvSSHTunnelConnection* c) { Session = c; };
         Forward.OnOpen = [this](TNvCustomSSHTunnel*, TNvSSHTunnelConnection* c) {
             Opened.push_back(c);
-            c->OnData = [this](TNvSSHTunnelConnection*, const uint8_t* b, int n) { Data.append(reinterpret_cast<const char*>(b), size_t(n)); };
+            c->OnData = [this](TNvSSHTunnelConnection*, const uint8_t* b, int n) {
+                Data.append(reinterpret_cast<const char*>(b), size_t(n));
+            };
             c->OnClose = [this](TNvSSHTunnelConnection*, int t) { CloseTypes.push_back(t); };
         };
         Forward.OnError = [this](TNvCustomSSHTunnel*, int e) { TunnelErrors.push_back(e); };
@@ -664,8 +670,8 @@ TEST(Ssh1Session, TerminalInfoModesAndCommand) {
     s.Start();
     s.ToUser();
     s.Reply(true);
-    TBytes pty{10, 0, 0, 0, 5, 'x', 't', 'e', 'r', 'm', 0, 0, 0, 24, 0, 0, 0, 80, 0, 0, 0, 0, 0, 0, 0, 0,
-               1, 3, 53, 1, 192, 0, 0, 0x96, 0, 193, 0, 0, 0x96, 0, 0};
+    TBytes pty{10, 0, 0, 0, 5, 'x', 't', 'e', 'r', 'm', 0, 0, 0,    24, 0,   0, 0, 80,   0, 0, 0,
+               0,  0, 0, 0, 0, 1,   3,   53,  1,   192, 0, 0, 0x96, 0,  193, 0, 0, 0x96, 0, 0};
     EXPECT_EQ(s.Next(), pty);
     s.Reply(false); // no pty: the session goes on without
     EXPECT_EQ(s.Next(), (TBytes{13, 0, 0, 0, 2, 'i', 'd'}));

@@ -50,14 +50,15 @@ public:
             _exit(127);
         }
         for (int i = 0; i < 100; ++i) {
-            struct stat st{};
+            struct stat st {};
             if (stat(Socket.c_str(), &st) == 0) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         return false;
     }
     int Add(const std::string& keyFile, const std::string& flag = "") {
-        return RunCommand("SSH_AUTH_SOCK=" + Socket + " ssh-add " + flag + " " + keyFile + " >/dev/null 2>&1");
+        return RunCommand("SSH_AUTH_SOCK=" + Socket + " ssh-add " + flag + " " + keyFile +
+                          " >/dev/null 2>&1");
     }
     void Stop() {
         if (Pid > 0) {
@@ -143,7 +144,8 @@ TEST_F(SshAgentTest, LogsInWithEd25519AndRsaSha2FromTheAgent) {
         TSession s(Sshd);
         EXPECT_EQ(LoginThrough(Sshd, storage, s), "agent\n");
         EXPECT_TRUE(s.Errors.empty());
-        EXPECT_NE(Sshd.Log().find("ED25519 " + KeyFingerprint(PubFileBlob(ReadFile(ed + ".pub")))), std::string::npos);
+        EXPECT_NE(Sshd.Log().find("ED25519 " + KeyFingerprint(PubFileBlob(ReadFile(ed + ".pub")))),
+                  std::string::npos);
     }
     EXPECT_TRUE(errors.empty());
 }
@@ -267,12 +269,12 @@ TEST(SshAgentHostile, BadRepliesAreRefusedWithoutHangingOrAllocating) {
         std::vector<uint8_t> Reply;
         const char* Expect;
     } cases[] = {
-        {{0xff, 0xff, 0xff, 0xf0, 12}, "length"},                    // 4 GiB announced
-        {{0, 0, 0, 0}, "length"},                                     // empty message
-        {{0, 0, 0, 5, 12, 0x7f, 0xff, 0xff, 0xff}, "Invalid reply"}, // 2^31 identities
-        {{0, 0, 0, 1, 5}, "refused"},                                // SSH_AGENT_FAILURE
+        {{0xff, 0xff, 0xff, 0xf0, 12}, "length"},                      // 4 GiB announced
+        {{0, 0, 0, 0}, "length"},                                      // empty message
+        {{0, 0, 0, 5, 12, 0x7f, 0xff, 0xff, 0xff}, "Invalid reply"},   // 2^31 identities
+        {{0, 0, 0, 1, 5}, "refused"},                                  // SSH_AGENT_FAILURE
         {{0, 0, 0, 9, 12, 0, 0, 0, 1, 0, 0, 0, 200}, "Invalid reply"}, // string past the end
-        {{0, 0, 0, 10, 12}, "closed"},                               // cut short
+        {{0, 0, 0, 10, 12}, "closed"},                                 // cut short
     };
     for (const TCase& c : cases) {
         agent.Reply = c.Reply;
@@ -322,7 +324,8 @@ TEST_F(SshAgentTest, LogonSettingsOfferTheKeyFileOrElseTheAgent) {
         TNvSSHTunnelList list;
         TNvCommandSSHTunnel tunnel;
         EXPECT_EQ(RunExec(Sshd, "echo set", s, list, tunnel), "set\n");
-        EXPECT_NE(Sshd.Log().find(KeyFingerprint(expectedKey)), std::string::npos) << KeyFingerprint(expectedKey) << Sshd.Log();
+        EXPECT_NE(Sshd.Log().find(KeyFingerprint(expectedKey)), std::string::npos)
+            << KeyFingerprint(expectedKey) << Sshd.Log();
     };
     run({}, PubFileBlob(ReadFile(inAgent + ".pub")));
     run({file, false, true}, PubFileBlob(ReadFile(file + ".pub")));

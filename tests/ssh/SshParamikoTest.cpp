@@ -59,7 +59,9 @@ TEST_P(Paramiko, SessionRunsACommand) {
     std::string out;
     bool closed = false;
     tunnel.OnOpen = [&](TNvCustomSSHTunnel*, TNvSSHTunnelConnection* c) {
-        c->OnData = [&](TNvSSHTunnelConnection*, const uint8_t* b, int n) { out.append(reinterpret_cast<const char*>(b), size_t(n)); };
+        c->OnData = [&](TNvSSHTunnelConnection*, const uint8_t* b, int n) {
+            out.append(reinterpret_cast<const char*>(b), size_t(n));
+        };
         c->OnClose = [&](TNvSSHTunnelConnection*, int) { closed = true; };
     };
     TPump pump(client);
@@ -77,18 +79,12 @@ TEST_P(Paramiko, SessionRunsACommand) {
 }
 
 const TParamikoCase Cases[] = {
-    {"aes128-ctr", "hmac-sha2-256", "zlib"},
-    {"blowfish-cbc", "hmac-sha1", "none"},
-    {"cast128-cbc", "hmac-md5", "none"},
-    {"idea-cbc", "hmac-sha1", "none"},
-    {"arcfour", "hmac-sha1", "none"},
-    {"des-cbc", "hmac-sha1-96", "none"},
-    {"twofish256-cbc", "hmac-sha1", "none"},
-    {"twofish192-cbc", "hmac-sha1", "none"},
-    {"twofish128-cbc", "hmac-sha1", "zlib"},
-    {"serpent256-cbc", "hmac-sha1", "none"},
-    {"serpent192-cbc", "hmac-sha1", "none"},
-    {"serpent128-cbc", "hmac-md5-96", "none"},
+    {"aes128-ctr", "hmac-sha2-256", "zlib"}, {"blowfish-cbc", "hmac-sha1", "none"},
+    {"cast128-cbc", "hmac-md5", "none"},     {"idea-cbc", "hmac-sha1", "none"},
+    {"arcfour", "hmac-sha1", "none"},        {"des-cbc", "hmac-sha1-96", "none"},
+    {"twofish256-cbc", "hmac-sha1", "none"}, {"twofish192-cbc", "hmac-sha1", "none"},
+    {"twofish128-cbc", "hmac-sha1", "zlib"}, {"serpent256-cbc", "hmac-sha1", "none"},
+    {"serpent192-cbc", "hmac-sha1", "none"}, {"serpent128-cbc", "hmac-md5-96", "none"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Each, Paramiko, ::testing::ValuesIn(Cases), [](const auto& info) {

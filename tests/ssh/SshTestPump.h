@@ -125,7 +125,7 @@ struct TSession {
 
 // Runs "exec" with a command and returns what it printed; the session must end cleanly.
 inline std::string RunExec(TSshd& sshd, const std::string& command, TSession& s, TNvSSHTunnelList& list,
-                    TNvCommandSSHTunnel& tunnel) {
+                           TNvCommandSSHTunnel& tunnel) {
     tunnel.Command = command;
     tunnel.UseTerminal = false;
     list.Add(&tunnel);
@@ -135,7 +135,6 @@ inline std::string RunExec(TSshd& sshd, const std::string& command, TSession& s,
     EXPECT_TRUE(s.Pump.RunUntil([&] { return s.ChannelClosed || !s.Errors.empty(); }));
     return s.Output;
 }
-
 
 // Base64 (RFC 4648) for authorized_keys lines and the .pub files of sshd.
 inline std::string Base64(const std::vector<uint8_t>& in) {
@@ -159,12 +158,18 @@ inline std::vector<uint8_t> Unbase64(const std::string& in) {
     int bits = 0;
     for (char ch : in) {
         int x;
-        if (ch >= 'A' && ch <= 'Z') x = ch - 'A';
-        else if (ch >= 'a' && ch <= 'z') x = ch - 'a' + 26;
-        else if (ch >= '0' && ch <= '9') x = ch - '0' + 52;
-        else if (ch == '+') x = 62;
-        else if (ch == '/') x = 63;
-        else continue;
+        if (ch >= 'A' && ch <= 'Z')
+            x = ch - 'A';
+        else if (ch >= 'a' && ch <= 'z')
+            x = ch - 'a' + 26;
+        else if (ch >= '0' && ch <= '9')
+            x = ch - '0' + 52;
+        else if (ch == '+')
+            x = 62;
+        else if (ch == '/')
+            x = 63;
+        else
+            continue;
         v = (v << 6) | uint32_t(x);
         bits += 6;
         if (bits >= 8) {

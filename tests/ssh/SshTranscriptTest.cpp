@@ -50,10 +50,12 @@ std::vector<TBytes> PlainPackets(const std::vector<uint8_t>& sent) {
     while (p < sent.size() && sent[p] != '\n') ++p;
     ++p;
     while (p + 5 <= sent.size()) {
-        uint32_t len = uint32_t(sent[p]) << 24 | uint32_t(sent[p + 1]) << 16 | uint32_t(sent[p + 2]) << 8 | sent[p + 3];
+        uint32_t len =
+            uint32_t(sent[p]) << 24 | uint32_t(sent[p + 1]) << 16 | uint32_t(sent[p + 2]) << 8 | sent[p + 3];
         uint8_t pad = sent[p + 4];
         if (p + 4 + len > sent.size()) break;
-        out.emplace_back(sent.begin() + std::ptrdiff_t(p + 5), sent.begin() + std::ptrdiff_t(p + 4 + len - pad));
+        out.emplace_back(sent.begin() + std::ptrdiff_t(p + 5),
+                         sent.begin() + std::ptrdiff_t(p + 4 + len - pad));
         p += 4 + len;
     }
     return out;
@@ -143,10 +145,11 @@ struct TPlainCase {
 
 TEST(SshPackets, MalformedFramingIsRefusedBeforeReadingOn) {
     TBytes huge = {0x00, 0x04, 0x93, 0xE0, 4, 0, 0, 0}; // packet_length 300000
-    TBytes shortLen = {0, 0, 0, 2, 1, 0, 0, 0};          // below b - 4
-    TBytes thinPadding = Packet({2}, 3);                 // padding below four bytes
+    TBytes shortLen = {0, 0, 0, 2, 1, 0, 0, 0};         // below b - 4
+    TBytes thinPadding = Packet({2}, 3);                // padding below four bytes
     TBytes padPastEnd = {0, 0, 0, 12, 40, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    TPlainCase cases[] = {{"huge", huge, 11}, {"short", shortLen, 6}, {"padding3", thinPadding, 6}, {"padding", padPastEnd, 6}};
+    TPlainCase cases[] = {
+        {"huge", huge, 11}, {"short", shortLen, 6}, {"padding3", thinPadding, 6}, {"padding", padPastEnd, 6}};
     for (const TPlainCase& pc : cases) {
         TClientProbe c;
         TScriptedServer s;
@@ -181,7 +184,8 @@ TEST(SshPackets, TransportMessagesBeforeKeys) {
     TSshWriter ignore;
     ignore.Byte(2).String("anything at all");
     auto add = [&](const TBytes& p) {
-        TBytes pk = Packet(p, uint8_t(8 - (p.size() + 5) % 8 < 4 ? 16 - (p.size() + 5) % 8 : 8 - (p.size() + 5) % 8));
+        TBytes pk =
+            Packet(p, uint8_t(8 - (p.size() + 5) % 8 < 4 ? 16 - (p.size() + 5) % 8 : 8 - (p.size() + 5) % 8));
         s.Sent.insert(s.Sent.end(), pk.begin(), pk.end());
     };
     add(ignore.Take());
@@ -249,7 +253,8 @@ TBytes ClientKexInitFor(TAlgorithmSet set, bool force) {
         s.SendRaw("SSH-2.0-Peer\r\n");
         TSshWriter w;
         w.Byte(20).Raw(TBytes(16, 7));
-        w.Raw(KexInitLists({"diffie-hellman-group1-sha1"}, {"ssh-rsa"}, {"aes128-cbc"}, {"hmac-sha1"}, {"none"}));
+        w.Raw(KexInitLists({"diffie-hellman-group1-sha1"}, {"ssh-rsa"}, {"aes128-cbc"}, {"hmac-sha1"},
+                           {"none"}));
         TBytes p = w.Take();
         TBytes pk = Packet(p, uint8_t(16 - (p.size() + 5) % 8));
         s.Sent.insert(s.Sent.end(), pk.begin(), pk.end());
@@ -266,31 +271,38 @@ TBytes ClientKexInitFor(TAlgorithmSet set, bool force) {
 
 TEST(SshKexInit, OriginalSetIsTheClassicOfferByteForByte) {
     const std::vector<std::string> kex = {"diffie-hellman-group-exchange-sha1", "diffie-hellman-group1-sha1"};
-    const std::vector<std::string> hostKeys = {"ssh-dss",         "ssh-rsa",       "x509v3-sign-rsa", "x509v3-sign-dss",
-                                               "spki-sign-rsa",   "spki-sign-dss", "pgp-sign-rsa",    "pgp-sign-dss"};
-    const std::vector<std::string> ciphers = {"blowfish-cbc",   "twofish256-cbc", "twofish192-cbc", "twofish128-cbc",
-                                              "aes256-cbc",     "aes192-cbc",     "aes128-cbc",     "serpent256-cbc",
-                                              "serpent192-cbc", "serpent128-cbc", "arcfour",        "idea-cbc",
-                                              "cast128-cbc",    "none",           "des-cbc"};
+    const std::vector<std::string> hostKeys = {"ssh-dss",         "ssh-rsa",       "x509v3-sign-rsa",
+                                               "x509v3-sign-dss", "spki-sign-rsa", "spki-sign-dss",
+                                               "pgp-sign-rsa",    "pgp-sign-dss"};
+    const std::vector<std::string> ciphers = {
+        "blowfish-cbc", "twofish256-cbc", "twofish192-cbc", "twofish128-cbc", "aes256-cbc",
+        "aes192-cbc",   "aes128-cbc",     "serpent256-cbc", "serpent192-cbc", "serpent128-cbc",
+        "arcfour",      "idea-cbc",       "cast128-cbc",    "none",           "des-cbc"};
     const std::vector<std::string> macs = {"hmac-sha1", "hmac-sha1-96", "hmac-md5", "hmac-md5-96", "none"};
-    EXPECT_EQ(ClientKexInitFor(TAlgorithmSet::asOriginal, false), KexInitLists(kex, hostKeys, ciphers, macs, {"none", "zlib"}));
-    EXPECT_EQ(ClientKexInitFor(TAlgorithmSet::asOriginal, true), KexInitLists(kex, hostKeys, ciphers, macs, {"zlib", "none"}));
+    EXPECT_EQ(ClientKexInitFor(TAlgorithmSet::asOriginal, false),
+              KexInitLists(kex, hostKeys, ciphers, macs, {"none", "zlib"}));
+    EXPECT_EQ(ClientKexInitFor(TAlgorithmSet::asOriginal, true),
+              KexInitLists(kex, hostKeys, ciphers, macs, {"zlib", "none"}));
 }
 
 TEST(SshKexInit, ModernSetLeadsWithTodaysAlgorithmsAndOffersNoNoneCipher) {
     TBytes lists = ClientKexInitFor(TAlgorithmSet::asModern, false);
     ASSERT_FALSE(lists.empty());
     TSshReader r(lists);
+    EXPECT_EQ(
+        JoinNames(r.NameList()),
+        "curve25519-sha256,curve25519-sha256@libssh.org,diffie-hellman-group16-sha512,"
+        "diffie-hellman-group14-sha256,diffie-hellman-group-exchange-sha256,diffie-hellman-group-exchange-"
+        "sha1,"
+        "diffie-hellman-group1-sha1,diffie-hellman-group14-sha1,ext-info-c,kex-strict-c-v00@openssh.com");
     EXPECT_EQ(JoinNames(r.NameList()),
-              "curve25519-sha256,curve25519-sha256@libssh.org,diffie-hellman-group16-sha512,"
-              "diffie-hellman-group14-sha256,diffie-hellman-group-exchange-sha256,diffie-hellman-group-exchange-sha1,"
-              "diffie-hellman-group1-sha1,diffie-hellman-group14-sha1,ext-info-c,kex-strict-c-v00@openssh.com");
-    EXPECT_EQ(JoinNames(r.NameList()), "ssh-ed25519,rsa-sha2-512,rsa-sha2-256,ssh-dss,ssh-rsa,x509v3-sign-rsa,"
-                                       "x509v3-sign-dss,spki-sign-rsa,spki-sign-dss,pgp-sign-rsa,pgp-sign-dss");
+              "ssh-ed25519,rsa-sha2-512,rsa-sha2-256,ssh-dss,ssh-rsa,x509v3-sign-rsa,"
+              "x509v3-sign-dss,spki-sign-rsa,spki-sign-dss,pgp-sign-rsa,pgp-sign-dss");
     const std::string ciphers = JoinNames(r.NameList());
-    EXPECT_EQ(ciphers.rfind("chacha20-poly1305@openssh.com,aes256-gcm@openssh.com,aes128-gcm@openssh.com,aes256-ctr,"
-                            "aes192-ctr,aes128-ctr,blowfish-cbc,",
-                            0),
+    EXPECT_EQ(ciphers.rfind(
+                  "chacha20-poly1305@openssh.com,aes256-gcm@openssh.com,aes128-gcm@openssh.com,aes256-ctr,"
+                  "aes192-ctr,aes128-ctr,blowfish-cbc,",
+                  0),
               0u);
     EXPECT_EQ(ciphers.find("none"), std::string::npos);
     r.NameList();
@@ -421,7 +433,8 @@ TEST(SshKex, FailuresOfTheExchange) {
     } cases[] = {
         {"small-order point", [](TScriptedServer& s) { s.Options.AllZeroPoint = true; }, false, 103},
         {"bad signature", [](TScriptedServer& s) { s.Options.BadSignature = true; }, false, 6},
-        {"unsupported host key format", [](TScriptedServer& s) { s.Options.HostKeyAlgorithm = "x509v3-sign-rsa"; }, false, 103},
+        {"unsupported host key format",
+         [](TScriptedServer& s) { s.Options.HostKeyAlgorithm = "x509v3-sign-rsa"; }, false, 103},
         {"no common cipher", [](TScriptedServer& s) { s.Options.Cipher = "3des-cbc"; }, false, 6},
         {"refused host key", [](TScriptedServer&) {}, true, 109},
     };
@@ -677,7 +690,14 @@ TEST(SshChannels, SubsystemOpensThenSendsRespectTheWindowAndPacketSize) {
     // exit-signal, EOF and CLOSE: one CLOSE back, OnClose with type 1, then the session closes.
     const size_t end = o.AfterLogin.size();
     TSshWriter sig;
-    sig.Byte(98).Uint32(0).String("exit-signal").Boolean(false).String("KILL").Boolean(false).String("killed").String("");
+    sig.Byte(98)
+        .Uint32(0)
+        .String("exit-signal")
+        .Boolean(false)
+        .String("KILL")
+        .Boolean(false)
+        .String("killed")
+        .String("");
     o.S.SendPacket(sig.Take());
     TSshWriter eof;
     eof.Byte(96).Uint32(0);
@@ -776,7 +796,15 @@ TEST(SshAuthentication, WrongPasswordAndKeyboardInteractiveRounds) {
                 responses.push_back(p);
                 if (++round == 1) {
                     TSshWriter w;
-                    w.Byte(60).String("n").String("i").String("").Uint32(2).String("A:").Boolean(true).String("B:").Boolean(false);
+                    w.Byte(60)
+                        .String("n")
+                        .String("i")
+                        .String("")
+                        .Uint32(2)
+                        .String("A:")
+                        .Boolean(true)
+                        .String("B:")
+                        .Boolean(false);
                     s.SendPacket(w.Take());
                 } else {
                     TSshWriter w;

@@ -54,8 +54,8 @@ TEST(SshWire, NameListsAndMpints) {
     TSshWriter m;
     m.Mpint(TBytes{0, 0}).Mpint(TBytes{0x09, 0xa3, 0x78, 0xf9, 0xb2, 0xe3, 0x32, 0xa7}).Mpint(TBytes{0x80});
     m.Mpint(Varnello::Crypto::TBigInt::FromUint(0x1234));
-    const TBytes expected = {0, 0, 0, 0, 0, 0, 0, 8, 0x09, 0xa3, 0x78, 0xf9, 0xb2, 0xe3, 0x32,
-                             0xa7, 0, 0, 0, 2, 0, 0x80, 0, 0, 0, 2, 0x12, 0x34};
+    const TBytes expected = {0,    0,    0, 0, 0, 0, 0, 8,    0x09, 0xa3, 0x78, 0xf9, 0xb2, 0xe3,
+                             0x32, 0xa7, 0, 0, 0, 2, 0, 0x80, 0,    0,    0,    2,    0x12, 0x34};
     EXPECT_EQ(m.Data(), expected);
     TSshReader mr(m.Data());
     EXPECT_TRUE(mr.Mpint().empty());

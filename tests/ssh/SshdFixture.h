@@ -89,14 +89,16 @@ public:
         }
         User = "vrnssh" + std::to_string(getpid() % 100000);
         RunCommand("userdel -f " + User + " >/dev/null 2>&1");
-        if (RunCommand("useradd -M -d " + Dir + " -s /bin/sh " + User + " >/dev/null 2>&1") != 0) return false;
+        if (RunCommand("useradd -M -d " + Dir + " -s /bin/sh " + User + " >/dev/null 2>&1") != 0)
+            return false;
         if (RunCommand("echo '" + User + ":" + Password + "' | chpasswd") != 0) return false;
         Port = FreePort();
         std::ofstream cfg(Dir + "/sshd_config");
         // sshd keeps the first value it reads for a keyword, so the test's own lines go first.
         cfg << extraConfig << "\n"
             << "Port " << Port << "\nListenAddress 127.0.0.1\n"
-            << "HostKey " << Dir << "/host_ed25519\nHostKey " << Dir << "/host_rsa\nHostKey " << Dir << "/host_dsa\n"
+            << "HostKey " << Dir << "/host_ed25519\nHostKey " << Dir << "/host_rsa\nHostKey " << Dir
+            << "/host_dsa\n"
             << "PidFile " << Dir << "/sshd.pid\n"
             << "AuthorizedKeysFile " << Dir << "/authorized_keys\n"
             << "StrictModes no\nUsePAM yes\nPasswordAuthentication yes\nKbdInteractiveAuthentication yes\n"
@@ -111,7 +113,8 @@ public:
             int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(fd, 2);
             dup2(fd, 1);
-            execl("/usr/sbin/sshd", "/usr/sbin/sshd", "-D", "-e", "-f", (Dir + "/sshd_config").c_str(), (char*)nullptr);
+            execl("/usr/sbin/sshd", "/usr/sbin/sshd", "-D", "-e", "-f", (Dir + "/sshd_config").c_str(),
+                  (char*)nullptr);
             _exit(127);
         }
         for (int i = 0; i < 100; ++i) {
@@ -132,7 +135,9 @@ public:
     }
 
     std::string Log() const { return ReadFile(Dir + "/sshd.log"); }
-    std::string HostKeyBlob(const std::string& type) const { return ReadFile(Dir + "/host_" + type + ".pub"); }
+    std::string HostKeyBlob(const std::string& type) const {
+        return ReadFile(Dir + "/host_" + type + ".pub");
+    }
 
     void AuthorizeKey(const std::string& publicLine) {
         std::ofstream f(Dir + "/authorized_keys", std::ios::app);

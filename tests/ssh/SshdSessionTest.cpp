@@ -36,11 +36,14 @@ TNvSSHKey MakeRsaKey(const std::string& dir) {
         std::string hex;
         for (size_t i = text.find('\n', p) + 1; i < text.size(); ++i) {
             char ch = text[i];
-            if (std::isxdigit(static_cast<unsigned char>(ch))) hex += ch;
-            else if (ch == '\n' && i + 1 < text.size() && text[i + 1] != ' ') break;
+            if (std::isxdigit(static_cast<unsigned char>(ch)))
+                hex += ch;
+            else if (ch == '\n' && i + 1 < text.size() && text[i + 1] != ' ')
+                break;
         }
         std::vector<uint8_t> out;
-        for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(uint8_t(std::stoi(hex.substr(i, 2), nullptr, 16)));
+        for (size_t i = 0; i + 1 < hex.size(); i += 2)
+            out.push_back(uint8_t(std::stoi(hex.substr(i, 2), nullptr, 16)));
         return out;
     };
     TNvSSHKey key;
@@ -56,19 +59,24 @@ TNvSSHKey MakeRsaKey(const std::string& dir) {
 // A DSA key (1024-bit p, 160-bit q, the size ssh-dss uses) made by openssl.
 TNvSSHKey MakeDsaKey(const std::string& dir) {
     RunCommand("openssl genpkey -genparam -algorithm DSA -pkeyopt dsa_paramgen_bits:1024 -pkeyopt "
-               "dsa_paramgen_q_bits:160 -out " + dir + "/dsa_params.pem >/dev/null 2>&1");
-    RunCommand("openssl genpkey -paramfile " + dir + "/dsa_params.pem -out " + dir + "/user_dsa.pem >/dev/null 2>&1");
+               "dsa_paramgen_q_bits:160 -out " +
+               dir + "/dsa_params.pem >/dev/null 2>&1");
+    RunCommand("openssl genpkey -paramfile " + dir + "/dsa_params.pem -out " + dir +
+               "/user_dsa.pem >/dev/null 2>&1");
     const std::string text = RunOutput("openssl dsa -in " + dir + "/user_dsa.pem -text -noout 2>/dev/null");
     auto field = [&](const std::string& name) {
         size_t p = text.find("\n" + name + ":");
         std::string hex;
         for (size_t i = text.find('\n', p + 1) + 1; i < text.size(); ++i) {
             char ch = text[i];
-            if (std::isxdigit(static_cast<unsigned char>(ch))) hex += ch;
-            else if (ch == '\n' && i + 1 < text.size() && text[i + 1] != ' ') break;
+            if (std::isxdigit(static_cast<unsigned char>(ch)))
+                hex += ch;
+            else if (ch == '\n' && i + 1 < text.size() && text[i + 1] != ' ')
+                break;
         }
         std::vector<uint8_t> out;
-        for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(uint8_t(std::stoi(hex.substr(i, 2), nullptr, 16)));
+        for (size_t i = 0; i + 1 < hex.size(); i += 2)
+            out.push_back(uint8_t(std::stoi(hex.substr(i, 2), nullptr, 16)));
         return out;
     };
     TNvSSHKey key;
@@ -125,7 +133,8 @@ TEST_F(SshdSession, KeyboardInteractiveAnswersThePrompt) {
     s.Client.AuthenticationTypes = atKeyboardInteractive;
     int rounds = 0;
     s.Client.OnAuthenticationKeyboard = [&](TNvSSHClient*, const std::vector<std::string>& prompts,
-                                            const std::vector<bool>& echo, std::vector<std::string>& responses) {
+                                            const std::vector<bool>& echo,
+                                            std::vector<std::string>& responses) {
         ++rounds;
         ASSERT_EQ(prompts.size(), echo.size());
         for (size_t i = 0; i < prompts.size(); ++i) responses.push_back(Sshd.Password);
@@ -138,7 +147,9 @@ TEST_F(SshdSession, KeyboardInteractiveAnswersThePrompt) {
 }
 
 TEST_F(SshdSession, PublicKeyEd25519AndRsaSha2) {
-    if (!Start("PasswordAuthentication no\nKbdInteractiveAuthentication no\nPubkeyAcceptedAlgorithms ssh-ed25519,rsa-sha2-512,rsa-sha2-256")) return;
+    if (!Start("PasswordAuthentication no\nKbdInteractiveAuthentication no\nPubkeyAcceptedAlgorithms "
+               "ssh-ed25519,rsa-sha2-512,rsa-sha2-256"))
+        return;
     const TNvSSHKey ed = MakeEd25519Key();
     const TNvSSHKey rsa = MakeRsaKey(Sshd.Dir);
     ASSERT_GE(rsa.RSAModulus.size(), 256u);
@@ -170,7 +181,9 @@ TEST_F(SshdSession, PublicKeyEd25519AndRsaSha2) {
 }
 
 TEST_F(SshdSession, PublicKeyDsaWhereTheServerAllowsIt) {
-    if (!Start("PasswordAuthentication no\nKbdInteractiveAuthentication no\nPubkeyAcceptedAlgorithms +ssh-dss")) return;
+    if (!Start(
+            "PasswordAuthentication no\nKbdInteractiveAuthentication no\nPubkeyAcceptedAlgorithms +ssh-dss"))
+        return;
     const TNvSSHKey dsa = MakeDsaKey(Sshd.Dir);
     ASSERT_GE(dsa.DSSQ.size(), 20u);
     Sshd.AuthorizeKey(AuthorizedLine(dsa));
@@ -310,10 +323,12 @@ TEST_F(SshdSession, RemoteForwardAcceptsTheServersChannel) {
     ASSERT_TRUE(s.Pump.RunUntil([&] { return keepOpen || !s.Errors.empty(); }));
     // Give the server a moment to listen, then connect to the forwarded port on its side.
     int peer = -1;
-    s.Pump.RunUntil([&] {
-        if (peer < 0) peer = ConnectLoopback(forward.Port);
-        return peer >= 0;
-    }, 10);
+    s.Pump.RunUntil(
+        [&] {
+            if (peer < 0) peer = ConnectLoopback(forward.Port);
+            return peer >= 0;
+        },
+        10);
     ASSERT_GE(peer, 0);
     ASSERT_EQ(send(peer, "ping", 4, 0), 4);
     ASSERT_TRUE(s.Pump.RunUntil([&] { return forwarded == "ping" || !s.Errors.empty(); }));
