@@ -16,17 +16,6 @@ using namespace SshdTest;
 
 namespace {
 
-std::string RunOutput(const std::string& cmd) {
-    std::string out;
-    FILE* f = popen(cmd.c_str(), "r");
-    if (!f) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), f)) > 0) out.append(buf, n);
-    pclose(f);
-    return out;
-}
-
 void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f << text;

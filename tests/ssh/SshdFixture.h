@@ -25,6 +25,18 @@
 
 namespace SshdTest {
 
+// A shell command's standard output (empty when it cannot be started).
+inline std::string RunOutput(const std::string& cmd) {
+    std::string out;
+    FILE* f = popen(cmd.c_str(), "r");
+    if (!f) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), f)) > 0) out.append(buf, n);
+    pclose(f);
+    return out;
+}
+
 inline int RunCommand(const std::string& cmd) {
     int rc = std::system(cmd.c_str());
     return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;

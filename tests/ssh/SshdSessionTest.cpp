@@ -16,17 +16,6 @@ using namespace SshdTest;
 
 namespace {
 
-std::string RunOutput(const std::string& cmd) {
-    std::string out;
-    FILE* f = popen(cmd.c_str(), "r");
-    if (!f) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), f)) > 0) out.append(buf, n);
-    pclose(f);
-    return out;
-}
-
 // A 2048-bit RSA key made by openssl, read from its text dump.
 TNvSSHKey MakeRsaKey(const std::string& dir) {
     RunCommand("openssl genrsa -out " + dir + "/user_rsa.pem 2048 >/dev/null 2>&1");
