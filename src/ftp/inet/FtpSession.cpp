@@ -24,6 +24,8 @@ constexpr int QuitTimeoutMs = 3000;
 constexpr int EarlyFinalGraceMs = 2000;
 // Preliminary (1xx) replies accepted before the final one of a command.
 constexpr int MaxPreliminaryReplies = 8;
+// One whole TLS record, so a control read leaves nothing decrypted behind unseen by poll.
+constexpr std::size_t TlsRecordSize = 16384 + 256;
 
 bool Is2xx(const TFtpReply& r) {
     return r.Code / 100 == 2;
@@ -66,11 +68,12 @@ void TFtpSession::CheckUsable() {
 void TFtpSession::Dropped() {
     FDead = true;
     if (FAborted) throw EInetFailure{ERROR_INTERNET_OPERATION_CANCELLED};
+    FServerClosed = true;
     throw EInetFailure{FInTransfer ? ERROR_FTP_DROPPED : ERROR_INTERNET_CONNECTION_ABORTED};
 }
 
 void TFtpSession::Refused(const TFtpReply& reply) {
-    if (reply.Code == 421) FDead = true; // the server is closing the connection
+    if (reply.Code == 421) FDead = FServerClosed = true; // the server is closing the connection
     throw EInetFailure{ERROR_INTERNET_EXTENDED_ERROR};
 }
 
@@ -91,14 +94,15 @@ TFtpReply TFtpSession::ReadReply() {
         if (FAborted) Dropped();
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(FReplyDeadline -
                                                                           std::chrono::steady_clock::now());
-        if (left.count() <= 0 || !Wait(FControl.Fd(), POLLIN, static_cast<int>(left.count()))) {
+        if (!ControlPending() &&
+            (left.count() <= 0 || !Wait(FControl.Fd(), POLLIN, static_cast<int>(left.count())))) {
             FDead = true; // a late reply would answer the wrong command
             throw EInetFailure{ERROR_INTERNET_TIMEOUT};
         }
-        char chunk[4096];
-        ssize_t n = ::recv(FControl.Fd(), chunk, sizeof chunk, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) Dropped();
+        char chunk[TlsRecordSize];
+        ssize_t n = ControlRecv(chunk, sizeof chunk);
+        if (n < 0) continue;
+        if (n == 0) Dropped();
         FReader.Feed(chunk, static_cast<std::size_t>(n));
     }
 }
@@ -124,17 +128,124 @@ void TFtpSession::SendCommand(const std::string& line) {
     CheckUsable();
     StartReplyClock();
     std::string wire = line + "\r\n";
+    FLastCommand = std::chrono::steady_clock::now();
+    if (!SendAllOn(FControl.Fd(), FControlTls.get(), wire.data(), wire.size(), FOptions.SendTimeoutMs))
+        Dropped();
+}
+
+bool TFtpSession::SendAllOn(int fd, TTls* tls, const char* data, std::size_t size, int timeoutMs) {
     std::size_t sent = 0;
-    while (sent < wire.size()) {
-        if (!Wait(FControl.Fd(), POLLOUT, FOptions.SendTimeoutMs)) {
+    short event = POLLOUT;
+    while (sent < size) {
+        if (!Wait(fd, event, timeoutMs)) {
             FDead = true;
             throw EInetFailure{ERROR_INTERNET_TIMEOUT};
         }
-        ssize_t n = ::send(FControl.Fd(), wire.data() + sent, wire.size() - sent, MSG_NOSIGNAL);
+        if (tls) {
+            std::size_t put = 0;
+            TTlsResult r = tls->Write(data + sent, size - sent, put);
+            if (r == trWantRead || r == trWantWrite) {
+                event = r == trWantRead ? POLLIN : POLLOUT;
+                continue;
+            }
+            if (r != trDone) return false;
+            event = POLLOUT;
+            sent += put;
+            continue;
+        }
+        ssize_t n = ::send(fd, data + sent, size - sent, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) Dropped();
+        if (n <= 0) return false;
         sent += static_cast<std::size_t>(n);
     }
+    return true;
+}
+
+ssize_t TFtpSession::ControlRecv(char* buffer, std::size_t size) {
+    if (FControlTls) {
+        std::size_t got = 0;
+        TTlsResult r = FControlTls->Read(buffer, size, got);
+        if (r == trDone) return static_cast<ssize_t>(got);
+        return r == trWantRead || r == trWantWrite ? -1 : 0;
+    }
+    ssize_t n = ::recv(FControl.Fd(), buffer, size, 0);
+    if (n < 0 && errno == EINTR) return -1;
+    return n < 0 ? 0 : n;
+}
+
+TTlsResult TFtpSession::TlsStep(int fd, int timeoutMs, const std::function<TTlsResult()>& step) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        TTlsResult r = step();
+        if (r != trWantRead && r != trWantWrite) return r;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
+        if (left.count() <= 0 ||
+            !Wait(fd, r == trWantRead ? POLLIN : POLLOUT, static_cast<int>(left.count()))) {
+            FDead = true;
+            throw EInetFailure{ERROR_INTERNET_TIMEOUT};
+        }
+    }
+}
+
+void TFtpSession::StartControlTls() {
+    SetNonBlocking(FControl.Fd());
+    FControlTls = std::make_unique<TTls>(FControl.Fd(), FHost, nullptr);
+    TTlsResult r =
+        TlsStep(FControl.Fd(), FOptions.ConnectTimeoutMs, [&] { return FControlTls->Handshake(); });
+    if (r != trDone) {
+        FDead = true;
+        SetLastText("The TLS handshake with the server failed: " + FControlTls->ErrorText() + ".");
+        throw EInetFailure{ERROR_INTERNET_EXTENDED_ERROR};
+    }
+    CheckCertificate();
+}
+
+void TFtpSession::CheckCertificate() {
+    TTlsCertificate cert = FControlTls->Certificate();
+    FControlFingerprint = cert.Fingerprint;
+    if (cert.Problem.empty()) return;
+    bool accepted = !cert.Fingerprint.empty() && cert.Fingerprint == FAcceptedFingerprint;
+    if (!accepted && FOptions.CertificateCallback && !cert.Fingerprint.empty()) {
+        std::string host;
+        std::uint16_t port = 0;
+        SplitHostPort(FHostField, host, port);
+        TFtpCertificateInfo info{
+            host.c_str(),           FPeer.Port(),          cert.Subject.c_str(),     cert.Issuer.c_str(),
+            cert.NotBefore.c_str(), cert.NotAfter.c_str(), cert.Fingerprint.c_str(), cert.Problem.c_str()};
+        accepted = FOptions.CertificateCallback(&info, FOptions.CertificateContext) != 0;
+    }
+    if (!accepted) {
+        FDead = true;
+        SetLastText("The server's certificate is not trusted: " + cert.Problem + ".");
+        throw EInetFailure{ERROR_INTERNET_EXTENDED_ERROR};
+    }
+    FAcceptedFingerprint = cert.Fingerprint;
+}
+
+void TFtpSession::StartDataTls() {
+    SetNonBlocking(FData.Fd());
+    SSL_SESSION* session = FControlTls->Session();
+    {
+        std::lock_guard<std::mutex> lock(FSocketLock);
+        FDataTls = std::make_unique<TTls>(FData.Fd(), FHost, session);
+    }
+    FreeTlsSession(session);
+    TTlsResult r;
+    try {
+        r = TlsStep(FData.Fd(), FOptions.ConnectTimeoutMs, [&] { return FDataTls->Handshake(); });
+    } catch (const EInetFailure&) {
+        CloseData();
+        throw;
+    }
+    if (r != trDone)
+        DataFailed(ERROR_INTERNET_EXTENDED_ERROR,
+                   "The TLS handshake on the data connection failed: " + FDataTls->ErrorText() + ".");
+    FDataResumed = FDataTls->Resumed();
+    // Only the server we verified may serve our data.
+    if (!FDataResumed && FDataTls->Certificate().Fingerprint != FControlFingerprint)
+        DataFailed(ERROR_INTERNET_EXTENDED_ERROR,
+                   "The data connection's certificate differs from the control connection's.");
 }
 
 TFtpReply TFtpSession::Command(const std::string& line) {
@@ -144,10 +255,54 @@ TFtpReply TFtpSession::Command(const std::string& line) {
 
 void TFtpSession::Open(const std::string& hostField, std::uint16_t defaultPort, const std::string& user,
                        const std::string& password, bool passiveOnly) {
+    FHostField = hostField;
+    FDefaultPort = defaultPort;
+    FUser = user;
+    FPassword = password;
+    FPassiveOnly = passiveOnly;
+    Connect();
+}
+
+void TFtpSession::Reconnect() {
+    {
+        std::lock_guard<std::mutex> lock(FSocketLock);
+        FDataTls.reset();
+        FControlTls.reset();
+        FData.Close();
+        FListener.Close();
+        FControl.Close();
+    }
+    FReader = TFtpReplyReader();
+    FEarlyFinal.reset();
+    ++FReconnects;
+    Connect();
+    if (!FDirectory.empty()) Simple("CWD", FDirectory);
+}
+
+bool TFtpSession::KeepAlive() {
+    if (FDead || !FControl.IsOpen()) return false;
+    if (std::chrono::steady_clock::now() - FLastCommand < std::chrono::milliseconds(FOptions.IdleMs))
+        return false;
+    Command("NOOP"); // any answer will do; a gone connection throws
+    if (FLastReply.Code == 421) Refused(FLastReply);
+    return true;
+}
+
+void TFtpSession::Connect() {
+    FDead = false;
+    FServerClosed = false;
+    FProtected = false;
     std::string host;
     std::uint16_t port = 0;
-    if (!SplitHostPort(hostField, host, port)) throw EInetFailure{ERROR_INTERNET_NAME_NOT_RESOLVED};
-    if (port == 0) port = defaultPort ? defaultPort : INTERNET_DEFAULT_FTP_PORT;
+    if (!SplitHostPort(FHostField, host, port)) throw EInetFailure{ERROR_INTERNET_NAME_NOT_RESOLVED};
+    FHost = host;
+    const bool implicit = FOptions.TlsMode == FTP_TLS_IMPLICIT;
+    const std::uint16_t defaultPort = FDefaultPort;
+    const bool passiveOnly = FPassiveOnly;
+    const std::string& user = FUser;
+    const std::string& password = FPassword;
+    if (port == 0)
+        port = defaultPort ? defaultPort : implicit ? INTERNET_DEFAULT_FTPS_PORT : INTERNET_DEFAULT_FTP_PORT;
     DWORD lastFailure = ERROR_INTERNET_CANNOT_CONNECT;
     for (const TAddress& address : Resolve(host, port)) {
         try {
@@ -160,10 +315,22 @@ void TFtpSession::Open(const std::string& hostField, std::uint16_t defaultPort, 
     if (!FControl.IsOpen()) throw EInetFailure{lastFailure};
     FPeer = PeerAddress(FControl.Fd());
     FPassive = passiveOnly;
+    if (implicit) StartControlTls();
     StartReplyClock();
 
     TFtpReply greeting = ReadFinalReply(); // "120 ready in n minutes" precedes the real greeting
     if (!Is2xx(greeting)) Refused(greeting);
+
+    if (FOptions.TlsMode == FTP_TLS_EXPLICIT_IF_OFFERED || FOptions.TlsMode == FTP_TLS_EXPLICIT_REQUIRED) {
+        TFtpReply auth = Command("AUTH TLS");
+        if (auth.Code == 234) {
+            StartControlTls();
+        } else if (auth.Code == 421 || FOptions.TlsMode == FTP_TLS_EXPLICIT_REQUIRED) {
+            FDead = true;
+            if (auth.Code != 421) SetLastText("The server does not offer TLS: " + auth.Text);
+            throw EInetFailure{ERROR_INTERNET_EXTENDED_ERROR};
+        }
+    }
 
     TFtpReply reply = Command("USER " + user);
     if (reply.Code / 100 == 3 && reply.Code != 332) {
@@ -171,6 +338,17 @@ void TFtpSession::Open(const std::string& hostField, std::uint16_t defaultPort, 
         if (reply.Code == 530) throw EInetFailure{ERROR_INTERNET_INCORRECT_PASSWORD};
     }
     if (!Is2xx(reply)) throw EInetFailure{ERROR_INTERNET_LOGIN_FAILURE}; // includes a demanded ACCT
+
+    if (FControlTls) {
+        Command("PBSZ 0");
+        reply = Command("PROT P");
+        if (!Is2xx(reply)) {
+            FDead = true;
+            SetLastText("The server refuses to encrypt data connections: " + reply.Text);
+            throw EInetFailure{ERROR_INTERNET_EXTENDED_ERROR};
+        }
+        FProtected = true;
+    }
 
     reply = Command("FEAT");
     if (reply.Code == 211) {
@@ -192,10 +370,18 @@ std::string TFtpSession::CurrentDirectory() {
 void TFtpSession::Simple(const std::string& verb, const std::string& argument) {
     TFtpReply reply = Command(verb + " " + argument);
     if (!Is2xx(reply)) Refused(reply);
+    if (verb == "CWD") {
+        // Kept for connecting again; a relative argument is only known by its result.
+        TFtpReply pwd = Command("PWD");
+        std::string path;
+        if (pwd.Code == 257 && ParsePwdReply(pwd.Text, path)) FDirectory = path;
+        FLastReply = reply;
+    }
 }
 
 void TFtpSession::CloseData() {
     std::lock_guard<std::mutex> lock(FSocketLock);
+    FDataTls.reset();
     FData.Close();
 }
 
@@ -285,6 +471,12 @@ void TFtpSession::AcceptFromServer() {
 }
 
 std::optional<TFtpReply> TFtpSession::OpenData(const std::string& command) {
+    std::optional<TFtpReply> refusal = OpenDataConnection(command);
+    if (!refusal && FProtected && FData.IsOpen()) StartDataTls();
+    return refusal;
+}
+
+std::optional<TFtpReply> TFtpSession::OpenDataConnection(const std::string& command) {
     FEarlyFinal.reset();
     for (;;) {
         bool active = !FPassive && PrepareActive();
@@ -311,7 +503,7 @@ std::optional<TFtpReply> TFtpSession::OpenData(const std::string& command) {
         auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(FOptions.ReceiveTimeoutMs);
         while (!FData.IsOpen()) {
-            if (FReader.HasBufferedData() && !FEarlyFinal) {
+            if ((FReader.HasBufferedData() || ControlPending()) && !FEarlyFinal) {
                 TFtpReply reply = ReadReply();
                 if (reply.Code / 100 == 1) {
                     preliminary = true;
@@ -351,10 +543,10 @@ std::optional<TFtpReply> TFtpSession::OpenData(const std::string& command) {
             if (rc <= 0) continue;
             if (p[1].revents) AcceptFromServer();
             if (p[0].revents && !FData.IsOpen()) {
-                char chunk[4096];
-                ssize_t n = ::recv(FControl.Fd(), chunk, sizeof chunk, 0);
-                if (n < 0 && errno == EINTR) continue;
-                if (n <= 0) Dropped();
+                char chunk[TlsRecordSize];
+                ssize_t n = ControlRecv(chunk, sizeof chunk);
+                if (n < 0) continue;
+                if (n == 0) Dropped();
                 FReader.Feed(chunk, static_cast<std::size_t>(n));
             }
         }
@@ -384,31 +576,49 @@ void TFtpSession::FinishTransfer() {
     if (!Is2xx(reply)) Refused(reply);
 }
 
-void TFtpSession::DataFailed() {
+void TFtpSession::DataFailed(DWORD code, const std::string& why) {
     CloseData();
     if (FAborted) Dropped();
     StartReplyClock();
     TFtpReply reply = FEarlyFinal ? *FEarlyFinal : ReadFinalReply();
     FEarlyFinal.reset();
     if (!Is2xx(reply)) Refused(reply);
-    throw EInetFailure{ERROR_FTP_DROPPED};
+    if (!why.empty()) SetLastText(why);
+    throw EInetFailure{code};
 }
 
 void TFtpSession::ReceiveAll(const TSink& sink, const TProgress& progress) {
     if (!FData.IsOpen()) return; // the server confirmed a transfer without connecting
     if (!FBuffer) FBuffer.reset(new char[BufferSize]);
     for (;;) {
-        if (!Wait(FData.Fd(), POLLIN, FOptions.ReceiveTimeoutMs)) {
+        if (!(FDataTls && FDataTls->Pending()) && !Wait(FData.Fd(), POLLIN, FOptions.ReceiveTimeoutMs)) {
             CloseData();
             FDead = true;
             throw EInetFailure{ERROR_INTERNET_TIMEOUT};
         }
-        ssize_t n = ::recv(FData.Fd(), FBuffer.get(), BufferSize, 0);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            DataFailed();
+        ssize_t n;
+        if (FDataTls) {
+            std::size_t got = 0;
+            TTlsResult r = FDataTls->Read(FBuffer.get(), BufferSize, got);
+            if (r == trWantRead || r == trWantWrite) continue;
+            if (r == trClosed) {
+                FDataTls->Shutdown(); // answer in kind; the server may be gone already
+                break;
+            }
+            // Without close_notify a cut-off connection looks like a short file.
+            if (r != trDone)
+                DataFailed(ERROR_FTP_DROPPED,
+                           "The data connection ended without TLS close_notify: the transfer is incomplete.");
+            n = static_cast<ssize_t>(got);
+        } else {
+            n = ::recv(FData.Fd(), FBuffer.get(), BufferSize, 0);
+            if (n == 0) break;
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                DataFailed();
+            }
         }
+        FTransferred = true;
         try {
             sink(FBuffer.get(), static_cast<std::size_t>(n));
             if (progress) progress(static_cast<std::size_t>(n));
@@ -520,20 +730,22 @@ void TFtpSession::Store(const std::string& remote, int fd, const TProgress& prog
             throw EInetFailure{ERROR_READ_FAULT};
         }
         if (n == 0) break;
-        std::size_t sent = 0;
-        while (sent < std::size_t(n)) {
-            if (!Wait(FData.Fd(), POLLOUT, FOptions.SendTimeoutMs)) {
-                CloseData();
-                FDead = true;
-                throw EInetFailure{ERROR_INTERNET_TIMEOUT};
-            }
-            ssize_t w = ::send(FData.Fd(), FBuffer.get() + sent, std::size_t(n) - sent, MSG_NOSIGNAL);
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) DataFailed();
-            sent += std::size_t(w);
+        FTransferred = true;
+        bool sent;
+        try {
+            sent =
+                SendAllOn(FData.Fd(), FDataTls.get(), FBuffer.get(), std::size_t(n), FOptions.SendTimeoutMs);
+        } catch (const EInetFailure& e) {
+            if (e.Code == ERROR_INTERNET_TIMEOUT) CloseData();
+            throw;
         }
+        if (!sent) DataFailed();
         if (progress) progress(std::size_t(n));
     }
+    // close_notify tells the server the file is complete, not cut off.
+    if (FDataTls &&
+        TlsStep(FData.Fd(), FOptions.SendTimeoutMs, [&] { return FDataTls->Shutdown(); }) != trDone)
+        DataFailed();
     CloseData();
     FinishTransfer();
 }
@@ -544,10 +756,13 @@ void TFtpSession::Quit() {
         FOptions.SendTimeoutMs = std::min(FOptions.SendTimeoutMs, QuitTimeoutMs);
         try {
             Command("QUIT");
+            if (FControlTls) FControlTls->Shutdown();
         } catch (const EInetFailure&) {
         }
     }
     std::lock_guard<std::mutex> lock(FSocketLock);
+    FDataTls.reset();
+    FControlTls.reset();
     FData.Close();
     FListener.Close();
     FControl.Close();

@@ -22,6 +22,7 @@
 
 #include "ftp/inet/FtpReply.h"
 #include "ftp/inet/FtpSocket.h"
+#include "ftp/inet/FtpTls.h"
 #include "ftp/inet/WinInet.h"
 
 struct TInetOptions {
@@ -29,6 +30,11 @@ struct TInetOptions {
     int ReceiveTimeoutMs = 30000; // control replies and data reads
     int SendTimeoutMs = 30000;    // control commands and data writes
     DWORD ProgressStep = 64 * 1024;
+    DWORD TlsMode = FTP_TLS_PLAIN;
+    int IdleMs = 60000;
+    bool Reconnect = false;
+    TFtpCertificateCallback CertificateCallback = nullptr;
+    void* CertificateContext = nullptr;
 };
 
 class TFtpSession {
@@ -46,12 +52,23 @@ public:
     bool UsesMlsd() const { return FUseMlsd; }
     bool IsPassive() const { return FPassive; }
     bool WasAborted() const { return FAborted; }
+    // "TLSv1.3" and the like while the control connection is encrypted, else "".
+    std::string TlsVersion() const { return FControlTls ? FControlTls->Version() : std::string(); }
+    // Whether the last protected data connection resumed the control connection's TLS session.
+    bool LastDataResumed() const { return FDataResumed; }
+    // How often the session has connected again after the server closed it.
+    int Reconnects() const { return FReconnects; }
 
     // Connects, logs in, reads FEAT, switches to UTF-8 names when offered and to binary type.
     void Open(const std::string& hostField, std::uint16_t defaultPort, const std::string& user,
               const std::string& password, bool passiveOnly);
 
     std::string CurrentDirectory();
+    // NOOP when nothing was sent for the idle time; false when nothing was due.
+    bool KeepAlive();
+    // Runs one command call; a connection the server closed before anything was transferred
+    // is opened again (login, folder) and the call repeated once.
+    template <class F> auto Reconnecting(F&& call) -> decltype(call());
     // Sends "verb argument" and requires a 2xx reply (else ERROR_INTERNET_EXTENDED_ERROR).
     void Simple(const std::string& verb, const std::string& argument);
     // The entries of a folder (argument empty = the current one); MLSD when the server offers it.
@@ -77,6 +94,19 @@ public:
     void Abort();
 
 private:
+    void Connect();
+    void Reconnect();
+    void StartControlTls();
+    void CheckCertificate();
+    void StartDataTls();
+    // Runs a TLS step on fd until it completes, waiting as it asks; throws on time-out.
+    TTlsResult TlsStep(int fd, int timeoutMs, const std::function<TTlsResult()>& step);
+    // Reads from the control connection: bytes, 0 when it is gone, -1 to wait and try again.
+    ssize_t ControlRecv(char* buffer, std::size_t size);
+    bool ControlPending() const { return FControlTls && FControlTls->Pending(); }
+    // Sends all of data over fd (through tls when set); false when the connection broke.
+    bool SendAllOn(int fd, TTls* tls, const char* data, std::size_t size, int timeoutMs);
+    std::optional<TFtpReply> OpenDataConnection(const std::string& command);
     TFtpReply ReadReply();
     TFtpReply ReadFinalReply(); // skips 1xx
     void SendCommand(const std::string& line);
@@ -94,7 +124,7 @@ private:
     // After the data connection is done: the transfer's final reply must be 2xx.
     void FinishTransfer();
     // The data connection broke: the server's reply, if it sends one, says why.
-    [[noreturn]] void DataFailed();
+    [[noreturn]] void DataFailed(DWORD code = ERROR_FTP_DROPPED, const std::string& why = {});
     void CloseData();
     void CloseListener();
     void ReceiveAll(const TSink& sink, const TProgress& progress);
@@ -124,4 +154,32 @@ private:
     // command is sent (and for the greeting and a transfer's final reply).
     std::chrono::steady_clock::time_point FReplyDeadline;
     void StartReplyClock();
+
+    std::unique_ptr<TTls> FControlTls, FDataTls;
+    bool FProtected = false; // PROT P accepted: data connections use TLS
+    bool FDataResumed = false;
+    std::string FAcceptedFingerprint; // a certificate the user let pass, for reconnects
+    std::string FControlFingerprint;
+    // What Open was given, for connecting again, and the folder to return to.
+    std::string FHostField, FHost, FUser, FPassword, FDirectory;
+    std::uint16_t FDefaultPort = 0;
+    bool FPassiveOnly = false;
+    bool FServerClosed = false; // the last failure was the server closing the connection
+    bool FTransferred = false;  // bytes of the current call moved: it cannot be repeated
+    int FReconnects = 0;
+    std::chrono::steady_clock::time_point FLastCommand;
 };
+
+template <class F> auto TFtpSession::Reconnecting(F&& call) -> decltype(call()) {
+    if (!FOptions.Reconnect) return call();
+    if (FDead && FServerClosed && !FAborted) Reconnect();
+    FTransferred = false;
+    try {
+        return call();
+    } catch (const EInetFailure&) {
+        if (!FServerClosed || FTransferred || FAborted) throw;
+    }
+    Reconnect();
+    FTransferred = false;
+    return call();
+}

@@ -143,6 +143,11 @@ TSocket ConnectTo(const TAddress& address, int timeoutMs, int wakeFd) {
     return s;
 }
 
+void SetNonBlocking(int fd) {
+    int flags = fcntl(fd, F_GETFL);
+    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
 TAddress LocalAddress(int fd) {
     TAddress a;
     a.Length = sizeof a.Storage;

@@ -60,6 +60,7 @@ std::vector<TAddress> Resolve(const std::string& host, std::uint16_t port);
 // ERROR_INTERNET_OPERATION_CANCELLED when wakeFd (an eventfd, or -1) is signalled meanwhile.
 TSocket ConnectTo(const TAddress& address, int timeoutMs, int wakeFd = -1);
 TAddress LocalAddress(int fd);
+void SetNonBlocking(int fd);
 TAddress PeerAddress(int fd);
 
 // poll() on one descriptor; true when ready, false on time-out. EINTR is retried with the

@@ -328,7 +328,7 @@ BOOL FtpGetCurrentDirectory(HINTERNET connect, char* currentDirectory, DWORD* le
     return OnConnection(connect, [&](TConnectionObject& c) {
         if (!currentDirectory || !length || *length == 0) throw EInetFailure{ERROR_INVALID_PARAMETER};
         currentDirectory[0] = '\0';
-        std::string path = c.Session.CurrentDirectory();
+        std::string path = c.Session.Reconnecting([&] { return c.Session.CurrentDirectory(); });
         if (path.size() + 1 > *length) {
             *length = static_cast<DWORD>(path.size() + 1);
             throw EInetFailure{ERROR_INSUFFICIENT_BUFFER};
@@ -339,19 +339,31 @@ BOOL FtpGetCurrentDirectory(HINTERNET connect, char* currentDirectory, DWORD* le
 }
 
 BOOL FtpSetCurrentDirectory(HINTERNET connect, const char* directory) {
-    return OnConnection(connect, [&](TConnectionObject& c) { c.Session.Simple("CWD", Argument(directory)); });
+    return OnConnection(connect, [&](TConnectionObject& c) {
+        std::string argument = Argument(directory);
+        c.Session.Reconnecting([&] { c.Session.Simple("CWD", argument); });
+    });
 }
 
 BOOL FtpCreateDirectory(HINTERNET connect, const char* directory) {
-    return OnConnection(connect, [&](TConnectionObject& c) { c.Session.Simple("MKD", Argument(directory)); });
+    return OnConnection(connect, [&](TConnectionObject& c) {
+        std::string argument = Argument(directory);
+        c.Session.Reconnecting([&] { c.Session.Simple("MKD", argument); });
+    });
 }
 
 BOOL FtpRemoveDirectory(HINTERNET connect, const char* directory) {
-    return OnConnection(connect, [&](TConnectionObject& c) { c.Session.Simple("RMD", Argument(directory)); });
+    return OnConnection(connect, [&](TConnectionObject& c) {
+        std::string argument = Argument(directory);
+        c.Session.Reconnecting([&] { c.Session.Simple("RMD", argument); });
+    });
 }
 
 BOOL FtpDeleteFile(HINTERNET connect, const char* fileName) {
-    return OnConnection(connect, [&](TConnectionObject& c) { c.Session.Simple("DELE", Argument(fileName)); });
+    return OnConnection(connect, [&](TConnectionObject& c) {
+        std::string argument = Argument(fileName);
+        c.Session.Reconnecting([&] { c.Session.Simple("DELE", argument); });
+    });
 }
 
 HINTERNET FtpFindFirstFile(HINTERNET connect, const char* searchFile, TWin32FindData* findData, DWORD,
@@ -364,7 +376,8 @@ HINTERNET FtpFindFirstFile(HINTERNET connect, const char* searchFile, TWin32Find
         bool whole = pattern.empty() || pattern == "*" || pattern == "*.*";
         bool wildcard = !whole && pattern.find_first_of("*?") != std::string::npos;
         auto find = std::make_shared<TFindObject>();
-        find->Records = c.Session.List(whole || wildcard ? std::string() : pattern);
+        find->Records = c.Session.Reconnecting(
+            [&] { return c.Session.List(whole || wildcard ? std::string() : pattern); });
         tLastListingSkippedNames = static_cast<DWORD>(c.Session.LastListingLongNames());
         if (wildcard) {
             std::erase_if(find->Records, [&](const TWin32FindData& r) {
@@ -410,7 +423,7 @@ BOOL FtpGetFileSized(HINTERNET connect, const char* remoteFile, const char* newF
         if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) throw EInetFailure{ERROR_ACCESS_DENIED};
         // The server's own counts are fresher than the caller's listing: SIZE, then the size
         // the transfer's preliminary reply announces.
-        std::uint64_t known = c.Session.RemoteSize(remote);
+        std::uint64_t known = c.Session.Reconnecting([&] { return c.Session.RemoteSize(remote); });
         TTempFile temp(target);
         std::uint64_t received = 0, written = 0;
         // A server that sends more than the size it gave is cut off there, before it can fill
@@ -424,18 +437,21 @@ BOOL FtpGetFileSized(HINTERNET connect, const char* remoteFile, const char* newF
         try {
             TransferWithProgress(connect, c, context, INTERNET_STATUS_RESPONSE_RECEIVED,
                                  [&](const TFtpSession::TProgress& progress) {
-                                     received = c.Session.Retrieve(
-                                         remote,
-                                         [&](const char* data, std::size_t length) {
-                                             const std::uint64_t most = limit();
-                                             if (most != FTP_SIZE_UNKNOWN && length > most - written) {
-                                                 tooMuch = true;
-                                                 throw EInetFailure{ERROR_INTERNET_CONNECTION_ABORTED};
-                                             }
-                                             temp.Write(data, length);
-                                             written += length;
-                                         },
-                                         progress);
+                                     received = c.Session.Reconnecting([&] {
+                                         written = 0;
+                                         return c.Session.Retrieve(
+                                             remote,
+                                             [&](const char* data, std::size_t length) {
+                                                 const std::uint64_t most = limit();
+                                                 if (most != FTP_SIZE_UNKNOWN && length > most - written) {
+                                                     tooMuch = true;
+                                                     throw EInetFailure{ERROR_INTERNET_CONNECTION_ABORTED};
+                                                 }
+                                                 temp.Write(data, length);
+                                                 written += length;
+                                             },
+                                             progress);
+                                     });
                                  });
         } catch (const EInetFailure&) {
             if (tooMuch && !c.Session.WasAborted())
@@ -473,9 +489,10 @@ BOOL FtpPutFile(HINTERNET connect, const char* localFile, const char* newRemoteF
         } closer{fd};
         struct stat st;
         if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) throw EInetFailure{ERROR_ACCESS_DENIED};
-        TransferWithProgress(
-            connect, c, context, INTERNET_STATUS_REQUEST_SENT,
-            [&](const TFtpSession::TProgress& progress) { c.Session.Store(remote, fd, progress); });
+        TransferWithProgress(connect, c, context, INTERNET_STATUS_REQUEST_SENT,
+                             [&](const TFtpSession::TProgress& progress) {
+                                 c.Session.Reconnecting([&] { c.Session.Store(remote, fd, progress); });
+                             });
         if (c.Session.WasAborted()) throw EInetFailure{ERROR_INTERNET_OPERATION_CANCELLED};
     });
 }
@@ -544,6 +561,16 @@ BOOL InternetSetOption(HINTERNET internet, DWORD option, const void* buffer, DWO
                 if (value == 0) throw EInetFailure{ERROR_INVALID_PARAMETER};
                 o.ProgressStep = value;
                 break;
+            case INTERNET_OPTION_FTP_TLS:
+                if (value > FTP_TLS_IMPLICIT) throw EInetFailure{ERROR_INVALID_PARAMETER};
+                o.TlsMode = value;
+                break;
+            case INTERNET_OPTION_FTP_IDLE_TIME:
+                o.IdleMs = ms;
+                break;
+            case INTERNET_OPTION_FTP_RECONNECT:
+                o.Reconnect = value != 0;
+                break;
             default:
                 throw EInetFailure{ERROR_INTERNET_INVALID_OPTION};
             }
@@ -576,4 +603,31 @@ BOOL InternetCloseHandle(HINTERNET internet) {
             c->Session.Abort(); // the running call fails and drops the last reference
     }
     return 1;
+}
+
+BOOL FtpSetCertificateCallback(HINTERNET internet, TFtpCertificateCallback callback, void* context) {
+    return Guard([&] {
+        std::shared_ptr<TRootObject> root = Lookup<TRootObject>(internet);
+        std::lock_guard<std::mutex> lock(root->Lock);
+        root->Options.CertificateCallback = callback;
+        root->Options.CertificateContext = context;
+    });
+}
+
+BOOL FtpGetConnectionSecurity(HINTERNET connect, char* version, DWORD length) {
+    return OnConnection(connect, [&](TConnectionObject& c) {
+        if (!version || length == 0) throw EInetFailure{ERROR_INVALID_PARAMETER};
+        std::string text = c.Session.TlsVersion();
+        if (text.size() + 1 > length) throw EInetFailure{ERROR_INSUFFICIENT_BUFFER};
+        std::memcpy(version, text.c_str(), text.size() + 1);
+    });
+}
+
+BOOL FtpKeepAlive(HINTERNET connect) {
+    return Guard([&] {
+        std::shared_ptr<TConnectionObject> c = Lookup<TConnectionObject>(connect);
+        std::unique_lock<std::mutex> busy(c->Busy, std::try_to_lock);
+        if (!busy) return; // a call in progress keeps the connection busy enough
+        c->Session.KeepAlive();
+    });
 }

@@ -74,6 +74,21 @@ constexpr DWORD INTERNET_OPTION_DATA_SEND_TIMEOUT = 7;
 constexpr DWORD INTERNET_OPTION_DATA_RECEIVE_TIMEOUT = 8;
 // Our own: the largest byte count one progress notification carries (default 64 KiB).
 constexpr DWORD INTERNET_OPTION_PROGRESS_STEP = 0x7F000001;
+// Our own: FTP over TLS for later connections, one of the FTP_TLS_ values (default plain).
+// Explicit TLS sends AUTH TLS after the greeting, then PBSZ 0 and PROT P after the login, so the
+// data connections are protected too; implicit TLS starts TLS on the first byte (port 990 when
+// InternetConnect names none). TLS 1.2 and 1.3 only.
+constexpr DWORD INTERNET_OPTION_FTP_TLS = 0x7F000002;
+constexpr DWORD FTP_TLS_PLAIN = 0;
+constexpr DWORD FTP_TLS_EXPLICIT_IF_OFFERED = 1; // plain when the server refuses AUTH TLS
+constexpr DWORD FTP_TLS_EXPLICIT_REQUIRED = 2;
+constexpr DWORD FTP_TLS_IMPLICIT = 3;
+// Our own: milliseconds without a command after which FtpKeepAlive sends NOOP (default 60 s).
+constexpr DWORD INTERNET_OPTION_FTP_IDLE_TIME = 0x7F000003;
+// Our own: non-zero lets command calls connect again after the server closed the connection
+// (see FtpKeepAlive); default 0, a closed connection stays closed.
+constexpr DWORD INTERNET_OPTION_FTP_RECONNECT = 0x7F000004;
+constexpr INTERNET_PORT INTERNET_DEFAULT_FTPS_PORT = 990;
 
 // Last-error codes. System codes first, then the library's.
 constexpr DWORD ERROR_SUCCESS = 0;
@@ -182,6 +197,37 @@ TInternetStatusCallback InternetSetStatusCallback(HINTERNET internet, TInternetS
 BOOL InternetGetLastResponseInfo(DWORD* error, char* buffer, DWORD* length);
 
 BOOL InternetSetOption(HINTERNET internet, DWORD option, const void* buffer, DWORD length);
+
+// Our own: a server certificate that does not verify against the trust store for the host
+// (untrusted, expired, or naming another host). All texts are zero-terminated.
+struct TFtpCertificateInfo {
+    const char* Host; // as InternetConnect was given it, without the port
+    INTERNET_PORT Port;
+    const char* Subject;
+    const char* Issuer;
+    const char* NotBefore;
+    const char* NotAfter;
+    const char* Fingerprint; // SHA-256, "AB:CD:..."
+    const char* Problem;     // why it did not verify
+};
+// Returns non-zero to go on with this certificate, zero to refuse it. Called on the thread
+// that runs InternetConnect (or a call that reconnects), while the connection waits.
+using TFtpCertificateCallback = BOOL (*)(const TFtpCertificateInfo* info, void* context);
+// Sets the certificate question on a root handle for its later connections. Without one an
+// unverified certificate fails the connect with ERROR_INTERNET_EXTENDED_ERROR and the text
+// "The server's certificate is not trusted: <problem>.".
+BOOL FtpSetCertificateCallback(HINTERNET internet, TFtpCertificateCallback callback, void* context);
+// Our own: *version gets the connection's TLS version ("TLSv1.3"), or "" when it is plain FTP.
+BOOL FtpGetConnectionSecurity(HINTERNET connect, char* version, DWORD length);
+// Our own: sends NOOP when the connection has been idle for INTERNET_OPTION_FTP_IDLE_TIME;
+// a connection busy with another call is left alone (success). A connection the server has
+// closed meanwhile fails here; the next command then connects again (see below).
+//
+// With INTERNET_OPTION_FTP_RECONNECT, every command call that finds its connection closed by the server (reply 421, or the socket
+// gone) before anything was transferred connects again once, logs in again, returns to the
+// server folder of the last successful FtpSetCurrentDirectory and repeats itself; only when
+// that fails does it report an error.
+BOOL FtpKeepAlive(HINTERNET connect);
 
 // Releases any handle; null is harmless. Closing a connection sends QUIT when it is idle and
 // aborts a transfer running on it in another thread (that call then fails with 12017).
