@@ -225,7 +225,14 @@ void TFtpSession::CheckCertificate() {
 
 void TFtpSession::StartDataTls() {
     SetNonBlocking(FData.Fd());
+    // A TLS 1.3 ticket serves one resumption: after the control connection's, the last data
+    // connection's ticket (same session lineage) is offered.
     SSL_SESSION* session = FControlTls->Session();
+    if (!IsResumable(session) && IsResumable(FResume.get())) {
+        FreeTlsSession(session);
+        session = FResume.get();
+        UpRefTlsSession(session);
+    }
     {
         std::lock_guard<std::mutex> lock(FSocketLock);
         FDataTls = std::make_unique<TTls>(FData.Fd(), FHost, session);
@@ -380,6 +387,13 @@ void TFtpSession::Simple(const std::string& verb, const std::string& argument) {
 }
 
 void TFtpSession::CloseData() {
+    if (FDataTls) {
+        SSL_SESSION* next = FDataTls->Session();
+        if (IsResumable(next))
+            FResume.reset(next);
+        else
+            FreeTlsSession(next);
+    }
     std::lock_guard<std::mutex> lock(FSocketLock);
     FDataTls.reset();
     FData.Close();
@@ -743,9 +757,19 @@ void TFtpSession::Store(const std::string& remote, int fd, const TProgress& prog
         if (progress) progress(std::size_t(n));
     }
     // close_notify tells the server the file is complete, not cut off.
-    if (FDataTls &&
-        TlsStep(FData.Fd(), FOptions.SendTimeoutMs, [&] { return FDataTls->Shutdown(); }) != trDone)
-        DataFailed();
+    if (FDataTls) {
+        if (TlsStep(FData.Fd(), FOptions.SendTimeoutMs, [&] { return FDataTls->Shutdown(); }) != trDone)
+            DataFailed();
+        // Closing with unread bytes (session tickets) would reset the connection, and a reset
+        // can cost the server the end of the file: read until the server closes.
+        ::shutdown(FData.Fd(), SHUT_WR);
+        for (;;) {
+            std::size_t got = 0;
+            TTlsResult r = FDataTls->Read(FBuffer.get(), BufferSize, got);
+            if (r == trDone) continue;
+            if (r != trWantRead || !Wait(FData.Fd(), POLLIN, FOptions.ReceiveTimeoutMs)) break;
+        }
+    }
     CloseData();
     FinishTransfer();
 }

@@ -156,7 +156,11 @@ private:
     void StartReplyClock();
 
     std::unique_ptr<TTls> FControlTls, FDataTls;
-    bool FProtected = false; // PROT P accepted: data connections use TLS
+    struct TSessionFree {
+        void operator()(SSL_SESSION* s) const { FreeTlsSession(s); }
+    };
+    std::unique_ptr<SSL_SESSION, TSessionFree> FResume; // the last data connection's, for the next
+    bool FProtected = false;                            // PROT P accepted: data connections use TLS
     bool FDataResumed = false;
     std::string FAcceptedFingerprint; // a certificate the user let pass, for reconnects
     std::string FControlFingerprint;

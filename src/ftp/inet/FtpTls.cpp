@@ -122,6 +122,14 @@ void FreeTlsSession(SSL_SESSION* session) {
     if (session) SSL_SESSION_free(session);
 }
 
+void UpRefTlsSession(SSL_SESSION* session) {
+    if (session) SSL_SESSION_up_ref(session);
+}
+
+bool IsResumable(SSL_SESSION* session) {
+    return session && SSL_SESSION_is_resumable(session) == 1;
+}
+
 TTls::TTls(int fd, const std::string& host, SSL_SESSION* resume) {
     SSL_CTX* context = TlsClientContext();
     FSsl = context ? SSL_new(context) : nullptr;

@@ -59,6 +59,8 @@ private:
 };
 
 void FreeTlsSession(SSL_SESSION* session);
+void UpRefTlsSession(SSL_SESSION* session);
+bool IsResumable(SSL_SESSION* session);
 
 // The trust store: the system's, or the PEM file named by VARNELLO_FTP_CA_FILE (tests use it).
 SSL_CTX* TlsClientContext();

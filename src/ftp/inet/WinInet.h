@@ -223,10 +223,10 @@ BOOL FtpGetConnectionSecurity(HINTERNET connect, char* version, DWORD length);
 // a connection busy with another call is left alone (success). A connection the server has
 // closed meanwhile fails here; the next command then connects again (see below).
 //
-// With INTERNET_OPTION_FTP_RECONNECT, every command call that finds its connection closed by the server (reply 421, or the socket
-// gone) before anything was transferred connects again once, logs in again, returns to the
-// server folder of the last successful FtpSetCurrentDirectory and repeats itself; only when
-// that fails does it report an error.
+// With INTERNET_OPTION_FTP_RECONNECT, every command call that finds its connection closed by the server
+// (reply 421, or the socket gone) before anything was transferred connects again once, logs in again, returns
+// to the server folder of the last successful FtpSetCurrentDirectory and repeats itself; only when that fails
+// does it report an error.
 BOOL FtpKeepAlive(HINTERNET connect);
 
 // Releases any handle; null is harmless. Closing a connection sends QUIT when it is idle and

@@ -23,7 +23,8 @@ public:
     static constexpr const char* User = "tester";
     static constexpr const char* Password = "secret";
 
-    explicit TFtpPeer(const std::string& mode = "active", const std::string& host = "127.0.0.1")
+    explicit TFtpPeer(const std::string& mode = "active", const std::string& host = "127.0.0.1",
+                      const std::vector<std::string>& extra = {})
         : FHost(host) {
         char tmpl[] = "/tmp/varnello-ftp-XXXXXX";
         if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
@@ -42,6 +43,7 @@ public:
         std::string script = std::string(VARNELLO_SOURCE_DIR) + "/tests/ftp/inet/ftpserver.py";
         std::vector<std::string> args = {"/usr/bin/python3", script, "--host",     host,     "--root", FRoot,
                                          "--user",           User,   "--password", Password, "--mode", mode};
+        args.insert(args.end(), extra.begin(), extra.end());
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
