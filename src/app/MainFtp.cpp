@@ -348,6 +348,12 @@ void TFormMain::BuildFtpTab() {
     sshBox->addStretch();
     grid->addLayout(sshBox, 1, 7);
     addField(2, 0, "Private Key", EditPrivKey, BrowsePrivKeyBut);
+    EncryptionBox = new QComboBox(ConnectionPanel);
+    EncryptionBox->setObjectName("EncryptionBox");
+    EncryptionBox->setAccessibleName("Encryption");
+    EncryptionBox->addItems(
+        {"Use explicit TLS if available", "Require explicit TLS", "Implicit TLS", "Plain FTP (insecure)"});
+    addField(2, 1, "Encryption", EncryptionBox);
     grid->setColumnStretch(1, 1);
     grid->setColumnStretch(4, 1);
     grid->setColumnStretch(7, 1);
@@ -364,6 +370,7 @@ void TFormMain::BuildFtpTab() {
     setTabOrder(CBSSH1, CBSSH2);
     setTabOrder(CBSSH2, EditPrivKey);
     setTabOrder(EditPrivKey, BrowsePrivKeyBut);
+    setTabOrder(BrowsePrivKeyBut, EncryptionBox);
 
     Splitter1 = new QSplitter(Qt::Horizontal, TabFTP);
     Splitter1->setObjectName("Splitter1");

@@ -103,6 +103,7 @@ public:
 
     QGroupBox* ConnectionPanel = nullptr;
     QLineEdit* FTPEdit = nullptr;
+    QComboBox* EncryptionBox = nullptr; // FTP over TLS choice
     QLineEdit* LogonEdit = nullptr;
     QLineEdit* PassEdit = nullptr;
     QLineEdit* FTPDirEdit = nullptr;
@@ -193,6 +194,9 @@ public:
     void DisconButClick();
     void CloseConnections();
     void ListHostDirectory();
+    // The status bar's encryption panel, and the idle NOOPs that keep the connection open.
+    void ShowConnectionSecurity();
+    QLabel* StatusSecurity = nullptr;
     // Empties the server list and gives its panel back the caption it had before any listing.
     void ClearHostListing();
     void FTPListDblClick();

@@ -3,12 +3,16 @@
 // the page-dependent dialog filters and menu entries.
 #include "app/AboutBox.h"
 #include "app/Dialogs.h"
+#include "editor/ProfileFile.h"
+
 #include "app/MainFtp.h"
 #include "conveniences/MruMenu.h"
 #include "editor/MemoStyler.h"
 #include "editor/ProfileFile.h"
 #include "editor/ShortcutCsv.h"
 #include "editor/widget/CodeMemo.h"
+#include <QComboBox>
+#include <algorithm>
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -286,9 +290,12 @@ bool TFormMain::ConfirmDiscard() {
 }
 
 TProfile TFormMain::ProfileFromFields() const {
-    return TProfile{FTPEdit->text().toStdString(), LogonEdit->text().toStdString(),
-                    PassEdit->text().toStdString(), FTPDirEdit->text().toStdString(),
-                    LocalDirEdit->text().toStdString()};
+    return TProfile{FTPEdit->text().toStdString(),
+                    LogonEdit->text().toStdString(),
+                    PassEdit->text().toStdString(),
+                    FTPDirEdit->text().toStdString(),
+                    LocalDirEdit->text().toStdString(),
+                    ProfileEncryptionNames[std::clamp(EncryptionBox->currentIndex(), 0, 3)]};
 }
 
 void TFormMain::Open2Click() {
@@ -413,6 +420,7 @@ void TFormMain::LoadProfile(const std::string& path) {
         PassEdit->setText(QString::fromStdString(profile.Password));
         FTPDirEdit->setText(QString::fromStdString(profile.ServerDir));
         LocalDirEdit->setText(QString::fromStdString(profile.LocalDir));
+        EncryptionBox->setCurrentIndex(ProfileEncryptionIndex(profile.Encryption));
     };
     try {
         ::LoadProfile(path, profile);

@@ -3,6 +3,7 @@
 //
 // Every call on the connection runs on the GUI thread except the file transfers, which a
 // TFTPThread runs one at a time; the next one starts from the previous one's end hand-over.
+#include "app/CertificatePrompt.h"
 #include "app/Dialogs.h"
 #include "app/FileList.h"
 #include "app/MainFtp.h"
@@ -11,6 +12,7 @@
 #include "ftp/inet/WinInet.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QCursor>
 #include <QDir>
 #include <QElapsedTimer>
@@ -88,6 +90,7 @@ void TFormMain::CloseConnections() {
     FConnection = nullptr;
     InternetCloseHandle(Handle(FInternet));
     FInternet = nullptr;
+    ShowConnectionSecurity();
     UpdateButtons();
 }
 
@@ -112,17 +115,26 @@ void TFormMain::ConnectButClick() {
     SetStatus(0, "Initializing Internet Connections");
     FInternet = InternetOpen("Ostrel FTP", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     InetCheck(Handle(FInternet));
+    const DWORD tls = TlsModeForEncryptionIndex(EncryptionBox->currentIndex()), reconnect = 1;
+    InetCheck(InternetSetOption(Handle(FInternet), INTERNET_OPTION_FTP_TLS, &tls, sizeof tls));
+    InetCheck(
+        InternetSetOption(Handle(FInternet), INTERNET_OPTION_FTP_RECONNECT, &reconnect, sizeof reconnect));
+    InetCheck(FtpSetCertificateCallback(Handle(FInternet), AskAboutCertificate, this));
     SetStatus(0, "Connecting to Host Server");
     const std::string host = FTPEdit->text().toStdString();
     const std::string user = LogonEdit->text().toStdString();
     const std::string pass = PassEdit->text().toStdString();
-    FConnection = InternetConnect(Handle(FInternet), host.c_str(), INTERNET_DEFAULT_FTP_PORT, user.c_str(),
-                                  pass.c_str(), INTERNET_SERVICE_FTP, 0, 0);
+    // Implicit TLS has its own default port; the layer picks it when none is named.
+    const INTERNET_PORT port =
+        tls == FTP_TLS_IMPLICIT ? INTERNET_INVALID_PORT_NUMBER : INTERNET_DEFAULT_FTP_PORT;
+    FConnection = InternetConnect(Handle(FInternet), host.c_str(), port, user.c_str(), pass.c_str(),
+                                  INTERNET_SERVICE_FTP, 0, 0);
     InetCheck(Handle(FConnection), host);
     if (!FTPDirEdit->text().isEmpty())
         InetCheck(FtpSetCurrentDirectory(Handle(FConnection), FTPDirEdit->text().toStdString().c_str()),
                   host);
     ListHostDirectory();
+    ShowConnectionSecurity();
     if (!LocalDirEdit->text().isEmpty()) {
         FLocalDir = LocalDirEdit->text().toStdString();
         ListLocalDirectory();

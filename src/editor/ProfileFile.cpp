@@ -42,11 +42,19 @@ void ParseProfile(std::string_view text, TProfile& profile) {
         if (i >= lines.size()) throw EVarnelloError("List index out of bounds (" + std::to_string(i) + ")");
         *fields[i] = std::move(lines[i]);
     }
+    profile.Encryption = lines.size() > fields.size() ? lines[fields.size()] : std::string();
+}
+
+int ProfileEncryptionIndex(std::string_view word) {
+    for (int i = 0; i < int(std::size(ProfileEncryptionNames)); ++i)
+        if (word == ProfileEncryptionNames[i]) return i;
+    return 0;
 }
 
 std::string FormatProfile(const TProfile& profile) {
     std::string out;
     for (const std::string* field : Fields(profile)) out += *field + "\r\n";
+    if (!profile.Encryption.empty()) out += profile.Encryption + "\r\n";
     return out;
 }
 
@@ -59,7 +67,8 @@ void LoadProfile(const std::string& path, TProfile& profile) {
 
 void SaveProfile(const std::string& path, const TProfile& profile) {
     for (const std::string* field : Fields(profile))
-        if (field->find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+        if (field->find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos ||
+            profile.Encryption.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
             throw EVarnelloError("Cannot create file " + path + ": a field holds a line break");
     // A new profile holds a password in plain text: only its owner may read it.
     if (!ReplaceFile(path, FormatProfile(profile), 0600)) throw EVarnelloError("Cannot create file " + path);

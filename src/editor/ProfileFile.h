@@ -17,7 +17,16 @@ struct TProfile {
     std::string Password;  // PassEdit, "Password"
     std::string ServerDir; // FTPDirEdit, "Server Start Directory"
     std::string LocalDir;  // LocalDirEdit, "Local Start Directory"
+    // EncryptionBox, "Encryption": a sixth line, which readers of five lines skip, so older
+    // copies of the program still read the file. "" (no sixth line) means the default.
+    std::string Encryption{};
 };
+
+// The sixth line's words, in the order of the Encryption choices; index 0 is the default.
+inline constexpr const char* ProfileEncryptionNames[] = {"explicit", "explicit-required", "implicit",
+                                                         "plain"};
+// The choice a sixth line names; 0 (the default) for an empty or unknown word.
+int ProfileEncryptionIndex(std::string_view word);
 
 inline constexpr int ProfileLineCount = 5;
 
@@ -30,7 +39,7 @@ std::vector<std::string> SplitProfileLines(std::string_view text);
 // the fields before it keep their new values, the others are untouched.
 void ParseProfile(std::string_view text, TProfile& profile);
 
-// The file's bytes for profile: five lines, each ended by CR LF.
+// The file's bytes for profile: five lines, and the sixth when Encryption is set, each ended by CR LF.
 std::string FormatProfile(const TProfile& profile);
 
 // Reads the profile at path into profile as ParseProfile does. Throws EVarnelloError
