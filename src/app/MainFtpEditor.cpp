@@ -290,12 +290,13 @@ bool TFormMain::ConfirmDiscard() {
 }
 
 TProfile TFormMain::ProfileFromFields() const {
-    return TProfile{FTPEdit->text().toStdString(),
-                    LogonEdit->text().toStdString(),
-                    PassEdit->text().toStdString(),
-                    FTPDirEdit->text().toStdString(),
+    return TProfile{FTPEdit->text().toStdString(), LogonEdit->text().toStdString(),
+                    PassEdit->text().toStdString(), FTPDirEdit->text().toStdString(),
                     LocalDirEdit->text().toStdString(),
-                    ProfileEncryptionNames[std::clamp(EncryptionBox->currentIndex(), 0, 3)]};
+                    // The default adds no line, so such a profile stays byte for byte as before.
+                    EncryptionBox->currentIndex() > 0
+                        ? ProfileEncryptionNames[std::clamp(EncryptionBox->currentIndex(), 0, 3)]
+                        : ""};
 }
 
 void TFormMain::Open2Click() {

@@ -42,7 +42,13 @@ void ParseProfile(std::string_view text, TProfile& profile) {
         if (i >= lines.size()) throw EVarnelloError("List index out of bounds (" + std::to_string(i) + ")");
         *fields[i] = std::move(lines[i]);
     }
-    profile.Encryption = lines.size() > fields.size() ? lines[fields.size()] : std::string();
+    // Only a known word counts: other extra lines stay ignored, as they always were.
+    profile.Encryption.clear();
+    if (lines.size() > fields.size()) {
+        const std::string& word = lines[fields.size()];
+        for (const char* name : ProfileEncryptionNames)
+            if (word == name) profile.Encryption = word;
+    }
 }
 
 int ProfileEncryptionIndex(std::string_view word) {

@@ -18,7 +18,8 @@ struct TProfile {
     std::string ServerDir; // FTPDirEdit, "Server Start Directory"
     std::string LocalDir;  // LocalDirEdit, "Local Start Directory"
     // EncryptionBox, "Encryption": a sixth line, which readers of five lines skip, so older
-    // copies of the program still read the file. "" (no sixth line) means the default.
+    // copies of the program still read the file. "" (no sixth line, or one that is not one of
+    // ProfileEncryptionNames) means the default.
     std::string Encryption{};
 };
 
@@ -39,7 +40,8 @@ std::vector<std::string> SplitProfileLines(std::string_view text);
 // the fields before it keep their new values, the others are untouched.
 void ParseProfile(std::string_view text, TProfile& profile);
 
-// The file's bytes for profile: five lines, and the sixth when Encryption is set, each ended by CR LF.
+// The file's bytes for profile: five lines, and a sixth when Encryption is set, each ended by
+// CR LF.
 std::string FormatProfile(const TProfile& profile);
 
 // Reads the profile at path into profile as ParseProfile does. Throws EVarnelloError

@@ -416,8 +416,8 @@ TEST_F(MainFtpEditorTest, ClosingAfterHelpKeepsOnlyTheConnectionFieldsAndTheLang
     s.beginGroup("Software/Varnello/FormMain/Values");
     QStringList keys = s.childKeys();
     keys.sort();
-    EXPECT_EQ(keys, (QStringList{"CBSSH1", "CBSSH2", "ComboBoxShortcuts", "EditPrivKey", "FTPDirEdit",
-                                 "FTPEdit", "LocalDirEdit", "LogonEdit", "PassEdit"}));
+    EXPECT_EQ(keys, (QStringList{"CBSSH1", "CBSSH2", "ComboBoxShortcuts", "EditPrivKey", "EncryptionBox",
+                                 "FTPDirEdit", "FTPEdit", "LocalDirEdit", "LogonEdit", "PassEdit"}));
 }
 
 TEST_F(MainFtpEditorTest, SnippetTableHeaderIsFixedAndDoubleClicksBelowTheRowsInsertItsSecondField) {

@@ -125,3 +125,33 @@ TEST_F(ProfileFileTest, FailedSaveLeavesTheOldProfileIntact) {
     EXPECT_EQ(ErrorOf([&] { SaveProfile("", Sample); }), "Cannot create file ");
     EXPECT_EQ(std::distance(fs::directory_iterator(FDir), {}), 1); // no temporary file left behind
 }
+
+// The encryption choice rides on a sixth line: a five-line reader still finds its fields, a
+// five-line file means the default, and a sixth line that names no choice is ignored as before.
+TEST_F(ProfileFileTest, EncryptionIsAnOptionalSixthLine) {
+    TProfile secure = Sample;
+    secure.Encryption = "implicit";
+    SaveProfile(FPath, secure);
+    const std::string bytes = ReadBytes(FPath);
+    EXPECT_EQ(bytes, "H\r\nU\r\n\r\n/htdocs\r\nC:\\Sites\\web\r\nimplicit\r\n");
+    std::vector<std::string> lines = SplitProfileLines(bytes);
+    ASSERT_GE(lines.size(), 5u);
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 5),
+              (std::vector<std::string>{"H", "U", "", "/htdocs", "C:\\Sites\\web"}));
+    TProfile read;
+    LoadProfile(FPath, read);
+    EXPECT_EQ(read.Encryption, "implicit");
+    EXPECT_EQ(ProfileEncryptionIndex(read.Encryption), 2);
+
+    read.Encryption = "plain";
+    ParseProfile("H\r\nU\r\n\r\n/htdocs\r\nC:\\Sites\\web\r\n", read);
+    EXPECT_EQ(read.Encryption, ""); // an old profile: the default, not the previous value
+    EXPECT_EQ(ProfileEncryptionIndex(read.Encryption), 0);
+    ParseProfile("H\nU\n\n/htdocs\nC:\\Sites\\web\nrot13\n", read);
+    EXPECT_EQ(read.Encryption, "");
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(ProfileEncryptionIndex(ProfileEncryptionNames[i]), i);
+
+    secure.Encryption = "plain\r\nx";
+    EXPECT_NE(ErrorOf([&] { SaveProfile(FPath, secure); }), "no error");
+    EXPECT_EQ(ReadBytes(FPath), bytes); // the old file stays as it was
+}
