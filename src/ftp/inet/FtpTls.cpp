@@ -110,7 +110,9 @@ SSL_CTX* TlsClientContext() {
             SSL_CTX_load_verify_locations(c, file, nullptr);
         else
             SSL_CTX_set_default_verify_paths(c);
-        SSL_CTX_set_mode(c, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+        // Whole writes: one call moves a whole buffer; a retry after WANT_WRITE may pass the
+        // same bytes from a new address.
+        SSL_CTX_set_mode(c, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
         // Session tickets must be kept for the data connections to resume.
         SSL_CTX_set_session_cache_mode(c, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
         return c;
