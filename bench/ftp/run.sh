@@ -71,12 +71,16 @@ fill_10k=$(echo "$fill_out" | awk '$1 == 10000 {print $2}')
 fill_100k=$(echo "$fill_out" | awk '$1 == 100000 {print $2}')
 notes=$("$bench" get "$host" bench bench /big.bin "$work/local/ours.bin" | awk '{print $3}')
 
+# The same transfers over explicit TLS, against curl --ssl-reqd (see run-tls.sh).
+tls_out=$(BUILD="$BUILD" bash "$here/run-tls.sh" 2>/dev/null) || { echo "the TLS benchmark failed"; exit 1; }
+
 mbs() { awk -v s="$1" -v n="$size" 'BEGIN { printf "%.0f", n / s / 1e6 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b / a }'; }
 
 printf '%-10s %14s %14s %12s\n' "256 MiB" "worker MB/s" "layer MB/s" "curl MB/s"
 printf '%-10s %14s %14s %12s\n' "download" "$(mbs "$thread_get")" "$(mbs "$ours_get")" "$(mbs "$curl_get")"
 printf '%-10s %14s %14s %12s\n' "upload" "$(mbs "$thread_put")" "$(mbs "$ours_put")" "$(mbs "$curl_put")"
+echo "$tls_out" | grep -v '^ftps-'
 echo "progress notifications (= status lines handed over) per 256 MiB download: $notes"
 echo "listing $entries entries through FtpFindFirstFile/InternetFindNextFile (layer only): $(awk -v s="$list_s" 'BEGIN { printf "%.0f", s * 1000 }') ms"
 echo "listing into the window's server list ($window_entries entries with \"..\"): $(awk -v s="$window_s" 'BEGIN { printf "%.0f", s * 1000 }') ms"
@@ -87,3 +91,4 @@ echo "ftp-get-ratio $(ratio "$thread_get" "$curl_get")"
 echo "ftp-put-ratio $(ratio "$thread_put" "$curl_put")"
 echo "ftp-list-10k-ms $(awk -v s="$window_s" 'BEGIN { printf "%.0f", s * 1000 }')"
 echo "ftp-fill-100k-ms $fill_100k"
+echo "$tls_out" | grep '^ftps-'
