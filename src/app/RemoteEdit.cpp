@@ -45,22 +45,32 @@ std::string ReplyOrError() {
     return s.empty() ? InetErrorMessage(code) : s;
 }
 
-// Size and time of one server file from a listing of its path. Found: true. Otherwise `broken`
-// tells a connection that no longer answers from a server that answered "no such file".
+// Size and time of one server file, from a listing of its folder (a listing of the file's own
+// path is not served by every server: MLSD takes folders only). Found: true. Otherwise `broken`
+// tells a connection that no longer answers from a folder that simply lacks the file.
 bool StatRemote(HINTERNET connection, const std::string& path, uint64_t& size, uint64_t& time, bool& broken) {
     broken = false;
+    const auto slash = path.find_last_of('/');
+    const std::string folder = slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     TWin32FindData data{};
-    HINTERNET find = FtpFindFirstFile(connection, path.c_str(), &data, INTERNET_FLAG_NO_CACHE_WRITE, 0);
+    HINTERNET find = FtpFindFirstFile(connection, folder.c_str(), &data, INTERNET_FLAG_NO_CACHE_WRITE, 0);
     if (!find) {
         const DWORD code = GetLastError();
         broken = code != ERROR_NO_MORE_FILES && code != ERROR_INTERNET_EXTENDED_ERROR;
         return false;
     }
+    bool found = false;
+    do {
+        if (name == data.cFileName && !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY_BIT)) {
+            size = FindDataSize(data);
+            time = FileTimeValue(data.ftLastWriteTime);
+            found = true;
+            break;
+        }
+    } while (InternetFindNextFile(find, &data));
     InternetCloseHandle(find);
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY_BIT) return false;
-    size = FindDataSize(data);
-    time = FileTimeValue(data.ftLastWriteTime);
-    return true;
+    return found;
 }
 
 // A NUL byte in the first 64 KiB: no text file the editor could save back unchanged.

@@ -224,6 +224,7 @@ TEST_F(RemoteEditTest, BinaryAndOversizedFilesAreRefused) {
     }
     Connect();
     Window->CodeMemoMain->SetText("keep me");
+    Window->FEditModified = false;
     EditByKey("logo.png");
     ASSERT_EQ(Requests.size(), 1u);
     EXPECT_NE(Requests[0].Text.indexOf("looks like a binary file"), -1) << LastText();
