@@ -10,6 +10,7 @@
 #include "editor/ShortcutCsv.h"
 #include "editor/widget/CodeMemo.h"
 #include "editor/widget/FindBar.h"
+#include "settings/FormSettings.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -220,6 +221,9 @@ void TFormMain::BuildEditorTab() {
     columnLayout->setContentsMargins(0, 0, 0, 0);
     columnLayout->setSpacing(0);
     FindBar1 = new TFindBar(CodeMemoMain, editorColumn, editorColumn);
+    // What was last searched for is no setting of the window.
+    for (QLineEdit* edit : {FindBar1->FindEdit, FindBar1->ReplaceEdit, FindBar1->LineEdit})
+        edit->setProperty(TFormSettings::kSkipProperty, true);
     columnLayout->addWidget(EditorSplitter, 1);
     columnLayout->addWidget(FindBar1);
 

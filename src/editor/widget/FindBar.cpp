@@ -120,6 +120,14 @@ TFindBar::TFindBar(TCustomCodeMemo* memo, QWidget* scope, QWidget* parent) : QWi
     hide();
 }
 
+TFindBar::~TFindBar() {
+    if (!FMemo) return;
+    // The editor outlives the bar: it must not call into it or read its search any more.
+    FMemo->OnFind = nullptr;
+    FMemo->OnReplace = nullptr;
+    FMemo->SetSearchHighlight(nullptr);
+}
+
 void TFindBar::SetMode(bool find, bool replace, bool gotoLine) {
     FFindRow->setVisible(find);
     FReplaceRow->setVisible(replace);

@@ -5,6 +5,7 @@
 
 #include "editor/CodeMemoSearch.h"
 
+#include <QPointer>
 #include <QWidget>
 
 class QCheckBox;
@@ -20,6 +21,7 @@ public:
     // The keys (Ctrl+F, Ctrl+H, Ctrl+G, F3, Shift+F3) work while the focus is anywhere inside
     // `scope`, which should hold the editor and the bar.
     TFindBar(TCustomCodeMemo* memo, QWidget* scope, QWidget* parent = nullptr);
+    ~TFindBar() override;
 
     void ShowFind();     // the selection (one line of it) becomes the pattern
     void ShowReplace();  // find plus the replace row
@@ -58,7 +60,8 @@ private:
     void Select(const TSearchMatch& m);
     void SetStatus(const QString& text, bool error = false);
 
-    TCustomCodeMemo* FMemo;
+    // The editor may go first when both die with their parent.
+    QPointer<TCustomCodeMemo> FMemo;
     TMemoSearch FSearch;
     TMemoPos FAnchor; // where the incremental search starts: the caret when the bar opened
     QWidget* FFindRow = nullptr;
