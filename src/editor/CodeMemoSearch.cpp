@@ -6,6 +6,8 @@
 #include "editor/TextEncoding.h"
 
 #include <algorithm>
+#include <exception>
+#include <pthread.h>
 
 namespace {
 
@@ -88,6 +90,82 @@ int BreakCount(const std::string& s) {
 
 } // namespace
 
+namespace {
+
+// std::regex matches by recursion, about a kilobyte of stack per character a match attempt
+// covers: the default stack ends near 10,000 characters. Regular expressions therefore run on a
+// thread with a large (lazily committed) stack, and longer texts are not handed to them at all.
+constexpr std::size_t kDeepStackBytes = std::size_t(1) << 30;
+constexpr std::size_t kDeepRegexMaxBytes = std::size_t(1) << 20;
+constexpr std::size_t kShallowRegexMaxBytes = 4096; // when no such thread can be made
+thread_local std::size_t tRegexMaxBytes = kShallowRegexMaxBytes;
+
+struct TDeepCall {
+    const std::function<void()>* Fn;
+    std::exception_ptr Error;
+};
+
+void* DeepEntry(void* arg) {
+    auto* call = static_cast<TDeepCall*>(arg);
+    tRegexMaxBytes = kDeepRegexMaxBytes;
+    try {
+        (*call->Fn)();
+    } catch (...) {
+        call->Error = std::current_exception();
+    }
+    return nullptr;
+}
+
+} // namespace
+
+void TMemoSearch::Deep(const std::function<void()>& fn) const {
+    FSkippedLong = false;
+    if (!FOptions.Regex) {
+        fn();
+        return;
+    }
+    TDeepCall call{&fn, nullptr};
+    pthread_attr_t attr;
+    pthread_t thread;
+    bool started = false;
+    if (pthread_attr_init(&attr) == 0) {
+        started = pthread_attr_setstacksize(&attr, kDeepStackBytes) == 0 &&
+                  pthread_create(&thread, &attr, DeepEntry, &call) == 0;
+        pthread_attr_destroy(&attr);
+    }
+    if (!started) {
+        fn(); // this thread's small limit applies
+        return;
+    }
+    pthread_join(thread, nullptr);
+    if (call.Error) std::rethrow_exception(call.Error);
+}
+
+std::vector<std::pair<int, int>> TMemoSearch::LineMatches(const TCodeMemoStrings& lines, int line) const {
+    std::vector<std::pair<int, int>> out;
+    Deep([&] { out = LineMatchesImpl(lines, line); });
+    return out;
+}
+
+std::optional<TSearchMatch> TMemoSearch::Find(const TCodeMemoStrings& lines, TMemoPos from, bool forward,
+                                              bool wrap, bool* wrapped) const {
+    std::optional<TSearchMatch> out;
+    Deep([&] { out = FindImpl(lines, from, forward, wrap, wrapped); });
+    return out;
+}
+
+int TMemoSearch::CountAll(const TCodeMemoStrings& lines) const {
+    int out = 0;
+    Deep([&] { out = CountAllImpl(lines); });
+    return out;
+}
+
+bool TMemoSearch::IsMatch(const TCodeMemoStrings& lines, TSearchMatch m) const {
+    bool out = false;
+    Deep([&] { out = IsMatchImpl(lines, m); });
+    return out;
+}
+
 bool TMemoSearch::SetPattern(const std::string& pattern, TSearchOptions options) {
     FValid = false;
     FError.clear();
@@ -142,6 +220,10 @@ void TMemoSearch::Scan(const std::string& s, std::size_t from,
         }
         return;
     }
+    if (s.size() > tRegexMaxBytes) {
+        FSkippedLong = true;
+        return;
+    }
     std::size_t pos = from;
     while (pos <= s.size()) {
         auto flags = std::regex_constants::match_not_null;
@@ -165,7 +247,7 @@ std::string TMemoSearch::Expand(const TByteMatch& m, const std::string& replacem
     return m.Groups.format(replacement);
 }
 
-std::vector<std::pair<int, int>> TMemoSearch::LineMatches(const TCodeMemoStrings& lines, int line) const {
+std::vector<std::pair<int, int>> TMemoSearch::LineMatchesImpl(const TCodeMemoStrings& lines, int line) const {
     std::vector<std::pair<int, int>> out;
     if (line < 0 || line >= lines.Count()) return out;
     const std::string& s = lines[line];
@@ -176,8 +258,8 @@ std::vector<std::pair<int, int>> TMemoSearch::LineMatches(const TCodeMemoStrings
     return out;
 }
 
-std::optional<TSearchMatch> TMemoSearch::Find(const TCodeMemoStrings& lines, TMemoPos from, bool forward,
-                                              bool wrap, bool* wrapped) const {
+std::optional<TSearchMatch> TMemoSearch::FindImpl(const TCodeMemoStrings& lines, TMemoPos from, bool forward,
+                                                  bool wrap, bool* wrapped) const {
     if (wrapped) *wrapped = false;
     if (!FValid || lines.Count() == 0) return std::nullopt;
     from.Line = std::clamp(from.Line, 0, lines.Count() - 1);
@@ -257,7 +339,7 @@ std::optional<TSearchMatch> TMemoSearch::Find(const TCodeMemoStrings& lines, TMe
     return std::nullopt;
 }
 
-int TMemoSearch::CountAll(const TCodeMemoStrings& lines) const {
+int TMemoSearch::CountAllImpl(const TCodeMemoStrings& lines) const {
     int count = 0;
     auto sink = [&](const TByteMatch&) {
         ++count;
@@ -272,7 +354,7 @@ int TMemoSearch::CountAll(const TCodeMemoStrings& lines) const {
     return count;
 }
 
-bool TMemoSearch::IsMatch(const TCodeMemoStrings& lines, TSearchMatch m) const {
+bool TMemoSearch::IsMatchImpl(const TCodeMemoStrings& lines, TSearchMatch m) const {
     if (!FValid || lines.Count() == 0 || !(m.Start < m.End)) return false;
     auto exact = [&](const std::string& s, std::size_t start, std::size_t end) {
         bool found = false;
@@ -297,9 +379,12 @@ bool TMemoSearch::ReplaceCurrent(TCodeMemoModel& model, const std::string& repla
                    b = std::max(model.SelStart(), model.SelEnd());
     bool replaced = false;
     TMemoPos next = model.Caret();
-    if (!model.ReadOnly && model.HasSelection() && IsMatch(lines, {a, b})) {
+    std::string expansion;
+    bool match = false;
+    Deep([&] {
+        if (model.ReadOnly || !model.HasSelection() || !IsMatchImpl(lines, {a, b})) return;
+        match = true;
         // Expand the groups from the match as the search sees it: the joined text or the line.
-        std::string expansion;
         if (FMultiline) {
             TJoined j(lines);
             Scan(j.Text, j.Offset(lines, a), [&](const TByteMatch& m) {
@@ -313,6 +398,8 @@ bool TMemoSearch::ReplaceCurrent(TCodeMemoModel& model, const std::string& repla
                 return false;
             });
         }
+    });
+    if (match) {
         const std::string head = lines[a.Line].substr(0, ByteOf(lines[a.Line], a.Col));
         const std::string tail = lines[b.Line].substr(ByteOf(lines[b.Line], b.Col));
         TReplaceLinesUndo::TChunk chunk{a.Line, JoinCrLf(lines, a.Line, b.Line), head + expansion + tail};
@@ -331,6 +418,16 @@ int TMemoSearch::ReplaceAll(TCodeMemoModel& model, const std::string& replacemen
     const TCodeMemoStrings& lines = model.Lines();
     std::vector<TReplaceLinesUndo::TChunk> chunks;
     int count = 0;
+    Deep([&] { CollectReplacements(lines, replacement, chunks, count); });
+    if (count == 0) return 0;
+    const int caretLine = chunks.front().Line;
+    model.ReplaceLineChunks(std::move(chunks), {0, caretLine});
+    model.ScrollToCaret();
+    return count;
+}
+
+void TMemoSearch::CollectReplacements(const TCodeMemoStrings& lines, const std::string& replacement,
+                                      std::vector<TReplaceLinesUndo::TChunk>& chunks, int& count) const {
     if (FMultiline) {
         TJoined j(lines);
         std::string out;
@@ -344,7 +441,7 @@ int TMemoSearch::ReplaceAll(TCodeMemoModel& model, const std::string& replacemen
             ++count;
             return true;
         });
-        if (count == 0) return 0;
+        if (count == 0) return;
         const TMemoPos p1 = j.Pos(lines, first), p2 = j.Pos(lines, last);
         const std::size_t rangeStart = j.Starts[static_cast<std::size_t>(p1.Line)];
         const std::size_t rangeEnd = j.Starts[static_cast<std::size_t>(p2.Line)] + lines[p2.Line].size();
@@ -371,12 +468,7 @@ int TMemoSearch::ReplaceAll(TCodeMemoModel& model, const std::string& replacemen
             chunks.push_back({i + delta, s, std::move(out)});
             delta += added;
         }
-        if (count == 0) return 0;
     }
-    const int caretLine = chunks.front().Line;
-    model.ReplaceLineChunks(std::move(chunks), {0, caretLine});
-    model.ScrollToCaret();
-    return count;
 }
 
 bool GotoLine(TCodeMemoModel& model, int lineNumber) {

@@ -54,6 +54,10 @@ public:
     // replacement may name its groups ($1, $&); otherwise the replacement is literal.
     int ReplaceAll(TCodeMemoModel& model, const std::string& replacement) const;
 
+    // True when the last call left out a line (or, across lines, the text) too long to give to a
+    // regular expression safely (1 MiB); its matches were not seen.
+    bool SkippedLongText() const { return FSkippedLong; }
+
 private:
     struct TByteMatch {
         std::size_t Start, End; // bytes in the searched string
@@ -62,6 +66,15 @@ private:
     // Every match in s, in order. `from` is the first byte a match may start at.
     void Scan(const std::string& s, std::size_t from,
               const std::function<bool(const TByteMatch&)>& sink) const;
+    // Runs fn where a regular expression has room to recurse; exceptions pass through.
+    void Deep(const std::function<void()>& fn) const;
+    std::vector<std::pair<int, int>> LineMatchesImpl(const TCodeMemoStrings& lines, int line) const;
+    std::optional<TSearchMatch> FindImpl(const TCodeMemoStrings& lines, TMemoPos from, bool forward,
+                                         bool wrap, bool* wrapped) const;
+    int CountAllImpl(const TCodeMemoStrings& lines) const;
+    bool IsMatchImpl(const TCodeMemoStrings& lines, TSearchMatch m) const;
+    void CollectReplacements(const TCodeMemoStrings& lines, const std::string& replacement,
+                             std::vector<TReplaceLinesUndo::TChunk>& chunks, int& count) const;
     std::string Expand(const TByteMatch& m, const std::string& replacement) const;
     bool WordBounded(const std::string& s, std::size_t start, std::size_t end) const;
 
@@ -71,6 +84,7 @@ private:
     bool FValid = false;
     bool FMultiline = false;
     std::string FError;
+    mutable bool FSkippedLong = false;
 };
 
 // Moves the caret to the start of a line, counted from 1 as the gutter shows it, and scrolls to

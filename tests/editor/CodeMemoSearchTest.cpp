@@ -156,3 +156,21 @@ TEST(CodeMemoSearch, GotoLineCountsFromOneAndRefusesOutOfRange) {
     EXPECT_FALSE(GotoLine(m, m.Lines().Count() + 1));
     EXPECT_EQ(m.Caret(), (TMemoPos{0, 2}));
 }
+
+TEST(CodeMemoSearch, RegexOnVeryLongLinesNeitherCrashesNorPretends) {
+    // std::regex recurses per character: a 200,000-character match would overflow a normal stack.
+    TCodeMemoModel m;
+    m.SetText(std::string(200000, 'x') + "\r\nend\r\n");
+    auto s = Search("x.*", {.Regex = true});
+    EXPECT_EQ(s.CountAll(m.Lines()), 1);
+    EXPECT_FALSE(s.SkippedLongText());
+    auto across = Search(R"([\s\S]*\nend)", {.Regex = true});
+    EXPECT_EQ(across.CountAll(m.Lines()), 1);
+    // Beyond the limit the line is left out and the search says so; plain text still finds it.
+    m.SetText(std::string(2 << 20, 'y') + "\r\n");
+    EXPECT_EQ(Search("y+", {.Regex = true}).CountAll(m.Lines()), 0);
+    auto big = Search("y+", {.Regex = true});
+    big.CountAll(m.Lines());
+    EXPECT_TRUE(big.SkippedLongText());
+    EXPECT_EQ(Search("yyy").CountAll(m.Lines()), (2 << 20) / 3);
+}

@@ -216,10 +216,14 @@ void TFindBar::Incremental() {
     if (auto m = FSearch.Find(FMemo->Lines(), FAnchor, true, true, &wrapped)) {
         Select(*m);
         const int n = FSearch.CountAll(FMemo->Lines());
-        SetStatus(n == 1 ? QString("1 match") : QString("%1 matches").arg(n));
+        SetStatus((n == 1 ? QString("1 match") : QString("%1 matches").arg(n)) + LongNote());
     } else {
-        SetStatus("Not found", true);
+        SetStatus("Not found" + LongNote(), true);
     }
+}
+
+QString TFindBar::LongNote() const {
+    return FSearch.SkippedLongText() ? QString(" (lines over 1 MiB were not searched)") : QString();
 }
 
 void TFindBar::FindNext(bool forward) {
@@ -256,7 +260,9 @@ void TFindBar::ReplaceAll() {
     if (FMemo->ReadOnly() || (!FSearch.Valid() && !Compile())) return;
     const int n = FSearch.ReplaceAll(FMemo->Model(), ReplaceEdit->text().toStdString());
     FMemo->Refresh();
-    SetStatus(n == 1 ? QString("Replaced 1 occurrence") : QString("Replaced %1 occurrences").arg(n), n == 0);
+    SetStatus((n == 1 ? QString("Replaced 1 occurrence") : QString("Replaced %1 occurrences").arg(n)) +
+                  LongNote(),
+              n == 0);
 }
 
 void TFindBar::GoToLine() {

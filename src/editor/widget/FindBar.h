@@ -59,6 +59,7 @@ private:
     void Incremental();
     void Select(const TSearchMatch& m);
     void SetStatus(const QString& text, bool error = false);
+    QString LongNote() const; // the search left out text too long for a regular expression
 
     // The editor may go first when both die with their parent.
     QPointer<TCustomCodeMemo> FMemo;
