@@ -126,7 +126,7 @@ void TMemoSearch::Deep(const std::function<void()>& fn) const {
     }
     TDeepCall call{&fn, nullptr};
     pthread_attr_t attr;
-    pthread_t thread;
+    pthread_t thread{};
     bool started = false;
     if (pthread_attr_init(&attr) == 0) {
         started = pthread_attr_setstacksize(&attr, kDeepStackBytes) == 0 &&
