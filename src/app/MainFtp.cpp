@@ -187,6 +187,7 @@ TFormMain::TFormMain(QWidget* parent, std::unique_ptr<TWindowPrompts> prompts)
     HelpWindow = new THelpWindow(this);
 
     WireCommands();
+    SetUpRemoteEdit();
 
     // The saved position and field values come back before the creation handler runs.
     FormSettings1 = new TFormSettings(this);
@@ -723,6 +724,12 @@ void TFormMain::About2Click() {
 }
 
 bool TFormMain::FormCloseQuery() {
+    if (RemoteDocumentUnsent())
+        return MessageDialog(*Prompts, this,
+                             QString::fromStdString("Your changes to " + FRemoteDoc->Url +
+                                                    " have not been uploaded to the server. Are you sure you "
+                                                    "want to quit?"),
+                             {"&Yes", "&No"}) == 1;
     if (!FEditModified) return true;
     return MessageDialog(*Prompts, this,
                          "The document you are editing has not been saved. Are you sure you want to quit?",
@@ -731,6 +738,7 @@ bool TFormMain::FormCloseQuery() {
 
 void TFormMain::FormClose() {
     CloseConnections();
+    RemoveRemoteEditFolder();
     FormSettings1->SaveSettings();
     MruMenu1->Save();
 }

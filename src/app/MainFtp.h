@@ -33,6 +33,7 @@ class TFormSettings;
 class THelpWindow;
 class TTips;
 class TCodeMemo;
+class TFindBar;
 class TCustomCodeMemo;
 class TCustomMemoStyler;
 class TLinkLabel;
@@ -149,6 +150,7 @@ public:
 
     // --- editor page ---
     QSplitter* EditorSplitter = nullptr;
+    TFindBar* FindBar1 = nullptr;
     QToolBox* ToolPanelTab1 = nullptr;
     QWidget* ToolPanel1 = nullptr;
     QComboBox* ComboBoxShortcuts = nullptr;
@@ -259,6 +261,27 @@ public:
     // The discard question of Open; true when there is nothing to lose or the user agrees.
     bool ConfirmDiscard();
     TProfile ProfileFromFields() const;
+
+    // --- editing a server file in place (RemoteEdit.cpp) ---
+    struct TRemoteDocument {
+        std::string Url, Host, RemotePath, LocalPath;
+        std::uint64_t Size = 0, Time = 0; // from the server's listing when it was fetched or sent
+        bool Listed = false;              // the listing showed the file, so the check can run
+        bool Unsent = false;              // saved locally, not yet on the server
+    };
+    static constexpr std::uint64_t kRemoteEditMaxBytes = std::uint64_t(50) << 20;
+    QAction* EditRemote1 = nullptr;
+    std::optional<TRemoteDocument> FRemoteDoc; // the editor's document is this server file
+    void SetUpRemoteEdit();
+    void EditRemoteClick();
+    // Fetches a file of the current server folder into the private folder and opens it.
+    void EditRemoteFile(const std::string& name, std::uint64_t listedSize);
+    // Puts the saved local copy back; throws with the reason when it could not, leaving it unsent.
+    void UploadRemoteDocument();
+    bool RemoteDocumentUnsent() const;
+    std::string RemoteEditFolder();
+    void RemoveRemoteEditFolder();
+    std::string FRemoteEditDir;
 
     // --- help, tips, about ---
     void HelpContentsClick();

@@ -11,7 +11,9 @@
 #include "editor/ProfileFile.h"
 #include "editor/ShortcutCsv.h"
 #include "editor/widget/CodeMemo.h"
-#include <QComboBox>
+#include "editor/widget/FindBar.h"
+#include "settings/FormSettings.h"
+
 #include <algorithm>
 
 #include <QAccessible>
@@ -215,8 +217,22 @@ void TFormMain::BuildEditorTab() {
     EditorSplitter->setCollapsible(0, false);
     EditorSplitter->setSizes({2, 1000});
 
+    // The find bar sits under both editors and acts on the main one; its keys work anywhere in
+    // the column.
+    auto* editorColumn = new QWidget(outer);
+    editorColumn->setObjectName("EditorColumn");
+    auto* columnLayout = new QVBoxLayout(editorColumn);
+    columnLayout->setContentsMargins(0, 0, 0, 0);
+    columnLayout->setSpacing(0);
+    FindBar1 = new TFindBar(CodeMemoMain, editorColumn, editorColumn);
+    // What was last searched for is no setting of the window.
+    for (QLineEdit* edit : {FindBar1->FindEdit, FindBar1->ReplaceEdit, FindBar1->LineEdit})
+        edit->setProperty(TFormSettings::kSkipProperty, true);
+    columnLayout->addWidget(EditorSplitter, 1);
+    columnLayout->addWidget(FindBar1);
+
     outer->addWidget(ToolPanelTab1);
-    outer->addWidget(EditorSplitter);
+    outer->addWidget(editorColumn);
     outer->setStretchFactor(1, 1);
     outer->setSizes({260, 600});
     layout->addWidget(outer);
@@ -283,6 +299,12 @@ void TFormMain::CodeMemoMainStatusChange(TCustomCodeMemo&) {
 }
 
 bool TFormMain::ConfirmDiscard() {
+    if (RemoteDocumentUnsent())
+        return MessageDialog(*Prompts, this,
+                             QString::fromStdString("Your changes to " + FRemoteDoc->Url +
+                                                    " have not been uploaded to the server. Are you sure you "
+                                                    "want to discard them?"),
+                             {"&Yes", "&No"}) == 1;
     return !FEditModified || MessageDialog(*Prompts, this,
                                            "The file that you are editing has not been saved. Are you sure "
                                            "you want to discard the changes?",
@@ -313,6 +335,7 @@ void TFormMain::MruMenuSelectFile(const QString& path) {
 
 void TFormMain::OpenPath(const std::string& path) {
     FEditModified = false;
+    if (ExtensionOf(path) != ".vrnl") FRemoteDoc.reset();
     LabelURL->clear();
     urlLabel->Address.clear();
     setWindowTitle(QString::fromStdString("Varnello v1.2[" + FileNameOf(path) + "]"));
@@ -363,6 +386,8 @@ void TFormMain::SaveDocument() {
     }
     CodeMemoMain->SaveLines(FEditFileName); // throws before the flag is cleared
     FEditModified = false;
+    // A server file's copy goes back where it came from; the local save above stands either way.
+    if (FRemoteDoc && FRemoteDoc->LocalPath == FEditFileName) UploadRemoteDocument();
 }
 
 void TFormMain::SaveDocumentAs() {
@@ -372,6 +397,7 @@ void TFormMain::SaveDocumentAs() {
     // The document now lives under the new name, coloured and linked as Open would have it.
     FEditFileName = *chosen;
     FEditModified = false;
+    FRemoteDoc.reset();
     LabelURL->clear();
     urlLabel->Address.clear();
     ApplyFileType(*chosen);

@@ -665,6 +665,30 @@ void TCodeMemoModel::InsertText(std::string_view text) {
     CollapseSelection();
 }
 
+void TCodeMemoModel::ReplaceLineChunks(std::vector<TReplaceLinesUndo::TChunk> chunks, TMemoPos caret) {
+    if (ReadOnly || chunks.empty()) return;
+    CloseCompletion();
+    HideParamHint();
+    const TMemoPos start = Caret();
+    FLines.BeginUpdate();
+    try {
+        for (auto& chunk : chunks) {
+            chunk.Old = Normalise(chunk.Old);
+            chunk.New = Normalise(chunk.New);
+            const TMemoPos at{0, chunk.Line};
+            DeleteRaw(at, TextEndPos(at, chunk.Old));
+            InsertRaw(at, chunk.New);
+        }
+    } catch (...) {
+        FLines.EndUpdate();
+        throw;
+    }
+    FLines.EndUpdate();
+    PlaceCaret(caret);
+    CollapseSelection();
+    FUndoList.Add(std::make_unique<TReplaceLinesUndo>(start, Caret(), std::move(chunks)));
+}
+
 void TCodeMemoModel::PasteText(std::string_view text) {
     std::string s;
     s.reserve(text.size());

@@ -182,6 +182,10 @@ public:
     // after it; one TPasteUndo. Text that is not valid UTF-8 is read as Windows-1252.
     void InsertText(std::string_view text);
 
+    // Applies the chunks in order (each replaces whole lines from column 0 of its Line, see
+    // TReplaceLinesUndo) as one undo step, then puts the caret at `caret`. Nothing when ReadOnly.
+    void ReplaceLineChunks(std::vector<TReplaceLinesUndo::TChunk> chunks, TMemoPos caret);
+
     // Whole text (CR LF after each line) and its replacement; SetText clears the undo list.
     std::string Text() const { return FLines.Text(); }
     void SetText(std::string_view text);

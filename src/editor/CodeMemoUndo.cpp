@@ -103,6 +103,24 @@ void TPasteUndo::Redo(TUndoTarget& target) const {
     target.UndoSetCaret(EndPos);
 }
 
+void TReplaceLinesUndo::Undo(TUndoTarget& target) const {
+    for (auto it = Chunks.rbegin(); it != Chunks.rend(); ++it) {
+        const TMemoPos at{0, it->Line};
+        target.UndoDelete(at, TextEndPos(at, it->New));
+        target.UndoInsert(at, it->Old);
+    }
+    target.UndoSetCaret(StartPos);
+}
+
+void TReplaceLinesUndo::Redo(TUndoTarget& target) const {
+    for (const auto& chunk : Chunks) {
+        const TMemoPos at{0, chunk.Line};
+        target.UndoDelete(at, TextEndPos(at, chunk.Old));
+        target.UndoInsert(at, chunk.New);
+    }
+    target.UndoSetCaret(EndPos);
+}
+
 void TCodeMemoUndoList::Add(std::unique_ptr<TUndo> record) {
     if (FPerforming || !record) return;
     // An undone record must not swallow new typing: redo would then replay text that is there.

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct TMemoPos {
     int Col = 0;
@@ -104,6 +105,23 @@ public:
 class TPasteUndo : public TUndo {
 public:
     using TUndo::TUndo;
+    void Undo(TUndoTarget& target) const override;
+    void Redo(TUndoTarget& target) const override;
+};
+
+// Several stretches of whole lines replaced at once (find and replace): one step to undo. Each
+// chunk says "from column 0 of Line, Old was replaced by New"; a chunk's Line counts the lines as
+// they were after the chunks before it had been applied, so undo walks the chunks backwards.
+class TReplaceLinesUndo : public TUndo {
+public:
+    struct TChunk {
+        int Line = 0;
+        std::string Old, New; // CR LF between lines
+    };
+    std::vector<TChunk> Chunks;
+
+    TReplaceLinesUndo(TMemoPos start, TMemoPos end, std::vector<TChunk> chunks)
+        : TUndo(start, end, {}), Chunks(std::move(chunks)) {}
     void Undo(TUndoTarget& target) const override;
     void Redo(TUndoTarget& target) const override;
 };

@@ -432,6 +432,9 @@ TCustomCodeMemo::TFrame TCustomCodeMemo::BuildFrame() {
             row.MarkStart = cell(col);
             row.MarkLength = cell(col + len) - row.MarkStart;
         }
+        if (FSearch && FSearch->Valid())
+            for (const auto& [from, to] : FSearch->LineMatches(lines, row.Line))
+                row.Matches.emplace_back(cell(from), cell(to));
         ExpandForDisplay(row.Text, row.Runs, lines.TabSize);
     }
     return f;
@@ -482,6 +485,7 @@ void TCustomCodeMemo::paintEvent(QPaintEvent* event) {
     opt.RightMargin = RightMargin;
     opt.RightMarginWidth = FMarginCharWidth;
     opt.RightMarginColor = RightMarginColor;
+    opt.MatchBkColor = MatchBkColor;
 
     // Only the rows inside the exposed area are drawn; the others keep their pixels.
     const QRect area = event->rect();
@@ -495,6 +499,7 @@ void TCustomCodeMemo::paintEvent(QPaintEvent* event) {
         opt.ShowBlockMark = row.Mark;
         opt.BlockStart = row.MarkStart;
         opt.BlockLength = row.MarkLength;
+        opt.Matches = row.Matches;
         FPainter.PaintLine(p, i * FLineHeight, row.Text, row.Runs, opt);
         if (row.Caret >= frame.Left) {
             int x = TextLeft() + (row.Caret - frame.Left) * FCharWidth;

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "editor/CodeMemoModel.h"
+#include "editor/CodeMemoSearch.h"
 #include "editor/widget/MemoPainter.h"
 
 #include <QAbstractScrollArea>
@@ -123,6 +124,14 @@ public:
     // The text position nearest to the point: inside a TAB, its nearer edge.
     TMemoPos PointToCell(QPoint point) const;
 
+    // Matches of this search are tinted on screen (referenced, not owned; nullptr = none). The
+    // owner calls Refresh after changing the pattern.
+    void SetSearchHighlight(const TMemoSearch* search) {
+        FSearch = search;
+        Refresh();
+    }
+    QColor MatchBkColor = QColor(0xFF, 0xE0, 0x40);
+
     // Brings scroll bars and screen in line with the model after calls made on Model() directly.
     void Refresh() { UpdateView(); }
 
@@ -166,6 +175,7 @@ private:
         int Caret = -1; // caret column on this row, -1 = none
         bool Mark = false;
         int MarkStart = 0, MarkLength = 0;
+        std::vector<std::pair<int, int>> Matches; // screen cells
         friend bool operator==(const TRow&, const TRow&) = default;
     };
     struct TFrame {
@@ -200,6 +210,7 @@ private:
     QTimer FHintTimer;
     TFrame FPainted; // what the last paint showed
     bool FInvalidatePosted = false;
+    const TMemoSearch* FSearch = nullptr;
 };
 
 class TCodeMemo : public TCustomCodeMemo {

@@ -84,6 +84,14 @@ void TMemoPainter::PaintLine(QPainter& target, int y, const std::string& text,
         if (b > selB) draw(piece(selB, b), selB, ToQColor(run.Color), ToQColor(run.BkColor), run.Style);
     }
 
+    // Multiplying keeps each run's own text colour readable on the tint.
+    if (!opt.Matches.empty()) {
+        p.setCompositionMode(QPainter::CompositionMode_Multiply);
+        for (const auto& [from, to] : opt.Matches)
+            if (to > from)
+                p.fillRect((from - opt.LeftColumn) * cw, 0, (to - from) * cw, height, opt.MatchBkColor);
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    }
     if (opt.ShowBlockMark && opt.BlockLength > 0) {
         const int x = (opt.BlockStart - opt.LeftColumn) * cw;
         p.fillRect(x, height - 3, opt.BlockLength * cw, 1, opt.BlockLineColor);

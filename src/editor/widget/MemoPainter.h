@@ -11,6 +11,7 @@
 #include <QImage>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 class QPainter;
@@ -37,6 +38,9 @@ struct TPaintLineOptions {
     int BlockStart = 0;
     int BlockLength = 0;
     QColor BlockLineColor = QColor(0x80, 0x80, 0x80);
+    // Search matches on this line, in screen cells [first, second), tinted behind their text.
+    std::vector<std::pair<int, int>> Matches;
+    QColor MatchBkColor = QColor(0xFF, 0xE0, 0x40);
     // Right margin after RightMargin columns of "w", fixed to the text area (does not scroll).
     int RightMargin = 80;
     int RightMarginWidth = 8; // the width of "w"
