@@ -39,6 +39,9 @@ TClientSocket::TClientSocket(Ssh::TNvSSHClient& client, QObject* parent) : QObje
     client.OnSend = [this](Ssh::TNvSSHClient*, const uint8_t* buf, int size) {
         if (!FActive || size <= 0) return; // not connected: the bytes are dropped
         FSocket.write(reinterpret_cast<const char*>(buf), size);
+        // Qt otherwise hands the kernel one buffered block per event-loop pass; flush() sends
+        // what the socket takes now without blocking and leaves the rest for the write notifier.
+        FSocket.flush();
     };
     client.OnReceive = [this](Ssh::TNvSSHClient*, uint8_t* buf, int maxSize, int& written) {
         written = 0;

@@ -254,6 +254,7 @@ void TSftpSession::CheckTransfer() {
         FinishDownload(ok, why);
     else
         FinishUpload(ok, why);
+    if (OnProgress) OnProgress(); // the finished transfer's progress and Cancel go idle
 }
 
 void TSftpSession::FinishDownload(bool ok, const std::string& why) {

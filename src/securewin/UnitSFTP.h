@@ -98,6 +98,7 @@ private:
     Ssh::TNvKnownHosts FKnownHosts;
     std::string FHost;
     int FPort = 22;
+    bool FClosing = false; // the user (or the window's end) closes the connection
     QElapsedTimer FTransferClock;
 };
 
