@@ -51,6 +51,10 @@ TClientSocket::TClientSocket(Ssh::TNvSSHClient& client, QObject* parent) : QObje
         FGotBytes = n > 0;
     };
     connect(&FSocket, &QTcpSocket::connected, this, [this] {
+        // Requests are small and each waits for its answer; with Nagle's delay a request queued
+        // behind unacknowledged bytes waits for the server's delayed ACK (about 40 ms per listing
+        // chunk or read batch).
+        FSocket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
         FActive = true;
         if (OnConnect) OnConnect();
     });
