@@ -82,6 +82,9 @@ protected:
         Client.Versions = qxSSH2;
         Client.UserName = "user";
         Client.Password = "pw-123";
+        Client.OnError = [this](TNvSSHClient*, int code) {
+            Log.push_back("SSH error " + std::to_string(code));
+        };
         List.Add(&Tunnel);
         Client.SetTunnelList(&List);
         Sftp.SetTunnel(&Tunnel);

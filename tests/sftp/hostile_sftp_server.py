@@ -18,7 +18,11 @@ import warnings
 
 warnings.filterwarnings("ignore")
 
+import logging
+
 import paramiko
+
+logging.basicConfig(level=logging.INFO, stream=sys.stderr)
 
 FXP_INIT, FXP_VERSION, FXP_OPEN, FXP_CLOSE, FXP_READ = 1, 2, 3, 4, 5
 FXP_OPENDIR, FXP_READDIR, FXP_REALPATH = 11, 12, 16
@@ -50,6 +54,7 @@ def names(rid, entries):
 class Server(paramiko.ServerInterface):
     def __init__(self, user, password):
         self.user, self.password = user, password
+        self.subsystem = threading.Event()
 
     def check_auth_password(self, username, password):
         ok = username == self.user and password == self.password
@@ -64,12 +69,12 @@ class Server(paramiko.ServerInterface):
     def check_channel_subsystem_request(self, channel, name):
         if name != "sftp":
             return False
-        threading.Thread(target=serve, args=(channel,), daemon=True).start()
+        # Served from the main thread once paramiko has answered this request.
+        self.subsystem.set()
         return True
 
 
 MODE = ""
-FINISHED = threading.Event()
 
 
 def read_exact(chan, n):
@@ -133,7 +138,6 @@ def serve(chan):
                 chan.sendall(status(rid, 8, "Unsupported"))
     except (EOFError, OSError, paramiko.SSHException):
         pass
-    FINISHED.set()
 
 
 def main():
@@ -150,13 +154,14 @@ def main():
     conn, _ = listener.accept()
     t = paramiko.Transport(conn)
     t.add_server_key(paramiko.RSAKey.generate(2048))
-    t.start_server(server=Server(user, password))
-    t.accept(20)
-    # Serve until the client goes or the test stops this process.
-    while t.is_active() and not FINISHED.wait(0.1):
-        pass
+    server = Server(user, password)
+    t.start_server(server=server)
+    chan = t.accept(20)
+    if chan is None or not server.subsystem.wait(20):
+        sys.exit(2)
+    # Serves until the client closes the channel (or the test stops this process).
+    serve(chan)
     t.close()
-
 
 if __name__ == "__main__":
     main()
