@@ -325,7 +325,14 @@ void TFormSFTP::UpdateProgress() {
         ProgressText->clear();
         return;
     }
-    if (!FTransferClock.isValid()) FTransferClock.start();
+    if (!FTransferClock.isValid()) {
+        FTransferClock.start();
+        FProgressShown = -1000;
+    }
+    // Every answer moves the progress; redrawing the bar and its text each time cost a large
+    // part of a fast download, so they follow at most ten times a second.
+    if (FTransferClock.elapsed() - FProgressShown < 100) return;
+    FProgressShown = FTransferClock.elapsed();
     const uint64_t done = FSession->TransferOffset();
     const uint64_t total = FSession->TransferSize();
     Progress->setRange(0, 1000);

@@ -100,6 +100,7 @@ private:
     int FPort = 22;
     bool FClosing = false; // the user (or the window's end) closes the connection
     QElapsedTimer FTransferClock;
+    qint64 FProgressShown = 0; // FTransferClock's time of the last progress shown
 };
 
 } // namespace Varnello::SecureWin
