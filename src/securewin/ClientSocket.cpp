@@ -58,16 +58,25 @@ TClientSocket::TClientSocket(Ssh::TNvSSHClient& client, QObject* parent) : QObje
         FActive = true;
         if (OnConnect) OnConnect();
     });
-    connect(&FSocket, &QTcpSocket::disconnected, this, [this] {
-        const bool was = FActive;
-        FActive = false;
-        if (was && OnDisconnect) OnDisconnect();
-    });
+    // Queued: flush() inside OnSend can find the peer gone and raise these at once, which would
+    // run the window's disconnect handling (freeing the transfer) under the SSH and SFTP calls
+    // that are sending.
+    connect(
+        &FSocket, &QTcpSocket::disconnected, this,
+        [this] {
+            const bool was = FActive;
+            FActive = false;
+            if (was && OnDisconnect) OnDisconnect();
+        },
+        Qt::QueuedConnection);
     connect(&FSocket, &QTcpSocket::readyRead, this, &TClientSocket::Readable);
-    connect(&FSocket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
-        if (e == QAbstractSocket::RemoteHostClosedError) return; // reported as a disconnect
-        if (OnSocketError) OnSocketError(FSocket.errorString().toStdString());
-    });
+    connect(
+        &FSocket, &QTcpSocket::errorOccurred, this,
+        [this](QAbstractSocket::SocketError e) {
+            if (e == QAbstractSocket::RemoteHostClosedError) return; // reported as a disconnect
+            if (OnSocketError) OnSocketError(FSocket.errorString().toStdString());
+        },
+        Qt::QueuedConnection);
 }
 
 void TClientSocket::Open(const std::string& host, int port) {
