@@ -141,6 +141,9 @@ int main(int argc, char** argv) {
     };
     form.editHost->setText(QString("127.0.0.1:%1").arg(argv[1]));
     form.editUserName->setText(argv[2]);
+    // For experiments only; run.sh measures the window's own settings.
+    if (const char* v = std::getenv("SFTP_BENCH_IN_FLIGHT")) form.Session().RequestsInFlight = std::atoi(v);
+    if (const char* v = std::getenv("SFTP_BENCH_BLOCK")) form.Session().BlockSize = uint32_t(std::atoi(v));
     form.show();
 
     auto logged = [&](const char* s) { return form.Memo1->toPlainText().contains(s); };

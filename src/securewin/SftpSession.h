@@ -77,9 +77,11 @@ public:
     size_t MaxListingEntries = 1000000;
     size_t MaxListingBytes = size_t(256) << 20; // names and long names together
 
-    // Upload and download pipelining; the defaults are OpenSSH's.
-    uint32_t BlockSize = 32768;
-    int RequestsInFlight = 64;
+    // Upload and download pipelining: 8 MiB in flight. OpenSSH's sftp default (64 of 32 KiB)
+    // halved our download speed at a 20 ms round trip; a server that reads less per request
+    // answers short reads, whose rest is asked for again.
+    uint32_t BlockSize = 65536;
+    int RequestsInFlight = 128;
 
 private:
     void Log(const std::string& line);
