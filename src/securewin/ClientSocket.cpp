@@ -39,6 +39,9 @@ TClientSocket::TClientSocket(Ssh::TNvSSHClient& client, QObject* parent) : QObje
     client.OnSend = [this](Ssh::TNvSSHClient*, const uint8_t* buf, int size) {
         if (!FActive || size <= 0) return; // not connected: the bytes are dropped
         FSocket.write(reinterpret_cast<const char*>(buf), size);
+        // Qt otherwise hands the kernel one buffered block per event-loop pass; flush() sends
+        // what the socket takes now without blocking and leaves the rest for the write notifier.
+        FSocket.flush();
     };
     client.OnReceive = [this](Ssh::TNvSSHClient*, uint8_t* buf, int maxSize, int& written) {
         written = 0;
@@ -48,19 +51,32 @@ TClientSocket::TClientSocket(Ssh::TNvSSHClient& client, QObject* parent) : QObje
         FGotBytes = n > 0;
     };
     connect(&FSocket, &QTcpSocket::connected, this, [this] {
+        // Requests are small and each waits for its answer; with Nagle's delay a request queued
+        // behind unacknowledged bytes waits for the server's delayed ACK (about 40 ms per listing
+        // chunk or read batch).
+        FSocket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
         FActive = true;
         if (OnConnect) OnConnect();
     });
-    connect(&FSocket, &QTcpSocket::disconnected, this, [this] {
-        const bool was = FActive;
-        FActive = false;
-        if (was && OnDisconnect) OnDisconnect();
-    });
+    // Queued: flush() inside OnSend can find the peer gone and raise these at once, which would
+    // run the window's disconnect handling (freeing the transfer) under the SSH and SFTP calls
+    // that are sending.
+    connect(
+        &FSocket, &QTcpSocket::disconnected, this,
+        [this] {
+            const bool was = FActive;
+            FActive = false;
+            if (was && OnDisconnect) OnDisconnect();
+        },
+        Qt::QueuedConnection);
     connect(&FSocket, &QTcpSocket::readyRead, this, &TClientSocket::Readable);
-    connect(&FSocket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
-        if (e == QAbstractSocket::RemoteHostClosedError) return; // reported as a disconnect
-        if (OnSocketError) OnSocketError(FSocket.errorString().toStdString());
-    });
+    connect(
+        &FSocket, &QTcpSocket::errorOccurred, this,
+        [this](QAbstractSocket::SocketError e) {
+            if (e == QAbstractSocket::RemoteHostClosedError) return; // reported as a disconnect
+            if (OnSocketError) OnSocketError(FSocket.errorString().toStdString());
+        },
+        Qt::QueuedConnection);
 }
 
 void TClientSocket::Open(const std::string& host, int port) {

@@ -11,8 +11,6 @@ using Sftp::TNvSftpTransfer;
 
 namespace {
 constexpr int StatusEof = 1;
-// A listing that never ends is cut here rather than growing without bound.
-constexpr size_t MaxListingEntries = 1000000;
 
 std::string Quoted(const std::string& s) {
     return "\"" + s + "\"";
@@ -47,6 +45,8 @@ bool IsPlainFileName(const std::string& name) {
 }
 
 TSftpSession::TSftpSession(TNvSftpClient& client) : FClient(client) {
+    // Every request is remembered by id, so an answer to none of them is a protocol error.
+    client.StrictReplyIds = true;
     client.OnOpenConnection = [this](TNvSftpClient*) { OpenedConnection(); };
     client.OnCloseConnection = [this](TNvSftpClient*) {
         Log("Sftp connection closed");
@@ -107,6 +107,7 @@ void TSftpSession::ListDirectory(const std::string& path) {
         return;
     }
     FIncoming.clear();
+    FIncomingBytes = 0;
     Log("Opening directory " + path);
     Expect(FClient.OpenDirectory(path), TSessionState::StateOpeningList);
 }
@@ -254,6 +255,7 @@ void TSftpSession::CheckTransfer() {
         FinishDownload(ok, why);
     else
         FinishUpload(ok, why);
+    if (OnProgress) OnProgress(); // the finished transfer's progress and Cancel go idle
 }
 
 void TSftpSession::FinishDownload(bool ok, const std::string& why) {
@@ -332,17 +334,22 @@ void TSftpSession::OpenFile(const std::string& handle) {
 
 void TSftpSession::Listing(const std::vector<TNvSftpFileInfo>& listing) {
     if (!FExpected || FClient.ReplyId() != *FExpected || FState != TSessionState::StateReadingList) return;
+    bool full = false;
     for (const auto& e : listing) {
         if (IsUnsafeListingName(e.Name)) {
             Log("Skipped unsafe name " + Quoted(e.Name));
             continue;
         }
-        if (FIncoming.size() >= MaxListingEntries) break;
+        full = FIncoming.size() >= MaxListingEntries ||
+               FIncomingBytes + e.Name.size() + e.LongName.size() > MaxListingBytes;
+        if (full) break;
+        FIncomingBytes += e.Name.size() + e.LongName.size();
         FIncoming.emplace_back();
         e.CopyTo(FIncoming.back());
     }
-    if (FIncoming.size() >= MaxListingEntries) {
-        Log("File list cut at " + std::to_string(MaxListingEntries) + " entries");
+    if (full || FIncoming.size() >= MaxListingEntries) {
+        Log("Error: the server's file list does not end; cut at " + std::to_string(FIncoming.size()) +
+            " entries");
         Error(StatusEof, "");
         return;
     }

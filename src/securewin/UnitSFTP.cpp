@@ -178,7 +178,9 @@ TFormSFTP::TFormSFTP(QWidget* parent, const std::string& knownHostsFile, const s
         btnConnect->setText("Connect");
         FSession->ConnectionLost();
         UpdateProgress();
-        Edit4->setText("Not connected");
+        // Only a close the user asked for is a plain disconnect; anything else lost the server.
+        Edit4->setText(FClosing ? "Not connected" : "Connection lost");
+        FClosing = false;
     };
     FSocket->OnSocketError = [this](const std::string& m) {
         AddLogLine("Error: " + QString::fromStdString(m));
@@ -225,6 +227,7 @@ TFormSFTP::TFormSFTP(QWidget* parent, const std::string& knownHostsFile, const s
 
 TFormSFTP::~TFormSFTP() {
     // The socket first, so that no socket event reaches the session objects being released.
+    FClosing = true;
     FSocket->Close();
     FSocket.reset();
     FSession.reset();
@@ -232,6 +235,7 @@ TFormSFTP::~TFormSFTP() {
 }
 
 void TFormSFTP::closeEvent(QCloseEvent* event) {
+    FClosing = true;
     FSocket->Close();
     event->accept();
 }
@@ -244,6 +248,7 @@ void TFormSFTP::AddLogLine(const QString& message) {
 
 void TFormSFTP::ConnectButClick() {
     if (FSocket->Active()) {
+        FClosing = true;
         FSocket->Close();
         btnConnect->setText("Connect");
         return;
@@ -320,7 +325,14 @@ void TFormSFTP::UpdateProgress() {
         ProgressText->clear();
         return;
     }
-    if (!FTransferClock.isValid()) FTransferClock.start();
+    if (!FTransferClock.isValid()) {
+        FTransferClock.start();
+        FProgressShown = -1000;
+    }
+    // Every answer moves the progress; redrawing the bar and its text each time cost a large
+    // part of a fast download, so they follow at most ten times a second.
+    if (FTransferClock.elapsed() - FProgressShown < 100) return;
+    FProgressShown = FTransferClock.elapsed();
     const uint64_t done = FSession->TransferOffset();
     const uint64_t total = FSession->TransferSize();
     Progress->setRange(0, 1000);

@@ -98,7 +98,9 @@ private:
     Ssh::TNvKnownHosts FKnownHosts;
     std::string FHost;
     int FPort = 22;
+    bool FClosing = false; // the user (or the window's end) closes the connection
     QElapsedTimer FTransferClock;
+    qint64 FProgressShown = 0; // FTransferClock's time of the last progress shown
 };
 
 } // namespace Varnello::SecureWin

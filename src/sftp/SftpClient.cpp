@@ -272,6 +272,7 @@ void TNvSftpClient::Dispatch(const uint8_t* packet, size_t length) {
             std::string handle = r.String();
             FReplyId = id;
             FReplyRequestType = TakePending(id);
+            if (StrictReplyIds && FReplyRequestType == 0) throw ENvSSHException("Unknown request id");
             if (OnOpenFile) OnOpenFile(this, handle);
             return;
         }
@@ -281,6 +282,7 @@ void TNvSftpClient::Dispatch(const uint8_t* packet, size_t length) {
             const uint8_t* data = r.Raw(n);
             FReplyId = id;
             FReplyRequestType = TakePending(id);
+            if (StrictReplyIds && FReplyRequestType == 0) throw ENvSSHException("Unknown request id");
             if (OnData) OnData(this, data, int(n));
             return;
         }
@@ -298,6 +300,7 @@ void TNvSftpClient::Dispatch(const uint8_t* packet, size_t length) {
             }
             FReplyId = id;
             FReplyRequestType = TakePending(id);
+            if (StrictReplyIds && FReplyRequestType == 0) throw ENvSSHException("Unknown request id");
             if (FReplyRequestType == SSH_FXP_READDIR || FReplyRequestType == SSH_FXP_READLINK) {
                 if (OnDirectoryListing) OnDirectoryListing(this, entries);
             } else if (FReplyRequestType == SSH_FXP_REALPATH) {
@@ -311,6 +314,7 @@ void TNvSftpClient::Dispatch(const uint8_t* packet, size_t length) {
             attributes.Decode(r);
             FReplyId = id;
             FReplyRequestType = TakePending(id);
+            if (StrictReplyIds && FReplyRequestType == 0) throw ENvSSHException("Unknown request id");
             if (OnFileAttributes) OnFileAttributes(this, attributes);
             return;
         }

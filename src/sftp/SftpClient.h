@@ -136,6 +136,12 @@ public:
     void TunnelError();
     void TunnelClosed();
 
+    // A HANDLE, DATA, NAME or ATTRS reply whose id answers no outstanding request ends the
+    // connection as an invalid packet (error 101) instead of raising its event with
+    // ReplyRequestType() 0: the server has lost track of the conversation (or opened something
+    // nobody asked for). A stray STATUS changes nothing and is still raised as before.
+    bool StrictReplyIds = false;
+
     // Instead of a channel: every packet goes here (for transcripts). Set before ChannelOpened.
     std::function<void(const uint8_t* data, size_t size)> SendHook;
 
