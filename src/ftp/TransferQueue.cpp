@@ -114,6 +114,12 @@ bool TTransferQueue::Busy() const {
     });
 }
 
+std::size_t TTransferQueue::Pending() const {
+    return static_cast<std::size_t>(std::count_if(FItems.begin(), FItems.end(), [](const TQueueItem& i) {
+        return i.State == TQueueState::Queued || i.State == TQueueState::Running;
+    }));
+}
+
 TQueueItem* TTransferQueue::StartNext(std::int64_t nowMs) {
     if (FPaused || Running()) return nullptr;
     for (TQueueItem& i : FItems) {

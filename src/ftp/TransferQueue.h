@@ -103,6 +103,7 @@ public:
     bool Paused() const { return FPaused; }
     // True while rows wait or one runs.
     bool Busy() const;
+    std::size_t Pending() const;
 
     TBatchAnswers& Answers(std::uint64_t batch);
 

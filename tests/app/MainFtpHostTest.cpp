@@ -46,6 +46,13 @@ protected:
         TFormSettings::StorageFile = Home.filePath("settings.ini");
         auto prompts = std::make_unique<TTestPrompts>(Home.filePath("recent.INI"));
         prompts->OnAsk = [this](TDialogRequest& r) {
+            // The question for an existing target is kept apart from the messages.
+            if (r.CheckBox == "Apply to all files of this batch") {
+                OverwriteQuestions.push_back(r);
+                r.Checked = OverwriteApplyAll;
+                return OverwriteAnswer;
+            }
+            if (!r.CheckBox.isEmpty()) r.Checked = SilenceFailures;
             Requests.push_back(r);
             if (r.Value) ProposedValues.push_back(*r.Value);
             if (r.Kind == TDialogRequest::dkInput && !InputAnswers.empty()) {
@@ -92,12 +99,12 @@ protected:
         t.start();
         while (t.elapsed() < ms) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            if (!Window->TransferRunning() && Window->FTransferQueue->empty() &&
+            if (!Window->TransferRunning() && (Window->PendingTransfers() == 0) &&
                 Window->StatusText(0) == "Ready")
                 return true;
         }
         ADD_FAILURE() << "batch still running: status \"" << Window->StatusText(0).toStdString() << "\" / \""
-                      << Window->StatusText(1).toStdString() << "\", queue " << Window->FTransferQueue->size()
+                      << Window->StatusText(1).toStdString() << "\", queue " << Window->PendingTransfers()
                       << (Window->TransferRunning() ? ", worker running" : "");
         return false;
     }
@@ -110,6 +117,12 @@ protected:
     QTemporaryDir Home;
     std::unique_ptr<TFormMain> Window;
     std::vector<TDialogRequest> Requests;
+    // The overwrite question: its requests, the button pressed (1 Overwrite, 2 Skip, 3 Rename)
+    // and "apply to all"; the failure box's "don't show again".
+    std::vector<TDialogRequest> OverwriteQuestions;
+    int OverwriteAnswer = 1;
+    bool OverwriteApplyAll = false;
+    bool SilenceFailures = false;
     std::vector<QString> InputAnswers;
     std::vector<QString> ProposedValues;
 };
@@ -445,7 +458,7 @@ TEST_P(MainFtpHostTest, ClosingDuringABatchEndsItQuietly) {
     EXPECT_FALSE(Window->TransferRunning());
     // No message for the aborted file, no second file started, nothing half-written left.
     EXPECT_TRUE(Requests.empty()) << Requests.front().Text.toStdString();
-    EXPECT_TRUE(Window->FTransferQueue->empty());
+    EXPECT_TRUE((Window->PendingTransfers() == 0));
     EXPECT_FALSE(fs::exists(Local("one.bin")));
     EXPECT_FALSE(fs::exists(Local("two.bin")));
 }
@@ -570,7 +583,7 @@ TEST_F(MainFtpScriptTest, WalkCanBeCancelled) {
     EXPECT_LT(t.elapsed(), 2500);
     EXPECT_LT(Server.Count("LIST"), 1 + 64);
     EXPECT_TRUE(Requests.empty()) << AllRequests().toStdString();
-    EXPECT_TRUE(Window->FTransferQueue->empty());
+    EXPECT_TRUE((Window->PendingTransfers() == 0));
     EXPECT_EQ(Window->StatusText(0), "Ready");
     EXPECT_EQ(Server.Count("RETR"), 0);
     EXPECT_EQ(Window->findChild<QProgressDialog*>(), nullptr);
@@ -589,7 +602,7 @@ TEST_F(MainFtpScriptTest, WalkWithTooManyEntriesQueuesNothing) {
     ASSERT_EQ(Requests.size(), 1u) << AllRequests().toStdString();
     EXPECT_EQ(Requests[0].Text,
               "The selection holds more than 100000 files and folders; nothing was transferred.");
-    EXPECT_TRUE(Window->FTransferQueue->empty());
+    EXPECT_TRUE((Window->PendingTransfers() == 0));
     EXPECT_FALSE(Window->TransferRunning());
     EXPECT_EQ(Server.Count("RETR"), 0);
 }
@@ -615,7 +628,7 @@ TEST_F(MainFtpScriptTest, FailedWalkLeavesNothingForTheNextBatch) {
     ASSERT_EQ(Requests.size(), 1u) << AllRequests().toStdString();
     EXPECT_TRUE(Requests[0].Text.startsWith("Win32 Error 12003:\r\n\r\n451"))
         << Requests[0].Text.toStdString();
-    EXPECT_TRUE(Window->FTransferQueue->empty());
+    EXPECT_TRUE((Window->PendingTransfers() == 0));
     Window->ListLocalDirectory();
     Window->LocalList->clearSelection();
     Window->RunCommand([this] { Window->PutSelection(); });
@@ -748,7 +761,7 @@ TEST_P(MainFtpHostTest, DisconnectDropsTheRestOfTheQueue) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     ASSERT_TRUE(Window->StatusText(0).startsWith("Bytes Received ="));
     QTest::mouseClick(Window->DisconBut, Qt::LeftButton);
-    EXPECT_EQ(Window->FTransferQueue->size(), 1u); // only the running one, until its worker ends
+    EXPECT_EQ(Window->PendingTransfers(), 1u); // only the running one, until its worker ends
     ASSERT_TRUE(WaitForBatch());
     // The aborted file says so once; the second never started (it would fail without a connection).
     ASSERT_EQ(Requests.size(), 1u) << AllRequests().toStdString();

@@ -93,7 +93,7 @@ protected:
         t.start();
         while (t.elapsed() < ms) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            if (!Window->TransferRunning() && Window->FTransferQueue->empty() &&
+            if (!Window->TransferRunning() && (Window->PendingTransfers() == 0) &&
                 Window->StatusText(0) == "Ready")
                 return true;
         }
