@@ -223,15 +223,66 @@ void TFormMain::FTPDirEditDblClick() {
     FTPDirEdit->setText(QString::fromStdString(FHostDir));
 }
 
-void TFormMain::HostDeleteClick() {
-    for (QTreeWidgetItem* item : FTPList->SelectedInListOrder()) {
-        const std::string path = EnsureTrailing(FHostDir, '/') + item->text(0).toStdString();
-        if (IsFolderItem(item))
-            InetCheck(FtpRemoveDirectory(Handle(FConnection), path.c_str()));
-        else
-            InetCheck(FtpDeleteFile(Handle(FConnection), path.c_str()));
+namespace {
+
+// Removes a server folder with everything in it, depth first; each folder is listed by entering
+// it, so a name with wildcards is not taken as a pattern. The first refusal ends the delete
+// with the server's reply.
+void RemoveHostTree(HINTERNET connection, const std::string& path, std::size_t depth) {
+    constexpr std::size_t MaxDepth = 64;
+    if (depth > MaxDepth)
+        throw EVarnelloError(path + ": deeper than " + std::to_string(MaxDepth) + " levels; not deleted");
+    InetCheck(FtpSetCurrentDirectory(connection, path.c_str()));
+    std::vector<std::string> files, folders;
+    TWin32FindData data{};
+    int unsafe = 0;
+    HINTERNET find = FtpFindFirstFile(connection, "", &data, INTERNET_FLAG_NO_CACHE_WRITE, 0);
+    if (!find && GetLastError() != ERROR_NO_MORE_FILES) InetCheck(static_cast<std::uintptr_t>(0));
+    if (find) {
+        do {
+            if (IsDotsName(data.cFileName)) continue;
+            // A name that cannot be named back to the server would leave the folder non-empty.
+            if (SkipServerName(data.cFileName, unsafe)) continue;
+            (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? folders : files).push_back(data.cFileName);
+        } while (InternetFindNextFile(find, &data));
+        InternetCloseHandle(find);
     }
-    ListHostDirectory();
+    const std::string base = EnsureTrailing(path, '/');
+    for (const std::string& f : files) InetCheck(FtpDeleteFile(connection, (base + f).c_str()));
+    for (const std::string& d : folders) RemoveHostTree(connection, base + d, depth + 1);
+    InetCheck(FtpSetCurrentDirectory(connection, "/"));
+    InetCheck(FtpRemoveDirectory(connection, path.c_str()));
+}
+
+} // namespace
+
+void TFormMain::HostDeleteClick() {
+    QList<QTreeWidgetItem*> items = FTPList->SelectedInListOrder();
+    items.removeIf([](QTreeWidgetItem* i) { return IsDotsName(i->text(0).toStdString()); });
+    if (items.isEmpty()) return;
+    // The server has no trash: the question comes first, and it says so.
+    const QString what =
+        items.size() == 1 ? "\"" + items.front()->text(0) + "\"" : QString("%1 items").arg(items.size());
+    if (MessageDialog(*Prompts, this, "Delete " + what + " from the server? This cannot be undone.",
+                      {"&Delete", "&Cancel"}, QMessageBox::Warning) != 1)
+        return;
+    struct TBack { // the tree delete moves the current folder; the listing comes back either way
+        TFormMain* W;
+        ~TBack() {
+            FtpSetCurrentDirectory(Handle(W->FConnection), W->FHostDir.c_str());
+            try {
+                W->ListHostDirectory();
+            } catch (...) {
+            }
+        }
+    } back{this};
+    for (QTreeWidgetItem* item : items) {
+        const std::string path = EnsureTrailing(FHostDir, '/') + item->text(0).toStdString();
+        if (!IsFolderItem(item))
+            InetCheck(FtpDeleteFile(Handle(FConnection), path.c_str()));
+        else if (!FtpRemoveDirectory(Handle(FConnection), path.c_str()))
+            RemoveHostTree(Handle(FConnection), path, 0); // not empty, or refused: its content first
+    }
 }
 
 void TFormMain::CreateDirectory1Click() {

@@ -54,6 +54,7 @@ protected:
             }
             if (!r.CheckBox.isEmpty()) r.Checked = SilenceFailures;
             Requests.push_back(r);
+            if (r.Text.endsWith("This cannot be undone.")) return DeleteAnswer;
             if (r.Value) ProposedValues.push_back(*r.Value);
             if (r.Kind == TDialogRequest::dkInput && !InputAnswers.empty()) {
                 *r.Value = InputAnswers.front();
@@ -123,6 +124,7 @@ protected:
     int OverwriteAnswer = 1;
     bool OverwriteApplyAll = false;
     bool SilenceFailures = false;
+    int DeleteAnswer = 1; // the server delete question: 1 Delete, 2 Cancel
     std::vector<QString> InputAnswers;
     std::vector<QString> ProposedValues;
 };
@@ -322,25 +324,38 @@ TEST_P(MainFtpHostTest, DropsTransferTheSelectionOfTheOtherList) {
 
 TEST_P(MainFtpHostTest, DeleteAndCreateDirectoryWithServerRefusals) {
     fs::create_directories(Root("full/sub"));
+    Window->ListHostDirectory();
     fs::create_directories(Root("emptydir"));
     TFtpPeer::WriteFile(Root("a.txt"), "a");
     TFtpPeer::WriteFile(Root("b.txt"), "b");
     Connect();
 
+    // Server files have no trash: the question comes first, and "Cancel" deletes nothing.
     Select(Window->FTPList, {"a.txt", "b.txt", "emptydir"});
+    DeleteAnswer = 2;
     Window->HostDeleteClick();
-    EXPECT_TRUE(Requests.empty());
+    ASSERT_EQ(Requests.size(), 1u);
+    EXPECT_EQ(Requests[0].Text, "Delete 3 items from the server? This cannot be undone.");
+    EXPECT_TRUE(fs::exists(Root("a.txt")));
+    DeleteAnswer = 1;
+    Requests.clear();
+    Window->HostDeleteClick();
+    ASSERT_EQ(Requests.size(), 1u);
     EXPECT_FALSE(fs::exists(Root("a.txt")));
     EXPECT_FALSE(fs::exists(Root("emptydir")));
     EXPECT_EQ(Captions(Window->FTPList), QStringList{"full"});
 
-    // A folder with content is refused by the server; its reply is the message.
+    // A folder with content goes with its content, after the question naming it.
+    TFtpPeer::WriteFile(Root("full/sub/deep.txt"), "d");
+    TFtpPeer::WriteFile(Root("full/top.txt"), "t");
+    Requests.clear();
     Select(Window->FTPList, {"full"});
     Window->RunCommand([this] { Window->HostDeleteClick(); });
     ASSERT_EQ(Requests.size(), 1u);
-    EXPECT_TRUE(Requests[0].Text.startsWith("Win32 Error 12003:\r\n\r\n550"))
-        << Requests[0].Text.toStdString();
-    EXPECT_TRUE(fs::exists(Root("full/sub")));
+    EXPECT_EQ(Requests[0].Text, "Delete \"full\" from the server? This cannot be undone.");
+    EXPECT_FALSE(fs::exists(Root("full")));
+    EXPECT_TRUE(Captions(Window->FTPList).isEmpty());
+    fs::create_directories(Root("full/sub"));
 
     // Create Directory asks once per selected entry, proposing "newdir".
     Requests.clear();
