@@ -322,6 +322,61 @@ TEST_P(MainFtpHostTest, DropsTransferTheSelectionOfTheOtherList) {
     EXPECT_TRUE(Captions(Window->FTPList).contains("up.txt"));
 }
 
+// Files gone from the server between listing and transfer fail one by one; the batch goes on,
+// "don't show again" keeps the rest of the batch quiet, and each failed row keeps its reason.
+TEST_P(MainFtpHostTest, FailingBatchGoesOnAndItsFailuresCanBeSilenced) {
+    for (const char* name : {"f1.txt", "f2.txt", "f3.txt"}) TFtpPeer::WriteFile(Root(name), "gone");
+    TFtpPeer::WriteFile(Root("ok.txt"), "ok");
+    Connect();
+    Select(Window->FTPList, {"f1.txt", "f2.txt", "f3.txt", "ok.txt"});
+    for (const char* name : {"f1.txt", "f2.txt", "f3.txt"}) fs::remove(Root(name));
+    SilenceFailures = true;
+    QTest::mouseClick(Window->GetBut, Qt::LeftButton);
+    ASSERT_TRUE(WaitForBatch());
+    ASSERT_EQ(Requests.size(), 1u) << "only the first failure is shown";
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("ok.txt")), "ok");
+    int failed = 0;
+    for (const TQueueItem& i : Window->FTransferQueue->Items())
+        if (i.State == TQueueState::Failed) {
+            ++failed;
+            EXPECT_FALSE(i.Reason.empty());
+        }
+    EXPECT_EQ(failed, 3);
+    // Retried in the same batch, they stay quiet; the server still lacks them.
+    Window->QueueRetry();
+    ASSERT_TRUE(WaitForBatch());
+    EXPECT_EQ(Requests.size(), 1u);
+    EXPECT_EQ(Window->FTransferQueue->Totals().FilesFailed, 3u);
+}
+
+// An existing local file is asked about; "Skip" applied to all keeps both files and asks once,
+// "Rename" writes beside the old file.
+TEST_P(MainFtpHostTest, OverwriteQuestionSkipForAllAndRename) {
+    TFtpPeer::WriteFile(Root("a.txt"), "server a");
+    TFtpPeer::WriteFile(Root("b.txt"), "server b");
+    TFtpPeer::WriteFile(Local("a.txt"), "local a");
+    TFtpPeer::WriteFile(Local("b.txt"), "local b");
+    Connect();
+    OverwriteAnswer = 2;
+    OverwriteApplyAll = true;
+    Select(Window->FTPList, {"a.txt", "b.txt"});
+    QTest::mouseClick(Window->GetBut, Qt::LeftButton);
+    ASSERT_TRUE(WaitForBatch());
+    EXPECT_EQ(OverwriteQuestions.size(), 1u);
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("a.txt")), "local a");
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("b.txt")), "local b");
+
+    OverwriteAnswer = 3;
+    OverwriteApplyAll = false;
+    Select(Window->FTPList, {"a.txt"});
+    QTest::mouseClick(Window->GetBut, Qt::LeftButton);
+    ASSERT_TRUE(WaitForBatch());
+    EXPECT_EQ(OverwriteQuestions.size(), 2u) << "a new batch asks again";
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("a.txt")), "local a");
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("a (1).txt")), "server a");
+    EXPECT_TRUE(Requests.empty());
+}
+
 TEST_P(MainFtpHostTest, DeleteAndCreateDirectoryWithServerRefusals) {
     fs::create_directories(Root("full/sub"));
     Window->ListHostDirectory();
