@@ -34,6 +34,9 @@ BOOL AskAboutCertificate(const TFtpCertificateInfo* info, void* context) {
     TFtpTrustStore store((folder + "/ftp_certificates").toStdString());
     const std::string remembered = store.Lookup(info->Host, info->Port);
     if (!remembered.empty() && remembered == info->Fingerprint) return 1;
+    const std::string once =
+        std::string(info->Host) + ":" + std::to_string(info->Port) + " " + info->Fingerprint;
+    if (form->FCertificatesTrustedOnce.count(once)) return 1;
 
     const QString server = QString::fromStdString(info->Host) + ":" + QString::number(info->Port);
     QString text;
@@ -57,7 +60,9 @@ BOOL AskAboutCertificate(const TFtpCertificateInfo* info, void* context) {
         store.Remember(info->Host, info->Port, info->Fingerprint);
         return 1;
     }
-    return answer == 2 ? 1 : 0;
+    if (answer != 2) return 0;
+    form->FCertificatesTrustedOnce.insert(once);
+    return 1;
 }
 
 void TFormMain::ShowConnectionSecurity() {

@@ -3,6 +3,7 @@
 #include "app/Dialogs.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -20,9 +21,16 @@ void CentreOnScreen(QWidget* w) {
         w->move(screen->availableGeometry().center() - w->rect().center());
 }
 
-int ShowMessageBox(QWidget* parent, const TDialogRequest& req) {
+int ShowMessageBox(QWidget* parent, TDialogRequest& req) {
     QMessageBox box(req.Icon, req.Title, req.Text, QMessageBox::NoButton, parent);
     box.setTextFormat(Qt::PlainText); // messages quote server replies and names
+    QCheckBox* check = nullptr;
+    if (!req.CheckBox.isEmpty()) {
+        check = new QCheckBox(req.CheckBox, &box);
+        check->setAccessibleName(QString(req.CheckBox).remove('&'));
+        check->setChecked(req.Checked);
+        box.setCheckBox(check);
+    }
     const QStringList captions = req.Buttons.isEmpty() ? QStringList{"OK"} : req.Buttons;
     QList<QAbstractButton*> made;
     for (int i = 0; i < captions.size() && i < 3; ++i) {
@@ -34,6 +42,7 @@ int ShowMessageBox(QWidget* parent, const TDialogRequest& req) {
     box.setEscapeButton(made.last());
     CentreOnScreen(&box);
     box.exec();
+    if (check) req.Checked = check->isChecked();
     const int index = static_cast<int>(made.indexOf(box.clickedButton()));
     return index < 0 ? 0 : index + 1;
 }

@@ -20,6 +20,8 @@ struct TDialogRequest {
     QStringList Buttons; // captions, first returns 1, second 2, third 3
     QMessageBox::Icon Icon = QMessageBox::NoIcon;
     QString* Value = nullptr; // input boxes: the editable value, in and out
+    QString CheckBox;         // message boxes: a check box under the text when not empty
+    bool Checked = false;     // its state, in and out
 };
 
 // What the window asks the desktop: dialogs, file and folder choices, where files live.

@@ -7,6 +7,7 @@
 #include "app/Dialogs.h"
 #include "app/FileList.h"
 #include "app/HelpWindow.h"
+#include "app/QueuePane.h"
 #include "app/Theme.h"
 #include "conveniences/MruMenu.h"
 #include "conveniences/Tips.h"
@@ -166,6 +167,7 @@ TFormMain::TFormMain(QWidget* parent, std::unique_ptr<TWindowPrompts> prompts)
     setMinimumWidth(130);
     setGeometry(226, 76, 788, 614);
 
+    FTransferQueue = std::make_unique<TTransferQueue>();
     BuildMenus();
     BuildToolBar();
     PageControlMain = new QTabWidget(this);
@@ -200,9 +202,12 @@ TFormMain::TFormMain(QWidget* parent, std::unique_ptr<TWindowPrompts> prompts)
 
 TFormMain::~TFormMain() {
     // A window destroyed without being closed still lets go of its connection.
+    if (FTransferConnection != FConnection) InternetCloseHandle(static_cast<HINTERNET>(FTransferConnection));
     InternetCloseHandle(static_cast<HINTERNET>(FConnection));
     InternetCloseHandle(static_cast<HINTERNET>(FInternet));
-    // FormDestroy: the transfer queue goes with the window.
+    // FormDestroy: the transfer queue goes with the window, after the pane that shows it.
+    delete QueuePane;
+    QueuePane = nullptr;
     FTransferQueue.reset();
 }
 
@@ -412,7 +417,11 @@ void TFormMain::BuildFtpTab() {
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
     Splitter1->setSizes({369, 400});
-    outer->addWidget(Splitter1, 1);
+    FtpSplitter = new QSplitter(Qt::Vertical, TabFTP);
+    FtpSplitter->setObjectName("FtpSplitter");
+    FtpSplitter->addWidget(Splitter1);
+    BuildQueuePane();
+    outer->addWidget(FtpSplitter, 1);
 
     LocalPopup = new QMenu(LocalList);
     LocalPopup->setObjectName("LocalPopup");
@@ -449,6 +458,8 @@ void TFormMain::BuildListMenus() {
     Server1->addAction(CreateDirectory1);
     menuBar()->insertMenu(Help1->menuAction(), Local1);
     menuBar()->insertMenu(Help1->menuAction(), Server1);
+    menuBar()->insertMenu(Help1->menuAction(), Queue1);
+    menuBar()->insertMenu(Help1->menuAction(), View1);
 }
 
 void TFormMain::BuildStatusBar() {
@@ -468,8 +479,13 @@ void TFormMain::BuildStatusBar() {
     StatusPanel1->setMinimumWidth(50);
     StatusPanel1->setAccessibleDescription("Details");
     StatusPanel1->setTextFormat(Qt::PlainText);
+    StatusQueue = new QLabel(bar);
+    StatusQueue->setObjectName("StatusQueue");
+    StatusQueue->setAccessibleDescription("Transfer queue");
+    StatusQueue->setTextFormat(Qt::PlainText);
     bar->addWidget(StatusPanel0);
     bar->addWidget(StatusPanel1, 1);
+    bar->addPermanentWidget(StatusQueue);
 }
 
 void TFormMain::WireCommands() {
@@ -563,7 +579,6 @@ void TFormMain::ClearHostListing() {
 
 void TFormMain::FormCreate() {
     setWindowTitle("Varnello v1.2");
-    FTransferQueue = std::make_unique<std::vector<TTransferEntry>>();
     FEditFileName.clear();
     LoadTheme("blue.theme");
     LabelURL->clear();
@@ -690,8 +705,8 @@ void TFormMain::ListEnterKey(TFileList* list) {
     }
     if (!FConnection)
         throw EVarnelloError("Not connected: connect to the server first, then press Enter again");
-    // One worker at a time runs on the connection.
-    if (TransferRunning())
+    // On a shared connection one worker at a time runs; a second connection leaves it free.
+    if (TransferRunning() && FSingleConnection)
         throw EVarnelloError("A transfer is still running: wait until the status line says Ready, then press "
                              "Enter again");
     if (list == LocalList)
@@ -751,7 +766,7 @@ void TFormMain::closeEvent(QCloseEvent* e) {
     // A batch still running ends here: its remaining files are dropped and the transfer on
     // the wire is aborted by closing the connection, without a message per dropped file.
     FClosing = true;
-    FTransferQueue->clear();
+    FTransferQueue->CancelAll();
     RunCommand([this] { FormClose(); });
     if (Tips1->Window()) Tips1->Window()->close();
     e->accept();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "app/Dialogs.h"
+#include "ftp/TransferQueue.h"
 #include "local/LocalDir.h"
 
 #include <QMainWindow>
@@ -12,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,7 @@ class TCustomCodeMemo;
 class TCustomMemoStyler;
 class TLinkLabel;
 class TMruMenu;
+class TQueuePane;
 class QTableWidget;
 class QToolBox;
 struct TProfile;
@@ -131,6 +134,13 @@ public:
 
     QLabel* StatusPanel0 = nullptr;
     QLabel* StatusPanel1 = nullptr;
+    QLabel* StatusQueue = nullptr; // the batch's total progress, speed and time left
+
+    QSplitter* FtpSplitter = nullptr; // the two lists above, the queue below
+    TQueuePane* QueuePane = nullptr;
+    QMenu* Queue1 = nullptr; // the queue's commands
+    QMenu* View1 = nullptr;
+    QAction* mnuShowQueue = nullptr;
 
     TFormSettings* FormSettings1 = nullptr;
     TTips* Tips1 = nullptr;
@@ -143,7 +153,16 @@ public:
     std::string FHostDir;
     std::string FLocalDir;
     bool FDownloading = false;
-    std::unique_ptr<std::vector<TTransferEntry>> FTransferQueue;
+    // Every file of the batches, run one at a time; done and failed rows stay for the user to see.
+    std::unique_ptr<TTransferQueue> FTransferQueue;
+    // The connection the transfers run on, so the server list stays usable meanwhile; null
+    // until the first transfer, and the window's own when the server refused a second one.
+    void* FTransferConnection = nullptr;
+    bool FSingleConnection = false;
+    // "host:port fingerprint" of certificates trusted once: the transfer connection and a
+    // reconnect of this session do not ask again; a new Connect does.
+    std::set<std::string> FCertificatesTrustedOnce;
+    std::uint64_t FRunningId = 0; // the queue row the worker runs
     std::string FEditFileName;    // the editor's document name
     bool FEditModified = false;   // the editor's "modified" flag
     std::string FProfileFileName; // the last connection profile read or written
@@ -218,6 +237,22 @@ public:
     void QueueLocalFolder(const std::string& local, const std::string& remote);
     void QueueHostFolder(const std::string& local, const std::string& remote);
     void StartNextTransfer();
+    // Opens a logged-in connection with the connection fields, as Connect does.
+    void* OpenFtpConnection(void* internet);
+    // The connection for the next transfer: a second one when the server allows it.
+    void* TransferConnection();
+    void CloseTransferConnection();
+    // The queue's commands.
+    void QueueCancelFile();
+    void QueueCancelAll();
+    void QueueRemove();
+    void QueueRetry();
+    void QueueMove(bool up);
+    void QueuePause(bool paused);
+    // Status bar figure of the queue's totals.
+    void UpdateQueueStatus();
+    // The question for a target that exists; false when the row was skipped.
+    bool ResolveExistingTarget(TQueueItem& item);
     static std::string QueueEntryFileName(const TTransferEntry& entry);
     void TransferStatus(QObject* sender, const QString& text);
     void TransferThreadDone(QObject* sender);
@@ -226,6 +261,8 @@ public:
     void ListDrop(TFileList* target, QObject* source);
     // True while a transfer batch has a worker running.
     bool TransferRunning() const { return FWorkerRunning; }
+    // Rows waiting or running.
+    std::size_t PendingTransfers() const;
     // Server names skipped because they are unsafe as local paths, since the last listing or batch.
     int FUnsafeNamesSkipped = 0;
     // Left out of the last upload's folder walks: editor backup copies and links to folders.
@@ -303,6 +340,7 @@ private:
     void BuildEditorTab();
     void BuildListMenus();
     void BuildStatusBar();
+    void BuildQueuePane();
     void WireCommands();
     void WireEditorCommands();
     void SelectDrive(const std::string& root);

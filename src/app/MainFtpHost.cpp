@@ -7,6 +7,7 @@
 #include "app/Dialogs.h"
 #include "app/FileList.h"
 #include "app/MainFtp.h"
+#include "app/QueuePane.h"
 #include "ftp/FTPThread.h"
 #include "ftp/INetUtil.h"
 #include "ftp/inet/WinInet.h"
@@ -14,6 +15,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QCursor>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QGroupBox>
@@ -83,9 +85,14 @@ QString CountText(qsizetype n) {
 void TFormMain::CloseConnections() {
     SetStatus(0, "Closing Connections");
     SetStatus(1, "");
-    // Nothing queued outlives its connection; the running worker's entry goes when it ends.
-    if (FTransferQueue && !FTransferQueue->empty())
-        FTransferQueue->erase(FTransferQueue->begin() + (FWorkerRunning ? 1 : 0), FTransferQueue->end());
+    // Nothing queued outlives its connection; the running worker's row ends when it does.
+    if (FTransferQueue) {
+        for (const TQueueItem& i : FTransferQueue->Items())
+            if (i.State == TQueueState::Queued) FTransferQueue->Skip(i.Id, "Disconnected");
+        if (QueuePane) QueuePane->Changed();
+    }
+    CloseTransferConnection();
+    FSingleConnection = false;
     InternetCloseHandle(Handle(FConnection));
     FConnection = nullptr;
     InternetCloseHandle(Handle(FInternet));
@@ -101,6 +108,7 @@ void TFormMain::DisconButClick() {
 
 void TFormMain::ConnectButClick() {
     CloseConnections();
+    FCertificatesTrustedOnce.clear();
     // A failed step must not leave a connect step's text standing, nor, without a connection,
     // the listing of the one just closed.
     struct TFailureGuard {
@@ -122,13 +130,7 @@ void TFormMain::ConnectButClick() {
     InetCheck(FtpSetCertificateCallback(Handle(FInternet), AskAboutCertificate, this));
     SetStatus(0, "Connecting to Host Server");
     const std::string host = FTPEdit->text().toStdString();
-    const std::string user = LogonEdit->text().toStdString();
-    const std::string pass = PassEdit->text().toStdString();
-    // Implicit TLS has its own default port; the layer picks it when none is named.
-    const INTERNET_PORT port =
-        tls == FTP_TLS_IMPLICIT ? INTERNET_INVALID_PORT_NUMBER : INTERNET_DEFAULT_FTP_PORT;
-    FConnection = InternetConnect(Handle(FInternet), host.c_str(), port, user.c_str(), pass.c_str(),
-                                  INTERNET_SERVICE_FTP, 0, 0);
+    FConnection = OpenFtpConnection(FInternet);
     InetCheck(Handle(FConnection), host);
     if (!FTPDirEdit->text().isEmpty())
         InetCheck(FtpSetCurrentDirectory(Handle(FConnection), FTPDirEdit->text().toStdString().c_str()),
@@ -140,6 +142,41 @@ void TFormMain::ConnectButClick() {
         ListLocalDirectory();
     }
     UpdateButtons();
+}
+
+void* TFormMain::OpenFtpConnection(void* internet) {
+    const std::string host = FTPEdit->text().toStdString();
+    const std::string user = LogonEdit->text().toStdString();
+    const std::string pass = PassEdit->text().toStdString();
+    // Implicit TLS has its own default port; the layer picks it when none is named.
+    const INTERNET_PORT port = TlsModeForEncryptionIndex(EncryptionBox->currentIndex()) == FTP_TLS_IMPLICIT
+                                   ? INTERNET_INVALID_PORT_NUMBER
+                                   : INTERNET_DEFAULT_FTP_PORT;
+    return InternetConnect(Handle(internet), host.c_str(), port, user.c_str(), pass.c_str(),
+                           INTERNET_SERVICE_FTP, 0, 0);
+}
+
+void* TFormMain::TransferConnection() {
+    if (FSingleConnection) return FConnection;
+    if (FTransferConnection) return FTransferConnection;
+    const DWORD savedError = GetLastError();
+    FTransferConnection = OpenFtpConnection(FInternet);
+    if (FTransferConnection) {
+        const std::string dir = FHostDir.empty() ? std::string("/") : FHostDir;
+        FtpSetCurrentDirectory(Handle(FTransferConnection), dir.c_str());
+        return FTransferConnection;
+    }
+    // A server allowing one session per user answers 421; the batch then shares the window's
+    // connection as it always did, and browsing waits for it. The status bar says so.
+    SetLastError(savedError);
+    FSingleConnection = true;
+    return FConnection;
+}
+
+void TFormMain::CloseTransferConnection() {
+    if (FTransferConnection && FTransferConnection != FConnection)
+        InternetCloseHandle(Handle(FTransferConnection));
+    FTransferConnection = nullptr;
 }
 
 void TFormMain::ListHostDirectory() {
@@ -200,15 +237,66 @@ void TFormMain::FTPDirEditDblClick() {
     FTPDirEdit->setText(QString::fromStdString(FHostDir));
 }
 
-void TFormMain::HostDeleteClick() {
-    for (QTreeWidgetItem* item : FTPList->SelectedInListOrder()) {
-        const std::string path = EnsureTrailing(FHostDir, '/') + item->text(0).toStdString();
-        if (IsFolderItem(item))
-            InetCheck(FtpRemoveDirectory(Handle(FConnection), path.c_str()));
-        else
-            InetCheck(FtpDeleteFile(Handle(FConnection), path.c_str()));
+namespace {
+
+// Removes a server folder with everything in it, depth first; each folder is listed by entering
+// it, so a name with wildcards is not taken as a pattern. The first refusal ends the delete
+// with the server's reply.
+void RemoveHostTree(HINTERNET connection, const std::string& path, std::size_t depth) {
+    constexpr std::size_t MaxDepth = 64;
+    if (depth > MaxDepth)
+        throw EVarnelloError(path + ": deeper than " + std::to_string(MaxDepth) + " levels; not deleted");
+    InetCheck(FtpSetCurrentDirectory(connection, path.c_str()));
+    std::vector<std::string> files, folders;
+    TWin32FindData data{};
+    int unsafe = 0;
+    HINTERNET find = FtpFindFirstFile(connection, "", &data, INTERNET_FLAG_NO_CACHE_WRITE, 0);
+    if (!find && GetLastError() != ERROR_NO_MORE_FILES) InetCheck(static_cast<std::uintptr_t>(0));
+    if (find) {
+        do {
+            if (IsDotsName(data.cFileName)) continue;
+            // A name that cannot be named back to the server would leave the folder non-empty.
+            if (SkipServerName(data.cFileName, unsafe)) continue;
+            (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? folders : files).push_back(data.cFileName);
+        } while (InternetFindNextFile(find, &data));
+        InternetCloseHandle(find);
     }
-    ListHostDirectory();
+    const std::string base = EnsureTrailing(path, '/');
+    for (const std::string& f : files) InetCheck(FtpDeleteFile(connection, (base + f).c_str()));
+    for (const std::string& d : folders) RemoveHostTree(connection, base + d, depth + 1);
+    InetCheck(FtpSetCurrentDirectory(connection, "/"));
+    InetCheck(FtpRemoveDirectory(connection, path.c_str()));
+}
+
+} // namespace
+
+void TFormMain::HostDeleteClick() {
+    QList<QTreeWidgetItem*> items = FTPList->SelectedInListOrder();
+    items.removeIf([](QTreeWidgetItem* i) { return IsDotsName(i->text(0).toStdString()); });
+    if (items.isEmpty()) return;
+    // The server has no trash: the question comes first, and it says so.
+    const QString what =
+        items.size() == 1 ? "\"" + items.front()->text(0) + "\"" : QString("%1 items").arg(items.size());
+    if (MessageDialog(*Prompts, this, "Delete " + what + " from the server? This cannot be undone.",
+                      {"&Delete", "&Cancel"}, QMessageBox::Warning) != 1)
+        return;
+    struct TBack { // the tree delete moves the current folder; the listing comes back either way
+        TFormMain* W;
+        ~TBack() {
+            FtpSetCurrentDirectory(Handle(W->FConnection), W->FHostDir.c_str());
+            try {
+                W->ListHostDirectory();
+            } catch (...) {
+            }
+        }
+    } back{this};
+    for (QTreeWidgetItem* item : items) {
+        const std::string path = EnsureTrailing(FHostDir, '/') + item->text(0).toStdString();
+        if (!IsFolderItem(item))
+            InetCheck(FtpDeleteFile(Handle(FConnection), path.c_str()));
+        else if (!FtpRemoveDirectory(Handle(FConnection), path.c_str()))
+            RemoveHostTree(Handle(FConnection), path, 0); // not empty, or refused: its content first
+    }
 }
 
 void TFormMain::CreateDirectory1Click() {
@@ -370,7 +458,10 @@ bool TFormMain::WalkSelection(TFileList* list) {
             text += QString("\r\n... and %1 more").arg(walk.Skipped.size() - MaxReportedFolders);
         MessageDialog(*Prompts, this, text, {"OK"}, QMessageBox::Warning);
     }
-    FTransferQueue->insert(FTransferQueue->end(), walk.Batch.begin(), walk.Batch.end());
+    FTransferQueue->BeginBatch();
+    for (const TTransferEntry& e : walk.Batch)
+        FTransferQueue->Add(e.LocalPath, e.RemotePath, e.Downloading, e.Size);
+    if (QueuePane) QueuePane->Changed();
     return true;
 }
 
@@ -386,7 +477,7 @@ void TFormMain::GetSelection() {
     }
     // A worker still running starts the next entry itself when it ends; a second worker on
     // the same connection would only fail.
-    if (!FWorkerRunning && (!failure || !FTransferQueue->empty())) StartNextTransfer();
+    if (!FWorkerRunning && (!failure || FTransferQueue->Busy())) StartNextTransfer();
     // The download walk moved the server's current folder.
     const BOOL back = FtpSetCurrentDirectory(Handle(FConnection), FHostDir.c_str());
     if (failure) std::rethrow_exception(failure);
@@ -403,7 +494,7 @@ void TFormMain::PutSelection() {
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!FWorkerRunning && (!failure || !FTransferQueue->empty())) StartNextTransfer();
+    if (!FWorkerRunning && (!failure || FTransferQueue->Busy())) StartNextTransfer();
     QDir::setCurrent(QString::fromStdString(FLocalDir));
     if (failure) std::rethrow_exception(failure);
 }
@@ -430,7 +521,7 @@ void TFormMain::QueueSelection(TFileList* list) {
 
 void TFormMain::QueueTransfer(const std::string& local, const std::string& remote, std::uint64_t size) {
     if (!FWalk) {
-        FTransferQueue->push_back({local, remote, FDownloading, size});
+        FTransferQueue->Add(local, remote, FDownloading, size);
         return;
     }
     CountWalkEntry(*FWalk);
@@ -590,7 +681,18 @@ std::string TFormMain::QueueEntryFileName(const TTransferEntry& entry) {
 }
 
 void TFormMain::StartNextTransfer() {
-    if (FTransferQueue->empty()) {
+    TQueueItem* item = nullptr;
+    while ((item = FTransferQueue->StartNext(QDateTime::currentMSecsSinceEpoch())) &&
+           !ResolveExistingTarget(*item))
+        item = nullptr;
+    if (QueuePane) QueuePane->Changed();
+    if (!item) {
+        UpdateQueueStatus();
+        if (FTransferQueue->Busy()) { // paused with rows waiting
+            QApplication::restoreOverrideCursor();
+            SetStatus(0, "Paused");
+            return;
+        }
         if (FDownloading)
             ListLocalDirectory();
         else
@@ -605,42 +707,69 @@ void TFormMain::StartNextTransfer() {
         return;
     }
     if (!QApplication::overrideCursor()) QApplication::setOverrideCursor(Qt::BusyCursor);
-    const TTransferEntry& entry = FTransferQueue->front();
+    HINTERNET connection = Handle(TransferConnection());
     SetStatus(1,
               QString("File: %1  (%2 to go)")
-                  .arg(QString::fromStdString(QueueEntryFileName(entry)), CountText(FTransferQueue->size())));
+                  .arg(QString::fromStdString(item->LocalPath.substr(item->LocalPath.find_last_of('/') + 1)),
+                       CountText(static_cast<qsizetype>(FTransferQueue->Pending()))));
     auto* worker = new TFTPThread(this);
-    worker->Connection = Handle(FConnection);
-    worker->Receiving = entry.Downloading;
-    worker->LocalFile = entry.LocalPath;
-    worker->RemoteFile = entry.RemotePath;
-    worker->ExpectedSize = entry.Size;
+    worker->Connection = connection;
+    worker->Receiving = item->Downloading;
+    worker->LocalFile = item->LocalPath;
+    worker->RemoteFile = item->RemotePath;
+    worker->ExpectedSize = item->Size;
+    FRunningId = item->Id;
     worker->OnStatus = [this](QObject* sender, const QString& text) { TransferStatus(sender, text); };
     worker->OnTerminate = [this](QObject* sender) {
         RunCommand([this, sender] { TransferThreadDone(sender); });
     };
     FWorkerRunning = true;
+    UpdateQueueStatus();
     worker->start();
 }
 
-void TFormMain::TransferStatus(QObject*, const QString& text) {
+void TFormMain::TransferStatus(QObject* sender, const QString& text) {
     SetStatus(0, text);
+    // The worker waits while this runs, so its count is read safely.
+    if (auto* worker = qobject_cast<TFTPThread*>(sender)) {
+        FTransferQueue->Progress(FRunningId,
+                                 static_cast<std::uint64_t>(std::max<std::int64_t>(0, worker->BytesDone)),
+                                 QDateTime::currentMSecsSinceEpoch());
+        UpdateQueueStatus();
+    }
 }
 
 void TFormMain::TransferThreadDone(QObject* sender) {
     auto* worker = qobject_cast<TFTPThread*>(sender);
     FWorkerRunning = false;
+    const std::uint64_t id = FRunningId;
+    FRunningId = 0;
+    const TQueueItem* row = FTransferQueue->Find(id);
+    const bool cancelled = row && row->CancelRequested;
+    const bool failed = worker && !worker->ErrorText.isEmpty();
+    FTransferQueue->Finished(id, !failed, failed ? worker->ErrorText.toStdString() : std::string());
     if (FClosing) return;
-    if (worker && !worker->ErrorText.isEmpty()) {
-        QApplication::beep();
-        // The status line keeps the bare text; the box adds what happened and what to try.
-        const QString text = worker->ErrorAdvice.isEmpty() ? worker->ErrorText
-                                                           : worker->ErrorText + "\n\n" + worker->ErrorAdvice;
-        MessageDialog(*Prompts, this, text, {"OK"});
+    if (QueuePane) QueuePane->Changed();
+    // An aborted transfer leaves its connection unusable; the next one opens a fresh one.
+    if (cancelled) CloseTransferConnection();
+    if (failed && !cancelled && row) {
+        TBatchAnswers& answers = FTransferQueue->Answers(FTransferQueue->Find(id)->Batch);
+        if (!answers.SilenceFailures) {
+            QApplication::beep();
+            // The status line keeps the bare text; the box adds what happened and what to try.
+            TDialogRequest req;
+            req.Kind = TDialogRequest::dkMessage;
+            req.Title = "Varnello";
+            req.Text = worker->ErrorAdvice.isEmpty() ? worker->ErrorText
+                                                     : worker->ErrorText + "\n\n" + worker->ErrorAdvice;
+            req.Buttons = {"OK"};
+            req.CheckBox = "Don't show this again for this batch";
+            Prompts->Ask(this, req);
+            answers.SilenceFailures = req.Checked;
+        }
     }
-    if (!FTransferQueue->empty()) FTransferQueue->erase(FTransferQueue->begin());
-    // During a walk the connection is the walk's; the walk starts the next worker when done.
-    if (!FWalk) StartNextTransfer();
+    // On a shared connection a walk owns it until done; the walk starts the next worker then.
+    if (!FWalk || !FSingleConnection) StartNextTransfer();
 }
 
 bool TFormMain::AcceptsDrop(const TFileList* target, const QObject* source) const {

@@ -46,7 +46,15 @@ protected:
         TFormSettings::StorageFile = Home.filePath("settings.ini");
         auto prompts = std::make_unique<TTestPrompts>(Home.filePath("recent.INI"));
         prompts->OnAsk = [this](TDialogRequest& r) {
+            // The question for an existing target is kept apart from the messages.
+            if (r.CheckBox == "Apply to all files of this batch") {
+                OverwriteQuestions.push_back(r);
+                r.Checked = OverwriteApplyAll;
+                return OverwriteAnswer;
+            }
+            if (!r.CheckBox.isEmpty()) r.Checked = SilenceFailures;
             Requests.push_back(r);
+            if (r.Text.endsWith("This cannot be undone.")) return DeleteAnswer;
             if (r.Value) ProposedValues.push_back(*r.Value);
             if (r.Kind == TDialogRequest::dkInput && !InputAnswers.empty()) {
                 *r.Value = InputAnswers.front();
@@ -92,12 +100,12 @@ protected:
         t.start();
         while (t.elapsed() < ms) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            if (!Window->TransferRunning() && Window->FTransferQueue->empty() &&
+            if (!Window->TransferRunning() && (Window->PendingTransfers() == 0) &&
                 Window->StatusText(0) == "Ready")
                 return true;
         }
         ADD_FAILURE() << "batch still running: status \"" << Window->StatusText(0).toStdString() << "\" / \""
-                      << Window->StatusText(1).toStdString() << "\", queue " << Window->FTransferQueue->size()
+                      << Window->StatusText(1).toStdString() << "\", queue " << Window->PendingTransfers()
                       << (Window->TransferRunning() ? ", worker running" : "");
         return false;
     }
@@ -110,6 +118,13 @@ protected:
     QTemporaryDir Home;
     std::unique_ptr<TFormMain> Window;
     std::vector<TDialogRequest> Requests;
+    // The overwrite question: its requests, the button pressed (1 Overwrite, 2 Skip, 3 Rename)
+    // and "apply to all"; the failure box's "don't show again".
+    std::vector<TDialogRequest> OverwriteQuestions;
+    int OverwriteAnswer = 1;
+    bool OverwriteApplyAll = false;
+    bool SilenceFailures = false;
+    int DeleteAnswer = 1; // the server delete question: 1 Delete, 2 Cancel
     std::vector<QString> InputAnswers;
     std::vector<QString> ProposedValues;
 };
@@ -307,27 +322,95 @@ TEST_P(MainFtpHostTest, DropsTransferTheSelectionOfTheOtherList) {
     EXPECT_TRUE(Captions(Window->FTPList).contains("up.txt"));
 }
 
+// Files gone from the server between listing and transfer fail one by one; the batch goes on,
+// "don't show again" keeps the rest of the batch quiet, and each failed row keeps its reason.
+TEST_P(MainFtpHostTest, FailingBatchGoesOnAndItsFailuresCanBeSilenced) {
+    for (const char* name : {"f1.txt", "f2.txt", "f3.txt"}) TFtpPeer::WriteFile(Root(name), "gone");
+    TFtpPeer::WriteFile(Root("ok.txt"), "ok");
+    Connect();
+    Select(Window->FTPList, {"f1.txt", "f2.txt", "f3.txt", "ok.txt"});
+    for (const char* name : {"f1.txt", "f2.txt", "f3.txt"}) fs::remove(Root(name));
+    SilenceFailures = true;
+    QTest::mouseClick(Window->GetBut, Qt::LeftButton);
+    ASSERT_TRUE(WaitForBatch());
+    ASSERT_EQ(Requests.size(), 1u) << "only the first failure is shown";
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("ok.txt")), "ok");
+    int failed = 0;
+    for (const TQueueItem& i : Window->FTransferQueue->Items())
+        if (i.State == TQueueState::Failed) {
+            ++failed;
+            EXPECT_FALSE(i.Reason.empty());
+        }
+    EXPECT_EQ(failed, 3);
+    // Retried in the same batch, they stay quiet; the server still lacks them.
+    Window->QueueRetry();
+    ASSERT_TRUE(WaitForBatch());
+    EXPECT_EQ(Requests.size(), 1u);
+    EXPECT_EQ(Window->FTransferQueue->Totals().FilesFailed, 3u);
+}
+
+// An existing local file is asked about; "Skip" applied to all keeps both files and asks once,
+// "Rename" writes beside the old file.
+TEST_P(MainFtpHostTest, OverwriteQuestionSkipForAllAndRename) {
+    TFtpPeer::WriteFile(Root("a.txt"), "server a");
+    TFtpPeer::WriteFile(Root("b.txt"), "server b");
+    TFtpPeer::WriteFile(Local("a.txt"), "local a");
+    TFtpPeer::WriteFile(Local("b.txt"), "local b");
+    Connect();
+    OverwriteAnswer = 2;
+    OverwriteApplyAll = true;
+    Select(Window->FTPList, {"a.txt", "b.txt"});
+    QTest::mouseClick(Window->GetBut, Qt::LeftButton);
+    ASSERT_TRUE(WaitForBatch());
+    EXPECT_EQ(OverwriteQuestions.size(), 1u);
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("a.txt")), "local a");
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("b.txt")), "local b");
+
+    OverwriteAnswer = 3;
+    OverwriteApplyAll = false;
+    Select(Window->FTPList, {"a.txt"});
+    QTest::mouseClick(Window->GetBut, Qt::LeftButton);
+    ASSERT_TRUE(WaitForBatch());
+    EXPECT_EQ(OverwriteQuestions.size(), 2u) << "a new batch asks again";
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("a.txt")), "local a");
+    EXPECT_EQ(TFtpPeer::ReadFile(Local("a (1).txt")), "server a");
+    EXPECT_TRUE(Requests.empty());
+}
+
 TEST_P(MainFtpHostTest, DeleteAndCreateDirectoryWithServerRefusals) {
     fs::create_directories(Root("full/sub"));
+    Window->ListHostDirectory();
     fs::create_directories(Root("emptydir"));
     TFtpPeer::WriteFile(Root("a.txt"), "a");
     TFtpPeer::WriteFile(Root("b.txt"), "b");
     Connect();
 
+    // Server files have no trash: the question comes first, and "Cancel" deletes nothing.
     Select(Window->FTPList, {"a.txt", "b.txt", "emptydir"});
+    DeleteAnswer = 2;
     Window->HostDeleteClick();
-    EXPECT_TRUE(Requests.empty());
+    ASSERT_EQ(Requests.size(), 1u);
+    EXPECT_EQ(Requests[0].Text, "Delete 3 items from the server? This cannot be undone.");
+    EXPECT_TRUE(fs::exists(Root("a.txt")));
+    DeleteAnswer = 1;
+    Requests.clear();
+    Window->HostDeleteClick();
+    ASSERT_EQ(Requests.size(), 1u);
     EXPECT_FALSE(fs::exists(Root("a.txt")));
     EXPECT_FALSE(fs::exists(Root("emptydir")));
     EXPECT_EQ(Captions(Window->FTPList), QStringList{"full"});
 
-    // A folder with content is refused by the server; its reply is the message.
+    // A folder with content goes with its content, after the question naming it.
+    TFtpPeer::WriteFile(Root("full/sub/deep.txt"), "d");
+    TFtpPeer::WriteFile(Root("full/top.txt"), "t");
+    Requests.clear();
     Select(Window->FTPList, {"full"});
     Window->RunCommand([this] { Window->HostDeleteClick(); });
     ASSERT_EQ(Requests.size(), 1u);
-    EXPECT_TRUE(Requests[0].Text.startsWith("Win32 Error 12003:\r\n\r\n550"))
-        << Requests[0].Text.toStdString();
-    EXPECT_TRUE(fs::exists(Root("full/sub")));
+    EXPECT_EQ(Requests[0].Text, "Delete \"full\" from the server? This cannot be undone.");
+    EXPECT_FALSE(fs::exists(Root("full")));
+    EXPECT_TRUE(Captions(Window->FTPList).isEmpty());
+    fs::create_directories(Root("full/sub"));
 
     // Create Directory asks once per selected entry, proposing "newdir".
     Requests.clear();
@@ -445,7 +528,7 @@ TEST_P(MainFtpHostTest, ClosingDuringABatchEndsItQuietly) {
     EXPECT_FALSE(Window->TransferRunning());
     // No message for the aborted file, no second file started, nothing half-written left.
     EXPECT_TRUE(Requests.empty()) << Requests.front().Text.toStdString();
-    EXPECT_TRUE(Window->FTransferQueue->empty());
+    EXPECT_TRUE((Window->PendingTransfers() == 0));
     EXPECT_FALSE(fs::exists(Local("one.bin")));
     EXPECT_FALSE(fs::exists(Local("two.bin")));
 }
@@ -570,7 +653,7 @@ TEST_F(MainFtpScriptTest, WalkCanBeCancelled) {
     EXPECT_LT(t.elapsed(), 2500);
     EXPECT_LT(Server.Count("LIST"), 1 + 64);
     EXPECT_TRUE(Requests.empty()) << AllRequests().toStdString();
-    EXPECT_TRUE(Window->FTransferQueue->empty());
+    EXPECT_TRUE((Window->PendingTransfers() == 0));
     EXPECT_EQ(Window->StatusText(0), "Ready");
     EXPECT_EQ(Server.Count("RETR"), 0);
     EXPECT_EQ(Window->findChild<QProgressDialog*>(), nullptr);
@@ -589,7 +672,7 @@ TEST_F(MainFtpScriptTest, WalkWithTooManyEntriesQueuesNothing) {
     ASSERT_EQ(Requests.size(), 1u) << AllRequests().toStdString();
     EXPECT_EQ(Requests[0].Text,
               "The selection holds more than 100000 files and folders; nothing was transferred.");
-    EXPECT_TRUE(Window->FTransferQueue->empty());
+    EXPECT_TRUE((Window->PendingTransfers() == 0));
     EXPECT_FALSE(Window->TransferRunning());
     EXPECT_EQ(Server.Count("RETR"), 0);
 }
@@ -615,7 +698,7 @@ TEST_F(MainFtpScriptTest, FailedWalkLeavesNothingForTheNextBatch) {
     ASSERT_EQ(Requests.size(), 1u) << AllRequests().toStdString();
     EXPECT_TRUE(Requests[0].Text.startsWith("Win32 Error 12003:\r\n\r\n451"))
         << Requests[0].Text.toStdString();
-    EXPECT_TRUE(Window->FTransferQueue->empty());
+    EXPECT_TRUE((Window->PendingTransfers() == 0));
     Window->ListLocalDirectory();
     Window->LocalList->clearSelection();
     Window->RunCommand([this] { Window->PutSelection(); });
@@ -748,7 +831,7 @@ TEST_P(MainFtpHostTest, DisconnectDropsTheRestOfTheQueue) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     ASSERT_TRUE(Window->StatusText(0).startsWith("Bytes Received ="));
     QTest::mouseClick(Window->DisconBut, Qt::LeftButton);
-    EXPECT_EQ(Window->FTransferQueue->size(), 1u); // only the running one, until its worker ends
+    EXPECT_EQ(Window->PendingTransfers(), 1u); // only the running one, until its worker ends
     ASSERT_TRUE(WaitForBatch());
     // The aborted file says so once; the second never started (it would fail without a connection).
     ASSERT_EQ(Requests.size(), 1u) << AllRequests().toStdString();

@@ -93,7 +93,7 @@ protected:
         t.start();
         while (t.elapsed() < ms) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            if (!Window->TransferRunning() && Window->FTransferQueue->empty() &&
+            if (!Window->TransferRunning() && (Window->PendingTransfers() == 0) &&
                 Window->StatusText(0) == "Ready")
                 return true;
         }
@@ -249,6 +249,10 @@ TEST_F(MainFtpSessionTest, DeleteKeyDeletesTheSelectionOnEitherSide) {
     EXPECT_FALSE(fs::exists(Root("old.html")));
     EXPECT_TRUE(fs::exists(Root("keep.html")));
     EXPECT_EQ(Captions(Window->FTPList), QStringList{"keep.html"});
+    // The server has no trash: the key asked first.
+    ASSERT_EQ(Requests.size(), 1u);
+    EXPECT_EQ(Requests[0].Text, "Delete \"old.html\" from the server? This cannot be undone.");
+    Requests.clear();
 
     // Locally the entry goes to the trash, as the menu command sends it, without a question.
     ClickEntry(Window->LocalList, "draft.txt");

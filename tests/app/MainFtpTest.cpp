@@ -345,7 +345,7 @@ TEST_F(MainFtpTest, ListCommandsHaveMenuBarHomesAndPopupsHaveNames) {
 
     QStringList titles;
     for (QAction* a : w->menuBar()->actions()) titles << a->text();
-    EXPECT_EQ(titles, (QStringList{"&File", "&Edit", "&Local", "&Server", "&Help"}));
+    EXPECT_EQ(titles, (QStringList{"&File", "&Edit", "&Local", "&Server", "&Queue", "&View", "&Help"}));
     // The menu bar carries the very actions of the pop-up menus, so both run one command.
     EXPECT_TRUE(w->Server1->actions().contains(w->HostDelete));
     EXPECT_TRUE(w->Server1->actions().contains(w->CreateDirectory1));

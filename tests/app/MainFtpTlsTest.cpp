@@ -5,12 +5,14 @@
 #include "../ftp/inet/FtpPeer.h"
 #include "TestPrompts.h"
 #include "app/Dialogs.h"
+#include "app/FileList.h"
 #include "app/MainFtp.h"
 #include "conveniences/Tips.h"
 #include "settings/FormSettings.h"
 
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -163,6 +165,34 @@ TEST_F(MainFtpTlsTest, CertificateQuestionTrustOnceRememberAndChangedWarning) {
     EXPECT_TRUE(Requests.front().Text.contains("has changed")) << Requests.front().Text.toStdString();
     EXPECT_TRUE(Requests.front().Text.contains("00:11:22"));
     EXPECT_EQ(TFtpPeer::ReadFile(Store.toStdString()), key + " 00:11:22\n");
+}
+
+// Transfers run on a second connection; a certificate trusted once for this session must not be
+// asked about again there, and a new Connect asks again.
+TEST_F(MainFtpTlsTest, TrustOnceCoversTheTransferConnection) {
+    Answers = {2};
+    Connect();
+    ASSERT_NE(Window->FConnection, nullptr);
+    ASSERT_EQ(Requests.size(), 1u);
+    Requests.clear();
+    auto* list = Window->FTPList;
+    list->clearSelection();
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        if (list->topLevelItem(i)->text(0) == "hello.txt") list->topLevelItem(i)->setSelected(true);
+    ASSERT_EQ(list->selectedItems().size(), 1);
+    Window->GetButClick();
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 20000 &&
+           (Window->TransferRunning() || Window->PendingTransfers() != 0 || Window->StatusText(0) != "Ready"))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_TRUE(Requests.empty()) << Requests.front().Text.toStdString();
+    EXPECT_EQ(TFtpPeer::ReadFile(Peer->Local() + "/hello.txt"), "hi");
+    Disconnect();
+    Answers = {3};
+    Connect();
+    EXPECT_EQ(Window->FConnection, nullptr);
+    EXPECT_FALSE(Requests.empty());
 }
 
 TEST_F(MainFtpTlsTest, PlainChoiceAgainstATlsOnlyServerFailsAndShowsNoEncryption) {

@@ -6,6 +6,7 @@
 #include "securewin/SftpSession.h"
 #include "ssh/SshTunnels.h"
 
+#include <cerrno>
 #include <filesystem>
 
 using namespace Varnello::SecureWin;
@@ -49,7 +50,11 @@ protected:
     // True when the server ended by itself within the time.
     bool ServerExits(int seconds) {
         int status;
-        auto gone = [&] { return Server < 0 || waitpid(Server, &status, WNOHANG) == Server; };
+        auto gone = [&] {
+            if (Server < 0) return true;
+            const pid_t r = waitpid(Server, &status, WNOHANG);
+            return r == Server || (r < 0 && errno == ECHILD);
+        };
         bool done = Pump->RunUntil(gone, seconds);
         for (int i = 0; i < seconds * 20 && !done; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));

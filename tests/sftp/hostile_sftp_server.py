@@ -10,6 +10,7 @@ OPEN and CLOSE plainly; the lie is in:
   longdata  - READ answers with more bytes than asked
   unknownid - the answer to OPENDIR carries an id no request used
 """
+import os
 import socket
 import struct
 import sys
@@ -80,7 +81,14 @@ MODE = ""
 def read_exact(chan, n):
     data = b""
     while len(data) < n:
-        part = chan.recv(n - len(data))
+        # A client that drops the whole connection may leave the channel open on this side;
+        # look at the transport now and then instead of waiting forever.
+        try:
+            part = chan.recv(n - len(data))
+        except socket.timeout:
+            if chan.closed or not chan.get_transport().is_active():
+                return None
+            continue
         if not part:
             return None
         data += part
@@ -148,7 +156,6 @@ def main():
     listener.listen(1)
     with open(port_file + ".tmp", "w") as f:
         f.write(str(listener.getsockname()[1]))
-    import os
     os.rename(port_file + ".tmp", port_file)
     listener.settimeout(30)
     conn, _ = listener.accept()
@@ -160,8 +167,15 @@ def main():
     if chan is None or not server.subsystem.wait(20):
         sys.exit(2)
     # Serves until the client closes the channel (or the test stops this process).
+    chan.settimeout(0.5)
     serve(chan)
-    t.close()
+    # Closing a transport whose peer already went can block in paramiko's own threads; this
+    # process has nothing left to do, so it leaves without waiting for them.
+    closer = threading.Thread(target=t.close, daemon=True)
+    closer.start()
+    closer.join(2)
+    sys.stdout.flush()
+    os._exit(0)
 
 if __name__ == "__main__":
     main()
