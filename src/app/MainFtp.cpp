@@ -205,6 +205,8 @@ TFormMain::~TFormMain() {
     if (FTransferConnection != FConnection) InternetCloseHandle(static_cast<HINTERNET>(FTransferConnection));
     InternetCloseHandle(static_cast<HINTERNET>(FConnection));
     InternetCloseHandle(static_cast<HINTERNET>(FInternet));
+    // The private copies of server files go too, unless one holds text that never reached the server.
+    RemoveRemoteEditFolder();
     // FormDestroy: the transfer queue goes with the window, after the pane that shows it.
     delete QueuePane;
     QueuePane = nullptr;
