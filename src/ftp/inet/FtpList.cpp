@@ -130,6 +130,12 @@ bool CivilToFileTime(int year, int month, int day, int hour, int minute, int sec
     return true;
 }
 
+bool ParseFactTime(std::string_view value, TFileTime& out) {
+    if (value.size() < 14 || !AllDigits(value.substr(0, 14))) return false;
+    return CivilToFileTime(Digits(value, 0, 4), Digits(value, 4, 2), Digits(value, 6, 2), Digits(value, 8, 2),
+                           Digits(value, 10, 2), Digits(value, 12, 2), out);
+}
+
 bool ParseMlsdLine(std::string_view line, TWin32FindData& out) {
     std::memset(&out, 0, sizeof out);
     std::size_t space = line.find(' ');
@@ -153,11 +159,7 @@ bool ParseMlsdLine(std::string_view line, TWin32FindData& out) {
             std::uint64_t size;
             if (ParseNumber(value, size)) SetSize(out, size);
         } else if (EqualNoCase(key, "modify")) {
-            // YYYYMMDDHHMMSS[.sss], always UTC
-            if (value.size() >= 14 && AllDigits(value.substr(0, 14)))
-                CivilToFileTime(Digits(value, 0, 4), Digits(value, 4, 2), Digits(value, 6, 2),
-                                Digits(value, 8, 2), Digits(value, 10, 2), Digits(value, 12, 2),
-                                out.ftLastWriteTime);
+            ParseFactTime(value, out.ftLastWriteTime);
         }
     }
     return SetName(out, name);

@@ -14,6 +14,10 @@
 // FILETIME of a UTC calendar time; fields are checked, false when out of range.
 bool CivilToFileTime(int year, int month, int day, int hour, int minute, int second, TFileTime& out);
 
+// An RFC 3659 time value, YYYYMMDDHHMMSS[.sss] in UTC, as MLSD's "modify" fact and MDTM's reply
+// carry it (what follows the seconds is ignored); false when it is not one.
+bool ParseFactTime(std::string_view value, TFileTime& out);
+
 bool ParseMlsdLine(std::string_view line, TWin32FindData& out);
 // now: the reference time for "Mon dd HH:MM" lines, which carry no year (the year is the one
 // that puts the date no more than a day after now).

@@ -69,6 +69,7 @@ void TFtpSession::Dropped() {
     FDead = true;
     if (FAborted) throw EInetFailure{ERROR_INTERNET_OPERATION_CANCELLED};
     FServerClosed = true;
+    Log(FTP_LOG_NOTE, "The server closed the connection");
     throw EInetFailure{FInTransfer ? ERROR_FTP_DROPPED : ERROR_INTERNET_CONNECTION_ABORTED};
 }
 
@@ -83,6 +84,7 @@ TFtpReply TFtpSession::ReadReply() {
         switch (FReader.Next(reply)) {
         case rsComplete:
             FLastReply = reply;
+            Log(FTP_LOG_REPLY, reply.Text);
             return reply;
         case rsInvalid:
             // Not FTP, or a reply without end: we cannot tell which command it belongs to.
@@ -124,9 +126,15 @@ TFtpReply TFtpSession::ReadFinalReply() {
     return reply;
 }
 
+void TFtpSession::Log(DWORD kind, const std::string& text) const {
+    if (FOptions.LogCallback) FOptions.LogCallback(FOptions.LogConnection, kind, text.c_str(), FOptions.LogContext);
+}
+
 void TFtpSession::SendCommand(const std::string& line) {
     CheckUsable();
     StartReplyClock();
+    // The log is shown and copied; the password never is.
+    Log(FTP_LOG_COMMAND, line.compare(0, 5, "PASS ") == 0 ? std::string("PASS ****") : line);
     std::string wire = line + "\r\n";
     FLastCommand = std::chrono::steady_clock::now();
     if (!SendAllOn(FControl.Fd(), FControlTls.get(), wire.data(), wire.size(), FOptions.SendTimeoutMs))
@@ -324,9 +332,13 @@ void TFtpSession::Connect() {
         }
     }
     if (!FControl.IsOpen()) throw EInetFailure{lastFailure};
+    Log(FTP_LOG_NOTE, "Connected to " + host + " port " + std::to_string(port));
     FPeer = PeerAddress(FControl.Fd());
     FPassive = passiveOnly;
-    if (implicit) StartControlTls();
+    if (implicit) {
+        StartControlTls();
+        Log(FTP_LOG_NOTE, "Encrypted with " + FControlTls->Version());
+    }
     StartReplyClock();
 
     TFtpReply greeting = ReadFinalReply(); // "120 ready in n minutes" precedes the real greeting
@@ -336,6 +348,7 @@ void TFtpSession::Connect() {
         TFtpReply auth = Command("AUTH TLS");
         if (auth.Code == 234) {
             StartControlTls();
+            Log(FTP_LOG_NOTE, "Encrypted with " + FControlTls->Version());
         } else if (auth.Code == 421 || FOptions.TlsMode == FTP_TLS_EXPLICIT_REQUIRED) {
             FDead = true;
             if (auth.Code != 421) SetLastText("The server does not offer TLS: " + auth.Text);
@@ -365,6 +378,7 @@ void TFtpSession::Connect() {
     if (reply.Code == 211) {
         std::set<std::string> features = ParseFeatures(reply.Text);
         FUseMlsd = features.count("MLST") || features.count("MLSD");
+        FRestStream = features.count("REST") != 0; // "REST STREAM" is the only kind there is
         if (features.count("UTF8")) Command("OPTS UTF8 ON"); // names are bytes to us either way
     }
     reply = Command("TYPE I");
@@ -494,6 +508,14 @@ std::optional<TFtpReply> TFtpSession::OpenData(const std::string& command) {
     return refusal;
 }
 
+std::optional<TFtpReply> TFtpSession::SendRestart() {
+    if (FRestart == 0) return std::nullopt;
+    TFtpReply reply = Command("REST " + std::to_string(FRestart));
+    if (reply.Code == 350) return std::nullopt;
+    CloseData();
+    return reply;
+}
+
 std::optional<TFtpReply> TFtpSession::OpenDataConnection(const std::string& command) {
     FEarlyFinal.reset();
     for (;;) {
@@ -501,6 +523,7 @@ std::optional<TFtpReply> TFtpSession::OpenDataConnection(const std::string& comm
         if (!active) {
             FPassive = true;
             PreparePassive();
+            if (std::optional<TFtpReply> refusal = SendRestart()) return refusal;
             SendCommand(command);
             TFtpReply reply = ReadReply();
             if (reply.Code / 100 == 1) return std::nullopt;
@@ -512,6 +535,10 @@ std::optional<TFtpReply> TFtpSession::OpenDataConnection(const std::string& comm
             }
             CloseData();
             return reply;
+        }
+        if (std::optional<TFtpReply> refusal = SendRestart()) {
+            CloseListener();
+            return refusal;
         }
         SendCommand(command);
         // The server may connect before or after its preliminary reply, or answer 425 when it
@@ -703,15 +730,29 @@ std::uint64_t TFtpSession::RemoteSize(const std::string& remote) {
     return size;
 }
 
-std::uint64_t TFtpSession::Retrieve(const std::string& remote, const TSink& sink, const TProgress& progress) {
+std::uint64_t TFtpSession::RemoteModified(const std::string& remote) {
+    TFtpReply reply = Command("MDTM " + remote);
+    TFileTime t{};
+    if (reply.Code != 213 || reply.Text.size() < 4 || !ParseFactTime(std::string_view(reply.Text).substr(4), t))
+        return 0;
+    return FileTimeValue(t);
+}
+
+std::uint64_t TFtpSession::Retrieve(const std::string& remote, const TSink& sink, const TProgress& progress,
+                                   std::uint64_t offset) {
     std::uint64_t received = 0;
     CheckUsable();
     FInTransfer = true;
     struct TReset {
         bool& Flag;
-        ~TReset() { Flag = false; }
-    } reset{FInTransfer};
+        std::uint64_t& Restart;
+        ~TReset() {
+            Flag = false;
+            Restart = 0;
+        }
+    } reset{FInTransfer, FRestart};
     FAnnouncedSize = FTP_SIZE_UNKNOWN;
+    FRestart = offset;
     if (std::optional<TFtpReply> refusal = OpenData("RETR " + remote)) Refused(*refusal);
     FAnnouncedSize = SizeInPreliminary(FLastReply);
     ReceiveAll(
@@ -724,14 +765,14 @@ std::uint64_t TFtpSession::Retrieve(const std::string& remote, const TSink& sink
     return received;
 }
 
-void TFtpSession::Store(const std::string& remote, int fd, const TProgress& progress) {
+void TFtpSession::Store(const std::string& remote, int fd, const TProgress& progress, bool append) {
     CheckUsable();
     FInTransfer = true;
     struct TReset {
         bool& Flag;
         ~TReset() { Flag = false; }
     } reset{FInTransfer};
-    if (std::optional<TFtpReply> refusal = OpenData("STOR " + remote)) Refused(*refusal);
+    if (std::optional<TFtpReply> refusal = OpenData((append ? "APPE " : "STOR ") + remote)) Refused(*refusal);
     if (!FBuffer) FBuffer.reset(new char[BufferSize]);
     for (;;) {
         ssize_t n = ::read(fd, FBuffer.get(), BufferSize);

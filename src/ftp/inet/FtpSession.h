@@ -35,6 +35,9 @@ struct TInetOptions {
     bool Reconnect = false;
     TFtpCertificateCallback CertificateCallback = nullptr;
     void* CertificateContext = nullptr;
+    TFtpLogCallback LogCallback = nullptr;
+    void* LogContext = nullptr;
+    DWORD LogConnection = 0; // this connection's number in the log
 };
 
 class TFtpSession {
@@ -50,6 +53,8 @@ public:
     TInetOptions& Options() { return FOptions; }
     const TFtpReply& LastReply() const { return FLastReply; }
     bool UsesMlsd() const { return FUseMlsd; }
+    // The server's FEAT named "REST STREAM": a transfer can start in the middle of a file.
+    bool SupportsRestart() const { return FRestStream; }
     bool IsPassive() const { return FPassive; }
     bool WasAborted() const { return FAborted; }
     // "TLSv1.3" and the like while the control connection is encrypted, else "".
@@ -75,17 +80,22 @@ public:
     std::vector<TWin32FindData> List(const std::string& argument);
     // Entries the last listing left out because their names do not fit a record.
     std::size_t LastListingLongNames() const { return FLongNames; }
-    // Returns the byte count received.
-    std::uint64_t Retrieve(const std::string& remote, const TSink& sink, const TProgress& progress);
+    // Returns the byte count received. A non-zero offset asks for the file from that byte on
+    // (REST); the server's refusal of REST fails the call like any refusal.
+    std::uint64_t Retrieve(const std::string& remote, const TSink& sink, const TProgress& progress,
+                           std::uint64_t offset = 0);
     // The size the last RETR's preliminary reply announced ("150 ... (1234 bytes)"), or
     // FTP_SIZE_UNKNOWN.
     std::uint64_t AnnouncedSize() const { return FAnnouncedSize; }
     // The server's SIZE answer, or FTP_SIZE_UNKNOWN when it gives none.
     std::uint64_t RemoteSize(const std::string& remote);
+    // The server's MDTM answer as a FILETIME value, or 0 when it gives none.
+    std::uint64_t RemoteModified(const std::string& remote);
     // Replaces the last reply's text with a sentence of ours (the code stays the server's).
     void SetLastText(const std::string& text) { FLastReply.Text = text; }
-    // Sends the file behind fd until its end.
-    void Store(const std::string& remote, int fd, const TProgress& progress);
+    // Sends the file behind fd from its current position until its end; append sends APPE,
+    // so the bytes go after what the server's file holds.
+    void Store(const std::string& remote, int fd, const TProgress& progress, bool append = false);
 
     // Polite close: QUIT when the connection is sound, then close.
     void Quit();
@@ -107,9 +117,12 @@ private:
     // Sends all of data over fd (through tls when set); false when the connection broke.
     bool SendAllOn(int fd, TTls* tls, const char* data, std::size_t size, int timeoutMs);
     std::optional<TFtpReply> OpenDataConnection(const std::string& command);
+    // REST for the next data command when one is due; the server's refusal, if any.
+    std::optional<TFtpReply> SendRestart();
     TFtpReply ReadReply();
     TFtpReply ReadFinalReply(); // skips 1xx
     void SendCommand(const std::string& line);
+    void Log(DWORD kind, const std::string& text) const;
     TFtpReply Command(const std::string& line);
     [[noreturn]] void Refused(const TFtpReply& reply); // throws 12003
     [[noreturn]] void Dropped();                       // throws 12030, 12111 or 12017
@@ -143,6 +156,8 @@ private:
     bool FPassive = false;
     bool FUseEpsv = true;
     bool FUseMlsd = false;
+    bool FRestStream = false;
+    std::uint64_t FRestart = 0; // REST sent right before the next data command when non-zero
     std::size_t FLongNames = 0;
     std::uint64_t FAnnouncedSize = FTP_SIZE_UNKNOWN;
     TAddress FPeer;

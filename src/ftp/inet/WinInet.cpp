@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -40,6 +41,7 @@ struct TInetObject {
 struct TRootObject : TInetObject {
     std::mutex Lock;
     TInetOptions Options;
+    DWORD Connections = 0; // opened so far, under Lock: numbers them in the log
     std::atomic<TInternetStatusCallback> Callback{nullptr};
 };
 
@@ -241,10 +243,31 @@ public:
         }
         throw EInetFailure{ERROR_WRITE_FAULT};
     }
+    // A file kept by an earlier download (or the target itself, continued in place), cut to
+    // its first keep bytes. Fails (false from IsOpen) when it is not a regular file of at least
+    // that many bytes.
+    TTempFile(const std::string& path, std::uint64_t keep, bool inPlace) : FPath(path), FInPlace(inPlace) {
+        FFd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat st {};
+        if (FFd >= 0 && ::fstat(FFd, &st) == 0 && S_ISREG(st.st_mode) && std::uint64_t(st.st_size) >= keep &&
+            ::ftruncate(FFd, static_cast<off_t>(keep)) == 0 && ::lseek(FFd, 0, SEEK_END) >= 0) {
+            FSize = keep;
+            return;
+        }
+        if (FFd >= 0) ::close(FFd);
+        FFd = -1;
+        FKept = true; // not ours to remove
+    }
     ~TTempFile() {
         if (FFd >= 0) ::close(FFd);
-        if (!FKept) ::unlink(FPath.c_str());
+        if (!FKept && !FInPlace && !(FKeepOnFailure && FSize > 0)) ::unlink(FPath.c_str());
     }
+    bool IsOpen() const { return FFd >= 0; }
+    const std::string& Path() const { return FPath; }
+    std::uint64_t Size() const { return FSize; }
+    bool InPlace() const { return FInPlace; }
+    // A failure leaves the file for a later call to go on from, when it holds anything.
+    void KeepOnFailure(bool keep) { FKeepOnFailure = keep; }
     void Write(const char* data, std::size_t length) {
         while (length > 0) {
             ssize_t n = ::write(FFd, data, length);
@@ -252,13 +275,14 @@ public:
             if (n <= 0) throw EInetFailure{LocalError(n < 0 ? errno : ENOSPC, ERROR_WRITE_FAULT)};
             data += n;
             length -= std::size_t(n);
+            FSize += std::uint64_t(n);
         }
     }
     void MoveTo(const std::string& target) {
         int fd = FFd;
         FFd = -1;
         if (::close(fd) != 0) throw EInetFailure{LocalError(errno, ERROR_WRITE_FAULT)};
-        if (::rename(FPath.c_str(), target.c_str()) != 0)
+        if (!FInPlace && ::rename(FPath.c_str(), target.c_str()) != 0)
             throw EInetFailure{LocalError(errno, ERROR_WRITE_FAULT)};
         FKept = true;
     }
@@ -267,7 +291,112 @@ private:
     std::string FPath;
     int FFd = -1;
     bool FKept = false;
+    bool FInPlace = false;
+    bool FKeepOnFailure = false;
+    std::uint64_t FSize = 0;
 };
+
+// Whether path may be continued as the download of target: target itself, or a temporary
+// name of ours in target's folder, so a caller cannot have any other file cut and written.
+bool IsPartialOf(const std::string& path, const std::string& target) {
+    if (path == target) return true;
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (base.size() > 200) base.resize(200);
+    const std::string prefix = folder + "." + base + ".part-";
+    if (path.size() != prefix.size() + 8 || path.compare(0, prefix.size(), prefix) != 0) return false;
+    return path.find_first_not_of("0123456789abcdef", prefix.size()) == std::string::npos;
+}
+
+// The download behind FtpGetFileSized and FtpGetFileResumable; resume may be null.
+void Download(HINTERNET connect, TConnectionObject& c, const std::string& remote, const std::string& target,
+              DWORD_PTR context, std::uint64_t expectedSize, TFtpResume* resume) {
+    // The server's own counts are fresher than the caller's listing: SIZE, then the size
+    // the transfer's preliminary reply announces.
+    std::uint64_t known = c.Session.Reconnecting([&] { return c.Session.RemoteSize(remote); });
+    std::optional<TTempFile> temp;
+    if (resume) {
+        resume->PartialFile[sizeof resume->PartialFile - 1] = '\0';
+        const std::string partial(resume->PartialFile);
+        const bool inPlace = partial == target;
+        // Going on needs REST and a server file at least as long as the part; a part that
+        // cannot be continued in place leaves the target alone and starts afresh beside it.
+        const bool usable = !partial.empty() && IsPartialOf(partial, target) && c.Session.SupportsRestart() &&
+                            (known == FTP_SIZE_UNKNOWN || resume->Offset <= known);
+        if (usable) {
+            temp.emplace(partial, resume->Offset, inPlace);
+            if (!temp->IsOpen()) temp.reset();
+        }
+        if (!temp && !partial.empty() && !inPlace && IsPartialOf(partial, target)) ::unlink(partial.c_str());
+        resume->PartialFile[0] = '\0';
+        resume->Offset = 0;
+    }
+    if (!temp) temp.emplace(target);
+    temp->KeepOnFailure(resume != nullptr);
+    const std::uint64_t offset = temp->Size();
+    std::uint64_t received = 0, written = 0;
+    // A server that sends more than the size it gave is cut off there, before it can fill
+    // the disk with a file that would be refused anyway.
+    bool tooMuch = false, overrun = false;
+    auto limit = [&] {
+        if (known != FTP_SIZE_UNKNOWN) return known;
+        std::uint64_t announced = c.Session.AnnouncedSize();
+        // The 150 of a restarted transfer may announce the rest or the whole; neither is sure.
+        if (announced != FTP_SIZE_UNKNOWN && offset == 0) return announced;
+        return expectedSize;
+    };
+    auto keepForLater = [&] {
+        if (!resume || tooMuch || temp->Size() == 0) {
+            temp->KeepOnFailure(false);
+            return;
+        }
+        std::snprintf(resume->PartialFile, sizeof resume->PartialFile, "%s", temp->Path().c_str());
+        resume->Offset = temp->Size();
+    };
+    try {
+        if (offset == 0 || known == FTP_SIZE_UNKNOWN || offset < known)
+            TransferWithProgress(connect, c, context, INTERNET_STATUS_RESPONSE_RECEIVED,
+                                 [&](const TFtpSession::TProgress& progress) {
+                                     received = c.Session.Reconnecting([&] {
+                                         written = offset;
+                                         return c.Session.Retrieve(
+                                             remote,
+                                             [&](const char* data, std::size_t length) {
+                                                 const std::uint64_t most = limit();
+                                                 if (most != FTP_SIZE_UNKNOWN && length > most - written) {
+                                                     tooMuch = overrun = true;
+                                                     throw EInetFailure{ERROR_INTERNET_CONNECTION_ABORTED};
+                                                 }
+                                                 temp->Write(data, length);
+                                                 written += length;
+                                             },
+                                             progress, offset);
+                                     });
+                                 });
+        // Closed from another thread while the last counts were being reported: not a success.
+        if (c.Session.WasAborted()) throw EInetFailure{ERROR_INTERNET_OPERATION_CANCELLED};
+        if (known == FTP_SIZE_UNKNOWN && offset == 0) known = c.Session.AnnouncedSize();
+        if (known == FTP_SIZE_UNKNOWN) known = expectedSize;
+        const std::uint64_t total = offset + received;
+        if (known != FTP_SIZE_UNKNOWN && total != known) {
+            c.Session.SetLastText(
+                total < known ? "Received " + std::to_string(total) + " of " + std::to_string(known) +
+                                    " bytes: the server ended the transfer early."
+                              : "Received " + std::to_string(total) + " bytes where " + std::to_string(known) +
+                                    " were announced.");
+            tooMuch = total > known;
+            throw EInetFailure{ERROR_INTERNET_CONNECTION_ABORTED};
+        }
+        temp->MoveTo(target);
+    } catch (const EInetFailure&) {
+        if (overrun && !c.Session.WasAborted())
+            c.Session.SetLastText("The server sent more than the " + std::to_string(limit()) +
+                                  " bytes it announced.");
+        keepForLater();
+        throw;
+    }
+}
 
 } // namespace
 
@@ -307,6 +436,7 @@ HINTERNET InternetConnect(HINTERNET internet, const char* serverName, INTERNET_P
         {
             std::lock_guard<std::mutex> lock(root->Lock);
             options = root->Options;
+            options.LogConnection = ++root->Connections;
         }
         auto c = std::make_shared<TConnectionObject>(options);
         c->Callback = root->Callback.load();
@@ -421,79 +551,80 @@ BOOL FtpGetFileSized(HINTERNET connect, const char* remoteFile, const char* newF
         struct stat st;
         if (failIfExists && ::stat(target.c_str(), &st) == 0) throw EInetFailure{ERROR_FILE_EXISTS};
         if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) throw EInetFailure{ERROR_ACCESS_DENIED};
-        // The server's own counts are fresher than the caller's listing: SIZE, then the size
-        // the transfer's preliminary reply announces.
-        std::uint64_t known = c.Session.Reconnecting([&] { return c.Session.RemoteSize(remote); });
-        TTempFile temp(target);
-        std::uint64_t received = 0, written = 0;
-        // A server that sends more than the size it gave is cut off there, before it can fill
-        // the disk with a file that would be refused anyway.
-        bool tooMuch = false;
-        auto limit = [&] {
-            if (known != FTP_SIZE_UNKNOWN) return known;
-            std::uint64_t announced = c.Session.AnnouncedSize();
-            return announced != FTP_SIZE_UNKNOWN ? announced : expectedSize;
-        };
-        try {
-            TransferWithProgress(connect, c, context, INTERNET_STATUS_RESPONSE_RECEIVED,
-                                 [&](const TFtpSession::TProgress& progress) {
-                                     received = c.Session.Reconnecting([&] {
-                                         written = 0;
-                                         return c.Session.Retrieve(
-                                             remote,
-                                             [&](const char* data, std::size_t length) {
-                                                 const std::uint64_t most = limit();
-                                                 if (most != FTP_SIZE_UNKNOWN && length > most - written) {
-                                                     tooMuch = true;
-                                                     throw EInetFailure{ERROR_INTERNET_CONNECTION_ABORTED};
-                                                 }
-                                                 temp.Write(data, length);
-                                                 written += length;
-                                             },
-                                             progress);
-                                     });
-                                 });
-        } catch (const EInetFailure&) {
-            if (tooMuch && !c.Session.WasAborted())
-                c.Session.SetLastText("The server sent more than the " + std::to_string(limit()) +
-                                      " bytes it announced.");
-            throw;
-        }
-        // Closed from another thread while the last counts were being reported: not a success.
-        if (c.Session.WasAborted()) throw EInetFailure{ERROR_INTERNET_OPERATION_CANCELLED};
-        if (known == FTP_SIZE_UNKNOWN) known = c.Session.AnnouncedSize();
-        if (known == FTP_SIZE_UNKNOWN) known = expectedSize;
-        if (known != FTP_SIZE_UNKNOWN && received != known) {
-            c.Session.SetLastText(
-                received < known ? "Received " + std::to_string(received) + " of " + std::to_string(known) +
-                                       " bytes: the server ended the transfer early."
-                                 : "Received " + std::to_string(received) + " bytes where " +
-                                       std::to_string(known) + " were announced.");
-            throw EInetFailure{ERROR_INTERNET_CONNECTION_ABORTED};
-        }
-        temp.MoveTo(target);
+        Download(connect, c, remote, target, context, expectedSize, nullptr);
     });
 }
+
+BOOL FtpGetFileResumable(HINTERNET connect, const char* remoteFile, const char* newFile, DWORD_PTR context,
+                         std::uint64_t expectedSize, TFtpResume* resume) {
+    return OnConnection(connect, [&](TConnectionObject& c) {
+        std::string remote = Argument(remoteFile);
+        if (!newFile || !*newFile || !resume) throw EInetFailure{ERROR_INVALID_PARAMETER};
+        std::string target(newFile);
+        struct stat st;
+        if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) throw EInetFailure{ERROR_ACCESS_DENIED};
+        Download(connect, c, remote, target, context, expectedSize, resume);
+    });
+}
+
+namespace {
+
+void Upload(HINTERNET connect, TConnectionObject& c, const char* localFile, const std::string& remote,
+            DWORD_PTR context, std::uint64_t offset) {
+    if (!localFile || !*localFile) throw EInetFailure{ERROR_INVALID_PARAMETER};
+    int fd = ::open(localFile, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw EInetFailure{errno == ENOENT ? ERROR_FILE_NOT_FOUND : LocalError(errno, ERROR_READ_FAULT)};
+    struct TClose {
+        int Fd;
+        ~TClose() { ::close(Fd); }
+    } closer{fd};
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) throw EInetFailure{ERROR_ACCESS_DENIED};
+    const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+    if (offset > size) throw EInetFailure{ERROR_INVALID_PARAMETER};
+    TransferWithProgress(connect, c, context, INTERNET_STATUS_REQUEST_SENT,
+                         [&](const TFtpSession::TProgress& progress) {
+                             c.Session.Reconnecting([&] {
+                                 if (::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0)
+                                     throw EInetFailure{LocalError(errno, ERROR_READ_FAULT)};
+                                 c.Session.Store(remote, fd, progress, offset > 0);
+                             });
+                         });
+    if (c.Session.WasAborted()) throw EInetFailure{ERROR_INTERNET_OPERATION_CANCELLED};
+    if (offset == 0) return;
+    // An appended file is whole only when the server's part was what we think it was.
+    const std::uint64_t stored = c.Session.RemoteSize(remote);
+    if (stored != FTP_SIZE_UNKNOWN && stored != size) {
+        c.Session.SetLastText("The server's file has " + std::to_string(stored) + " bytes after the upload of " +
+                              std::to_string(size) + ".");
+        throw EInetFailure{ERROR_INTERNET_CONNECTION_ABORTED};
+    }
+}
+
+} // namespace
 
 BOOL FtpPutFile(HINTERNET connect, const char* localFile, const char* newRemoteFile, DWORD,
                 DWORD_PTR context) {
     return OnConnection(connect, [&](TConnectionObject& c) {
-        std::string remote = Argument(newRemoteFile);
-        if (!localFile || !*localFile) throw EInetFailure{ERROR_INVALID_PARAMETER};
-        int fd = ::open(localFile, O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            throw EInetFailure{errno == ENOENT ? ERROR_FILE_NOT_FOUND : LocalError(errno, ERROR_READ_FAULT)};
-        struct TClose {
-            int Fd;
-            ~TClose() { ::close(Fd); }
-        } closer{fd};
-        struct stat st;
-        if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) throw EInetFailure{ERROR_ACCESS_DENIED};
-        TransferWithProgress(connect, c, context, INTERNET_STATUS_REQUEST_SENT,
-                             [&](const TFtpSession::TProgress& progress) {
-                                 c.Session.Reconnecting([&] { c.Session.Store(remote, fd, progress); });
-                             });
-        if (c.Session.WasAborted()) throw EInetFailure{ERROR_INTERNET_OPERATION_CANCELLED};
+        Upload(connect, c, localFile, Argument(newRemoteFile), context, 0);
+    });
+}
+
+BOOL FtpPutFileFrom(HINTERNET connect, const char* localFile, const char* newRemoteFile, DWORD_PTR context,
+                    std::uint64_t offset) {
+    return OnConnection(connect, [&](TConnectionObject& c) {
+        Upload(connect, c, localFile, Argument(newRemoteFile), context, offset);
+    });
+}
+
+BOOL FtpGetRemoteFileInfo(HINTERNET connect, const char* remoteFile, std::uint64_t* size,
+                          std::uint64_t* modified) {
+    return OnConnection(connect, [&](TConnectionObject& c) {
+        std::string remote = Argument(remoteFile);
+        if (!size) throw EInetFailure{ERROR_INVALID_PARAMETER};
+        *size = c.Session.Reconnecting([&] { return c.Session.RemoteSize(remote); });
+        if (*size == FTP_SIZE_UNKNOWN) throw EInetFailure{ERROR_FILE_NOT_FOUND};
+        if (modified) *modified = c.Session.RemoteModified(remote);
     });
 }
 
@@ -611,6 +742,15 @@ BOOL FtpSetCertificateCallback(HINTERNET internet, TFtpCertificateCallback callb
         std::lock_guard<std::mutex> lock(root->Lock);
         root->Options.CertificateCallback = callback;
         root->Options.CertificateContext = context;
+    });
+}
+
+BOOL FtpSetLogCallback(HINTERNET internet, TFtpLogCallback callback, void* context) {
+    return Guard([&] {
+        std::shared_ptr<TRootObject> root = Lookup<TRootObject>(internet);
+        std::lock_guard<std::mutex> lock(root->Lock);
+        root->Options.LogCallback = callback;
+        root->Options.LogContext = context;
     });
 }
 

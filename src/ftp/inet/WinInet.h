@@ -217,6 +217,40 @@ using TFtpCertificateCallback = BOOL (*)(const TFtpCertificateInfo* info, void* 
 // unverified certificate fails the connect with ERROR_INTERNET_EXTENDED_ERROR and the text
 // "The server's certificate is not trusted: <problem>.".
 BOOL FtpSetCertificateCallback(HINTERNET internet, TFtpCertificateCallback callback, void* context);
+// Our own: a record of what the connections say, for the program's message log.
+constexpr DWORD FTP_LOG_COMMAND = 1; // a command as sent; a password shows as ****
+constexpr DWORD FTP_LOG_REPLY = 2;   // a server reply, all its lines joined by CR LF
+constexpr DWORD FTP_LOG_NOTE = 3;    // the connection's own events: connected, encrypted, closed
+// connection numbers the root's connections from 1 in the order they were opened. Called on
+// whichever thread talks to the server at the time (a transfer's own helper thread included),
+// while that connection waits: it must return quickly and must not call the library.
+using TFtpLogCallback = void (*)(DWORD connection, DWORD kind, const char* text, void* context);
+// Sets the log on a root handle for its later connections; null turns it off.
+BOOL FtpSetLogCallback(HINTERNET internet, TFtpLogCallback callback, void* context);
+// Our own: resumable transfers.
+// A download that keeps its temporary file when it fails, so a later call can go on from there.
+// resume->PartialFile names a file kept by an earlier call for the same newFile ("" = none) and
+// resume->Offset the bytes of it to keep; the file may also be newFile itself (continue a
+// shorter target in place). The call asks the server for the rest (REST) when it offers
+// REST STREAM, and otherwise starts from the beginning. On success the file is renamed over
+// newFile and PartialFile is cleared; on failure PartialFile names the file now kept (or ""
+// when nothing worth keeping arrived) and Offset the bytes it holds. The final size is checked
+// as FtpGetFileSized checks it.
+struct TFtpResume {
+    char PartialFile[4096];
+    std::uint64_t Offset;
+};
+BOOL FtpGetFileResumable(HINTERNET connect, const char* remoteFile, const char* newFile, DWORD_PTR context,
+                         std::uint64_t expectedSize, TFtpResume* resume);
+// Uploads localFile from byte offset on and appends it to the server's file (APPE); offset 0
+// is FtpPutFile. When the server answers SIZE afterwards, a size other than the local file's
+// fails the call with ERROR_INTERNET_CONNECTION_ABORTED.
+BOOL FtpPutFileFrom(HINTERNET connect, const char* localFile, const char* newRemoteFile, DWORD_PTR context,
+                    std::uint64_t offset);
+// The size (SIZE) and modification time (MDTM, FILETIME value, 0 when unknown) of a server file;
+// fails with ERROR_FILE_NOT_FOUND when the server gives no size for it.
+BOOL FtpGetRemoteFileInfo(HINTERNET connect, const char* remoteFile, std::uint64_t* size,
+                          std::uint64_t* modified);
 // Our own: *version gets the connection's TLS version ("TLSv1.3"), or "" when it is plain FTP.
 BOOL FtpGetConnectionSecurity(HINTERNET connect, char* version, DWORD length);
 // Our own: sends NOOP when the connection has been idle for INTERNET_OPTION_FTP_IDLE_TIME;
