@@ -48,6 +48,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <exception>
+#include <unistd.h>
 
 namespace {
 
@@ -168,6 +169,10 @@ TFormMain::TFormMain(QWidget* parent, std::unique_ptr<TWindowPrompts> prompts)
     setGeometry(226, 76, 788, 614);
 
     FTransferQueue = std::make_unique<TTransferQueue>();
+    // A download's kept part goes with its row; a target continued in place is the user's file.
+    FTransferQueue->OnDiscard = [](const TQueueItem& i) {
+        if (i.PartialPath != i.LocalPath) ::unlink(i.PartialPath.c_str());
+    };
     BuildMenus();
     BuildToolBar();
     PageControlMain = new QTabWidget(this);

@@ -41,6 +41,7 @@ class TCustomMemoStyler;
 class TLinkLabel;
 class TMruMenu;
 class TQueuePane;
+class TMessageLog;
 class QTableWidget;
 class QToolBox;
 struct TProfile;
@@ -141,6 +142,8 @@ public:
     QMenu* Queue1 = nullptr; // the queue's commands
     QMenu* View1 = nullptr;
     QAction* mnuShowQueue = nullptr;
+    TMessageLog* MessageLog = nullptr; // under the queue, hidden until View > Message Log
+    QAction* mnuShowLog = nullptr;
 
     TFormSettings* FormSettings1 = nullptr;
     TTips* Tips1 = nullptr;
@@ -242,6 +245,11 @@ public:
     // The connection for the next transfer: a second one when the server allows it.
     void* TransferConnection();
     void CloseTransferConnection();
+    // Stops the running transfer: closes the transfer connection, or on a one-connection
+    // server the window's own, which ReconnectAfterCancel opens again after the worker ended.
+    void AbortRunningTransfer();
+    void ReconnectAfterCancel();
+    bool FReconnectAfterCancel = false;
     // The queue's commands.
     void QueueCancelFile();
     void QueueCancelAll();

@@ -7,6 +7,7 @@
 #include "app/Dialogs.h"
 #include "app/FileList.h"
 #include "app/MainFtp.h"
+#include "app/MessageLog.h"
 #include "app/QueuePane.h"
 #include "ftp/FTPThread.h"
 #include "ftp/INetUtil.h"
@@ -93,6 +94,7 @@ void TFormMain::CloseConnections() {
     }
     CloseTransferConnection();
     FSingleConnection = false;
+    FReconnectAfterCancel = false;
     InternetCloseHandle(Handle(FConnection));
     FConnection = nullptr;
     InternetCloseHandle(Handle(FInternet));
@@ -128,6 +130,7 @@ void TFormMain::ConnectButClick() {
     InetCheck(
         InternetSetOption(Handle(FInternet), INTERNET_OPTION_FTP_RECONNECT, &reconnect, sizeof reconnect));
     InetCheck(FtpSetCertificateCallback(Handle(FInternet), AskAboutCertificate, this));
+    MessageLog->Attach(Handle(FInternet));
     SetStatus(0, "Connecting to Host Server");
     const std::string host = FTPEdit->text().toStdString();
     FConnection = OpenFtpConnection(FInternet);
@@ -718,6 +721,9 @@ void TFormMain::StartNextTransfer() {
     worker->LocalFile = item->LocalPath;
     worker->RemoteFile = item->RemotePath;
     worker->ExpectedSize = item->Size;
+    worker->Resumable = true;
+    worker->PartialFile = item->PartialPath;
+    worker->ResumeOffset = item->ResumeOffset;
     FRunningId = item->Id;
     worker->OnStatus = [this](QObject* sender, const QString& text) { TransferStatus(sender, text); };
     worker->OnTerminate = [this](QObject* sender) {
@@ -747,11 +753,15 @@ void TFormMain::TransferThreadDone(QObject* sender) {
     const TQueueItem* row = FTransferQueue->Find(id);
     const bool cancelled = row && row->CancelRequested;
     const bool failed = worker && !worker->ErrorText.isEmpty();
-    FTransferQueue->Finished(id, !failed, failed ? worker->ErrorText.toStdString() : std::string());
+    // A failed download hands over the part it kept, so a retry goes on from there.
+    FTransferQueue->Finished(id, !failed, failed ? worker->ErrorText.toStdString() : std::string(),
+                             worker && worker->Receiving ? worker->ResumeOffset : 0,
+                             worker && worker->Receiving ? worker->PartialFile : std::string());
     if (FClosing) return;
     if (QueuePane) QueuePane->Changed();
     // An aborted transfer leaves its connection unusable; the next one opens a fresh one.
     if (cancelled) CloseTransferConnection();
+    if (FReconnectAfterCancel) ReconnectAfterCancel();
     if (failed && !cancelled && row) {
         TBatchAnswers& answers = FTransferQueue->Answers(FTransferQueue->Find(id)->Batch);
         if (!answers.SilenceFailures) {

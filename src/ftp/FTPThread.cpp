@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 #include <QLocale>
 
+#include <cstdio>
 #include <cstring>
 #include <exception>
 
@@ -81,20 +82,38 @@ void TFTPThread::Transfer() {
                                      LogonName.c_str(), LogonPassword.c_str(), INTERNET_SERVICE_FTP, 0, 0);
         InetCheck(connection);
     }
-    BytesDone = 0;
+    // A resumed run counts the part already there, so the progress shows the whole file.
+    BytesDone = Resumable ? static_cast<std::int64_t>(ResumeOffset) : 0;
     auto context = reinterpret_cast<DWORD_PTR>(this);
     if (Receiving) {
-        ReportStatus("Receiving File");
+        ReportStatus(BytesDone > 0 ? "Resuming File" : "Receiving File");
         ProgressLabel = "Bytes Received";
         InternetSetStatusCallback(connection, TransferStatusCallback);
-        InetCheck(FtpGetFileSized(connection, RemoteFile.c_str(), LocalFile.c_str(), 0, 0,
-                                  FTP_TRANSFER_TYPE_BINARY, context, ExpectedSize));
+        if (Resumable) {
+            TFtpResume resume{};
+            std::snprintf(resume.PartialFile, sizeof resume.PartialFile, "%s", PartialFile.c_str());
+            resume.Offset = PartialFile.empty() ? 0 : ResumeOffset;
+            const BOOL ok = FtpGetFileResumable(connection, RemoteFile.c_str(), LocalFile.c_str(), context,
+                                                ExpectedSize, &resume);
+            const DWORD error = GetLastError();
+            PartialFile = resume.PartialFile;
+            ResumeOffset = resume.Offset;
+            SetLastError(error);
+            InetCheck(ok);
+        } else {
+            InetCheck(FtpGetFileSized(connection, RemoteFile.c_str(), LocalFile.c_str(), 0, 0,
+                                      FTP_TRANSFER_TYPE_BINARY, context, ExpectedSize));
+        }
         ProgressLabel = "Receive Complete";
     } else {
-        ReportStatus("Sending File");
+        ReportStatus(BytesDone > 0 ? "Resuming File" : "Sending File");
         ProgressLabel = "Bytes Sent";
         InternetSetStatusCallback(connection, TransferStatusCallback);
-        InetCheck(FtpPutFile(connection, LocalFile.c_str(), RemoteFile.c_str(), PutFlags, context));
+        if (Resumable && ResumeOffset > 0)
+            InetCheck(
+                FtpPutFileFrom(connection, LocalFile.c_str(), RemoteFile.c_str(), context, ResumeOffset));
+        else
+            InetCheck(FtpPutFile(connection, LocalFile.c_str(), RemoteFile.c_str(), PutFlags, context));
         ProgressLabel = "Send Complete";
     }
     if (own.Owned) {

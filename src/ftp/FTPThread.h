@@ -31,6 +31,13 @@ public:
     std::uint64_t ExpectedSize = FTP_SIZE_UNKNOWN;
     std::string ServerName, LogonName, LogonPassword; // for an own connection
     DWORD PutFlags = 0;
+    // Resumable runs: a download keeps its part when it fails and goes on from PartialFile
+    // (ResumeOffset bytes of it) when one is given; an upload with a ResumeOffset appends the
+    // rest of the local file to the server's first ResumeOffset bytes. After the run,
+    // PartialFile and ResumeOffset describe the part kept ("" and 0 when none).
+    bool Resumable = false;
+    std::string PartialFile;
+    std::uint64_t ResumeOffset = 0;
     // 64-bit: transfers beyond 2 GiB count on (and the final line shows the full size).
     std::int64_t BytesDone = 0;
     QString ProgressLabel;

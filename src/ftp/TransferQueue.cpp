@@ -155,26 +155,28 @@ void TTransferQueue::Progress(std::uint64_t id, std::uint64_t bytesDone, std::in
     FSampleBytes = bytesDone;
 }
 
-void TTransferQueue::Finished(std::uint64_t id, bool ok, const std::string& reason, std::uint64_t keptBytes) {
+void TTransferQueue::Finished(std::uint64_t id, bool ok, const std::string& reason, std::uint64_t keptBytes,
+                              const std::string& partialPath) {
     TQueueItem* i = Find(id);
     if (!i || i->State != TQueueState::Running) return;
     i->BytesPerSecond = 0;
-    if (i->CancelRequested) {
-        i->State = TQueueState::Failed;
-        i->Reason = "Cancelled";
-        i->ResumeOffset = keptBytes;
-        return;
-    }
-    if (ok) {
+    if (ok && !i->CancelRequested) {
         i->State = TQueueState::Done;
         i->Reason.clear();
         i->ResumeOffset = 0;
+        i->PartialPath.clear();
+        i->Interrupted = false;
         if (i->Size != QueueSizeUnknown) i->BytesDone = i->Size;
         return;
     }
     i->State = TQueueState::Failed;
-    i->Reason = reason.empty() ? std::string("Failed") : reason;
+    i->Reason = i->CancelRequested ? std::string("Cancelled")
+                : reason.empty()   ? std::string("Failed")
+                                   : reason;
+    i->Interrupted = i->BytesDone > i->ResumeOffset || keptBytes > 0;
     i->ResumeOffset = keptBytes;
+    i->PartialPath = partialPath;
+    i->CancelRequested = false;
 }
 
 void TTransferQueue::Skip(std::uint64_t id, const std::string& reason) {
@@ -205,10 +207,19 @@ bool TTransferQueue::CancelAll() {
     return changed;
 }
 
+TTransferQueue::~TTransferQueue() {
+    if (OnDiscard)
+        for (const TQueueItem& i : FItems)
+            if (!i.PartialPath.empty()) OnDiscard(i);
+}
+
 bool TTransferQueue::Remove(const std::vector<std::uint64_t>& ids) {
     const std::size_t before = FItems.size();
     std::erase_if(FItems, [&](const TQueueItem& i) {
-        return i.State != TQueueState::Running && std::find(ids.begin(), ids.end(), i.Id) != ids.end();
+        const bool gone =
+            i.State != TQueueState::Running && std::find(ids.begin(), ids.end(), i.Id) != ids.end();
+        if (gone && OnDiscard && !i.PartialPath.empty()) OnDiscard(i);
+        return gone;
     });
     return FItems.size() != before;
 }

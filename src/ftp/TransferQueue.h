@@ -31,7 +31,11 @@ struct TQueueItem {
     std::string Reason;             // why it failed or was skipped
     std::uint64_t BytesDone = 0;    // of this run, including the resumed part
     std::uint64_t ResumeOffset = 0; // where the next run starts; 0 = from the beginning
-    bool CancelRequested = false;   // the user cancelled it while it ran
+    // A download's kept part that the next run goes on from ("" = none); the target itself when
+    // a shorter target is continued in place. Uploads go on from ResumeOffset alone.
+    std::string PartialPath;
+    bool Interrupted = false;     // the last run failed after bytes had moved
+    bool CancelRequested = false; // the user cancelled it while it ran
     std::int64_t StartedMs = 0;
     double BytesPerSecond = 0; // this row's speed while it runs
 };
@@ -67,6 +71,10 @@ std::string NumberedName(const std::string& path, int n);
 
 class TTransferQueue {
 public:
+    TTransferQueue() = default;
+    TTransferQueue(const TTransferQueue&) = delete;
+    TTransferQueue& operator=(const TTransferQueue&) = delete;
+    ~TTransferQueue();
     // Starts a batch; the rows added after it belong to it. Returns the batch number.
     std::uint64_t BeginBatch();
     std::uint64_t Add(const std::string& local, const std::string& remote, bool downloading,
@@ -88,7 +96,8 @@ public:
     // The worker's end. A row the user cancelled ends failed "Cancelled" whatever the worker
     // said; a failed download keeps what it received as the next run's resume point when
     // `keptBytes` is given.
-    void Finished(std::uint64_t id, bool ok, const std::string& reason, std::uint64_t keptBytes = 0);
+    void Finished(std::uint64_t id, bool ok, const std::string& reason, std::uint64_t keptBytes = 0,
+                  const std::string& partialPath = {});
     void Skip(std::uint64_t id, const std::string& reason);
 
     // Commands. Each returns whether it changed something.
@@ -99,6 +108,8 @@ public:
     bool MoveUp(const std::vector<std::uint64_t>& ids);
     bool MoveDown(const std::vector<std::uint64_t>& ids);
     bool ClearFinished(); // drops the done rows
+    // Called for every row that leaves the queue with a kept part, so its file can go too.
+    std::function<void(const TQueueItem&)> OnDiscard;
     void SetPaused(bool paused) { FPaused = paused; }
     bool Paused() const { return FPaused; }
     // True while rows wait or one runs.

@@ -7,7 +7,9 @@
 #include "app/Dialogs.h"
 #include "app/FileList.h"
 #include "app/MainFtp.h"
+#include "app/MessageLog.h"
 #include "conveniences/Tips.h"
+#include "ftp/INetUtil.h"
 #include "settings/FormSettings.h"
 
 #include <QApplication>
@@ -20,6 +22,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
@@ -30,6 +33,7 @@
 #include <mutex>
 #include <thread>
 #include <unistd.h>
+#include <utime.h>
 
 namespace fs = std::filesystem;
 
@@ -50,7 +54,7 @@ protected:
             if (r.CheckBox == "Apply to all files of this batch") {
                 OverwriteQuestions.push_back(r);
                 r.Checked = OverwriteApplyAll;
-                return OverwriteAnswer;
+                return static_cast<int>(r.Buttons.indexOf(OverwriteAnswer)) + 1;
             }
             if (!r.CheckBox.isEmpty()) r.Checked = SilenceFailures;
             Requests.push_back(r);
@@ -109,6 +113,13 @@ protected:
                       << (Window->TransferRunning() ? ", worker running" : "");
         return false;
     }
+    // Regular files of a folder, leaving out hidden ones (a download's kept part).
+    static int VisibleFiles(const std::string& folder) {
+        int files = 0;
+        for (const auto& e : fs::directory_iterator(folder))
+            files += e.is_regular_file() && e.path().filename().string()[0] != '.';
+        return files;
+    }
     QString AllRequests() const {
         QString out;
         for (const TDialogRequest& r : Requests) out += r.Text + "\n";
@@ -118,10 +129,10 @@ protected:
     QTemporaryDir Home;
     std::unique_ptr<TFormMain> Window;
     std::vector<TDialogRequest> Requests;
-    // The overwrite question: its requests, the button pressed (1 Overwrite, 2 Skip, 3 Rename)
-    // and "apply to all"; the failure box's "don't show again".
+    // The overwrite question: its requests, the caption of the button pressed and "apply to
+    // all"; the failure box's "don't show again".
     std::vector<TDialogRequest> OverwriteQuestions;
-    int OverwriteAnswer = 1;
+    QString OverwriteAnswer = "&Overwrite";
     bool OverwriteApplyAll = false;
     bool SilenceFailures = false;
     int DeleteAnswer = 1; // the server delete question: 1 Delete, 2 Cancel
@@ -357,7 +368,7 @@ TEST_P(MainFtpHostTest, OverwriteQuestionSkipForAllAndRename) {
     TFtpPeer::WriteFile(Local("a.txt"), "local a");
     TFtpPeer::WriteFile(Local("b.txt"), "local b");
     Connect();
-    OverwriteAnswer = 2;
+    OverwriteAnswer = "&Skip";
     OverwriteApplyAll = true;
     Select(Window->FTPList, {"a.txt", "b.txt"});
     QTest::mouseClick(Window->GetBut, Qt::LeftButton);
@@ -366,7 +377,7 @@ TEST_P(MainFtpHostTest, OverwriteQuestionSkipForAllAndRename) {
     EXPECT_EQ(TFtpPeer::ReadFile(Local("a.txt")), "local a");
     EXPECT_EQ(TFtpPeer::ReadFile(Local("b.txt")), "local b");
 
-    OverwriteAnswer = 3;
+    OverwriteAnswer = "Re&name";
     OverwriteApplyAll = false;
     Select(Window->FTPList, {"a.txt"});
     QTest::mouseClick(Window->GetBut, Qt::LeftButton);
@@ -473,11 +484,15 @@ TEST_P(MainFtpHostTest, ServerStoppedMidTransferLeavesNoHalfFile) {
     ASSERT_TRUE(WaitForBatch());
     ASSERT_EQ(Requests.size(), 1u);
     EXPECT_FALSE(Requests[0].Text.isEmpty());
-    // The old file is untouched and no partial file is left beside it.
+    // The old file is untouched; what arrived is only the row's hidden part, which goes with
+    // the row.
     EXPECT_EQ(TFtpPeer::ReadFile(Local("big.bin")), "previous");
-    int files = 0;
-    for (const auto& e : fs::directory_iterator(Peer->Local())) files += e.is_regular_file();
-    EXPECT_EQ(files, 1);
+    EXPECT_EQ(VisibleFiles(Peer->Local()), 1);
+    const TQueueItem row = Window->FTransferQueue->Items().front();
+    ASSERT_FALSE(row.PartialPath.empty());
+    EXPECT_EQ(fs::path(row.PartialPath).filename().string().rfind(".big.bin.part-", 0), 0u);
+    Window->FTransferQueue->Remove({row.Id});
+    EXPECT_FALSE(fs::exists(row.PartialPath));
 }
 
 TEST_P(MainFtpHostTest, HugeSizesAndUnsafeNames) {
@@ -551,7 +566,9 @@ TEST_F(MainFtpScriptTest, TruncatedDownloadFailsAndKeepsTheOldFile) {
     EXPECT_EQ(Requests[0].Text.section("\n\n", 0, 0), "INTERNET_CONNECTION_ABORTED");
     EXPECT_FALSE(Requests[0].Text.section("\n\n", 1).isEmpty());
     EXPECT_EQ(TFtpPeer::ReadFile(Local("page.html")), "old");
-    EXPECT_EQ(std::distance(fs::directory_iterator(Local("")), {}), 1);
+    // What arrived is kept only as the row's hidden part, for a retry to go on from.
+    EXPECT_EQ(VisibleFiles(Local("")), 1);
+    EXPECT_EQ(Window->FTransferQueue->Items().front().ResumeOffset, 1000u);
     // The size the server answers wins over the listing's.
     Requests.clear();
     Server.SetSizeReply("213 1000\r\n");
@@ -852,4 +869,178 @@ TEST_F(MainFtpScriptTest, FailedListingIsNoEmptyFolder) {
     EXPECT_EQ(Window->FTPList->topLevelItemCount(), 0);
     EXPECT_EQ(Window->StatusText(0), "Host Ready");
     EXPECT_EQ(Window->StatusText(1), "0 files  (listing failed: 451 Cannot list now)");
+}
+
+// The queue's resume, cancel and upload question, each against servers of its own.
+class MainFtpResumeTest : public ::testing::Test, public TWindowFixture {
+protected:
+    void TearDown() override { CloseWindow(); }
+    // Runs the event loop until the running row has moved at least bytes.
+    bool WaitForBytes(std::uint64_t bytes, int ms = 20000) {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            const TQueueItem* running = Window->FTransferQueue->Running();
+            if (running && running->BytesDone >= bytes) return true;
+        }
+        ADD_FAILURE() << "no running row reached " << bytes << " bytes";
+        return false;
+    }
+    const TQueueItem& OnlyRow() {
+        EXPECT_EQ(Window->FTransferQueue->Count(), 1u);
+        return Window->FTransferQueue->Items().front();
+    }
+    static std::string Content(std::size_t size) {
+        std::string s(size, '\0');
+        std::uint32_t x = 12345;
+        for (char& c : s) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+        return s;
+    }
+};
+
+// The server dies mid-download: nothing under the final name, the part is kept; Retry against
+// the same file at another server asks only for the rest, and the bytes equal the source's.
+TEST_F(MainFtpResumeTest, RetryAfterTheServerDiedGoesOnFromTheKeptPart) {
+    const std::string content = Content(40 << 20);
+    auto first = std::make_unique<TFtpPeer>("slow");
+    TFtpPeer::WriteFile(first->Root() + "/big.bin", content);
+    QTemporaryDir local;
+    const std::string target = local.path().toStdString() + "/big.bin";
+    OpenWindow(first->HostField(), local.path().toStdString());
+    SilenceFailures = true;
+    Connect();
+    Select(Window->FTPList, {"big.bin"});
+    QTest::mouseClick(Window->GetBut, Qt::LeftButton);
+    ASSERT_TRUE(WaitForBytes(1 << 20));
+    first->Kill();
+    ASSERT_TRUE(WaitForBatch());
+    ASSERT_EQ(Requests.size(), 1u) << "the failure is shown";
+    Requests.clear();
+    const TQueueItem& row = OnlyRow();
+    ASSERT_EQ(row.State, TQueueState::Failed);
+    EXPECT_FALSE(fs::exists(target));
+    ASSERT_FALSE(row.PartialPath.empty());
+    const std::uint64_t kept = row.ResumeOffset;
+    ASSERT_GE(kept, 1u << 20);
+    EXPECT_EQ(fs::file_size(row.PartialPath), kept);
+
+    TFtpPeer second("no-active"); // see UploadOverAServerFileAsksAndResumes
+    TFtpPeer::WriteFile(second.Root() + "/big.bin", content);
+    Window->FTPEdit->setText(QString::fromStdString(second.HostField()));
+    Window->RunCommand([this] { Window->ConnectButClick(); });
+    ASSERT_TRUE(Requests.empty()) << AllRequests().toStdString();
+    Window->QueueRetry();
+    ASSERT_TRUE(WaitForBatch());
+    EXPECT_EQ(OnlyRow().State, TQueueState::Done) << OnlyRow().Reason;
+    EXPECT_TRUE(TFtpPeer::ReadFile(target) == content) << "the resumed file differs from the source";
+    EXPECT_EQ(std::distance(fs::directory_iterator(local.path().toStdString()), {}), 1);
+    EXPECT_TRUE(OverwriteQuestions.empty());
+}
+
+// Cancel mid-file leaves nothing under the final name; removing the row takes its part along.
+// On a server that allows one connection the transfer shares the window's, and the cancel
+// connects again so the server list can be used at once.
+TEST_F(MainFtpResumeTest, CancelMidFileOnAOneConnectionServer) {
+    TFtpPeer peer("single");
+    TFtpPeer::WriteFile(peer.Root() + "/big.bin", Content(40 << 20));
+    TFtpPeer::WriteFile(peer.Root() + "/small.txt", "small");
+    QTemporaryDir local;
+    OpenWindow(peer.HostField(), local.path().toStdString());
+    SilenceFailures = true;
+    Connect();
+    Select(Window->FTPList, {"big.bin"});
+    QTest::mouseClick(Window->GetBut, Qt::LeftButton);
+    ASSERT_TRUE(WaitForBytes(1 << 20));
+    EXPECT_TRUE(Window->StatusQueue->text().contains("one connection"))
+        << Window->StatusQueue->text().toStdString();
+    Window->RunCommand([this] { Window->QueueCancelFile(); });
+    ASSERT_TRUE(WaitForBatch());
+    const TQueueItem row = OnlyRow();
+    EXPECT_EQ(row.State, TQueueState::Failed);
+    EXPECT_EQ(row.Reason, "Cancelled");
+    EXPECT_FALSE(fs::exists(local.path().toStdString() + "/big.bin"));
+    EXPECT_TRUE(Requests.empty()) << AllRequests().toStdString();
+    // The window is connected again and lists the server.
+    ASSERT_NE(Window->FConnection, nullptr);
+    EXPECT_TRUE(Captions(Window->FTPList).contains("small.txt"));
+    Select(Window->FTPList, {"small.txt"});
+    QTest::mouseClick(Window->GetBut, Qt::LeftButton);
+    ASSERT_TRUE(WaitForBatch());
+    EXPECT_EQ(TFtpPeer::ReadFile(local.path().toStdString() + "/small.txt"), "small");
+    // Its kept part goes with the row.
+    ASSERT_FALSE(row.PartialPath.empty());
+    EXPECT_TRUE(fs::exists(row.PartialPath));
+    Window->FTransferQueue->Remove({row.Id});
+    EXPECT_FALSE(fs::exists(row.PartialPath));
+}
+
+// An upload over a server file asks first, naming both files; "Resume" appends what the server
+// lacks and "Overwrite if newer" leaves a newer server file alone.
+TEST_F(MainFtpResumeTest, UploadOverAServerFileAsksAndResumes) {
+    // Passive: this pyftpdlib, when one connection's active data channel is replaced, can stop
+    // serving the other connection whose socket reused the old channel's descriptor.
+    TFtpPeer peer("no-active");
+    const std::string content = Content(300000);
+    QTemporaryDir local;
+    TFtpPeer::WriteFile(local.path().toStdString() + "/page.bin", content);
+    TFtpPeer::WriteFile(peer.Root() + "/page.bin", content.substr(0, 100000));
+    TFtpPeer::WriteFile(local.path().toStdString() + "/old.txt", "older local");
+    TFtpPeer::WriteFile(peer.Root() + "/old.txt", "newer server");
+    struct utimbuf past {
+        1000000000, 1000000000
+    };
+    ASSERT_EQ(utime((local.path().toStdString() + "/old.txt").c_str(), &past), 0);
+    OpenWindow(peer.HostField(), local.path().toStdString());
+    Connect();
+    Window->ListLocalDirectory();
+    OverwriteAnswer = "&Resume";
+    Select(Window->LocalList, {"page.bin"});
+    QTest::mouseClick(Window->SendBut, Qt::LeftButton);
+    ASSERT_TRUE(WaitForBatch());
+    ASSERT_EQ(OverwriteQuestions.size(), 1u);
+    EXPECT_TRUE(OverwriteQuestions[0].Text.contains("Server file: 100,000 bytes"))
+        << OverwriteQuestions[0].Text.toStdString();
+    EXPECT_TRUE(OverwriteQuestions[0].Buttons.contains("&Resume"));
+    EXPECT_TRUE(TFtpPeer::ReadFile(peer.Root() + "/page.bin") == content);
+
+    OverwriteAnswer = "Overwrite if &newer";
+    Select(Window->LocalList, {"old.txt"});
+    QTest::mouseClick(Window->SendBut, Qt::LeftButton);
+    ASSERT_TRUE(WaitForBatch());
+    ASSERT_EQ(OverwriteQuestions.size(), 2u);
+    EXPECT_FALSE(OverwriteQuestions[1].Buttons.contains("&Resume")) << "the server file is not shorter";
+    EXPECT_EQ(TFtpPeer::ReadFile(peer.Root() + "/old.txt"), "newer server");
+    EXPECT_EQ(Window->FTransferQueue->Items().back().State, TQueueState::Skipped);
+    EXPECT_TRUE(Requests.empty()) << AllRequests().toStdString();
+}
+
+// View > Message Log shows both connections' commands and replies, the password hidden and a
+// refusal in red.
+TEST_F(MainFtpResumeTest, MessageLogShowsTheConversation) {
+    TFtpPeer peer("no-active");
+    QTemporaryDir local;
+    OpenWindow(peer.HostField(), local.path().toStdString());
+    ASSERT_NE(Window->mnuShowLog, nullptr);
+    EXPECT_FALSE(Window->MessageLog->isVisibleTo(Window.get()));
+    Window->mnuShowLog->trigger();
+    EXPECT_TRUE(Window->MessageLog->isVisibleTo(Window.get()));
+    EXPECT_EQ(Window->MessageLog->accessibleName(), "Message log");
+    Connect();
+    Window->RunCommand([this] {
+        InetCheck(FtpSetCurrentDirectory(static_cast<HINTERNET>(Window->FConnection), "/nowhere"));
+    });
+    Requests.clear();
+    Window->MessageLog->Drain();
+    const QString text = Window->MessageLog->toPlainText();
+    EXPECT_TRUE(text.contains("[1] > USER tester")) << text.toStdString();
+    EXPECT_TRUE(text.contains("[1] > PASS ****"));
+    EXPECT_FALSE(text.contains(TFtpPeer::Password));
+    EXPECT_TRUE(text.contains("[1] < 230 "));
+    bool redRefusal = false;
+    for (QTextBlock b = Window->MessageLog->document()->begin(); b.isValid(); b = b.next())
+        if (b.text().contains("< 550 ") && !b.begin().atEnd() &&
+            b.begin().fragment().charFormat().foreground().color() == QColor(0xC0, 0x00, 0x00))
+            redRefusal = true;
+    EXPECT_TRUE(redRefusal) << text.toStdString();
 }

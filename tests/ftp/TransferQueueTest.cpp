@@ -77,6 +77,51 @@ TEST(TransferQueue, CancelRemoveAndRetry) {
     EXPECT_EQ(q.Find(a), nullptr);
 }
 
+// A failed download keeps its part for the retry; success, removal and the queue's end let it go.
+TEST(TransferQueue, KeptPartsGoOnAndLeaveWithTheirRows) {
+    std::vector<std::string> discarded;
+    {
+        TTransferQueue q;
+        q.OnDiscard = [&](const TQueueItem& i) { discarded.push_back(i.PartialPath); };
+        const auto a = q.Add("a", "/a", true, 100);
+        const auto b = q.Add("b", "/b", true, 100);
+        const auto c = q.Add("c", "/c", false, 100);
+        for (auto id : {a, b}) {
+            ASSERT_EQ(q.StartNext(0)->Id, id);
+            q.Progress(id, 40, 10);
+            q.Finished(id, false, "dropped", 40, "." + q.Find(id)->LocalPath + ".part-00000001");
+        }
+        EXPECT_EQ(q.Find(a)->ResumeOffset, 40u);
+        EXPECT_TRUE(q.Find(a)->Interrupted);
+        ASSERT_EQ(q.StartNext(0)->Id, c);
+        q.Finished(c, false, "refused");
+        EXPECT_FALSE(q.Find(c)->Interrupted) << "nothing had moved";
+
+        ASSERT_TRUE(q.RetryFailed());
+        TQueueItem* run = q.StartNext(0);
+        ASSERT_EQ(run->Id, a);
+        EXPECT_EQ(run->BytesDone, 40u) << "the retry counts the kept part";
+        q.Finished(a, true, "");
+        EXPECT_TRUE(q.Find(a)->PartialPath.empty());
+        EXPECT_EQ(q.Find(a)->ResumeOffset, 0u);
+
+        // A cancelled run keeps its part too.
+        run = q.StartNext(0);
+        ASSERT_EQ(run->Id, b);
+        q.CancelRunning();
+        q.Finished(b, true, "", 60, ".b.part-00000002");
+        EXPECT_EQ(q.Find(b)->Reason, "Cancelled");
+        EXPECT_EQ(q.Find(b)->PartialPath, ".b.part-00000002");
+        q.Remove({b});
+        EXPECT_EQ(discarded, std::vector<std::string>{".b.part-00000002"});
+        discarded.clear();
+        q.Finished(c, false, "", 0, ".c.part-00000003"); // not running: ignored
+        q.StartNext(0);
+        q.Finished(c, false, "refused", 10, ".c.part-00000003");
+    }
+    EXPECT_EQ(discarded, std::vector<std::string>{".c.part-00000003"}) << "the queue's end takes the rest";
+}
+
 TEST(TransferQueue, MoveUpAndDownKeepSelectedBlocksTogether) {
     TTransferQueue q;
     const auto a = q.Add("a", "", true);

@@ -202,7 +202,12 @@ TEST(WinInetResume, UploadAppendsTheRestAndAWrongServerPartFails) {
     ASSERT_TRUE(FtpGetRemoteFileInfo(s.Connection, "/up.bin", &size, &modified));
     EXPECT_EQ(size, 123456u);
     EXPECT_GT(modified, 0u);
-    ASSERT_TRUE(FtpPutFileFrom(s.Connection, local.c_str(), "/up.bin", 0, size)) << GetLastError();
+    InternetSetStatusCallback(s.Connection, [](HINTERNET, DWORD_PTR, DWORD, void*, DWORD) {});
+    ASSERT_TRUE(FtpPutFileFrom(s.Connection, local.c_str(), "/up.bin", 1, size)) << GetLastError();
+    ASSERT_TRUE(FtpGetRemoteFileInfo(s.Connection, "/up.bin", &size, &modified)) << GetLastError();
+    EXPECT_EQ(size, content.size());
+    TFtpPeer::WriteFile(peer.Root() + "/other.txt", "other");
+    ASSERT_TRUE(FtpGetRemoteFileInfo(s.Connection, "/other.txt", &size, &modified)) << GetLastError();
     EXPECT_EQ(TFtpPeer::ReadFile(peer.Root() + "/up.bin"), content);
     EXPECT_TRUE(s.Log.Has(FTP_LOG_COMMAND, "APPE /up.bin"));
 
@@ -233,7 +238,8 @@ TEST(WinInetLog, CommandsAndRepliesOfEachConnectionWithThePasswordHidden) {
         EXPECT_EQ(l.Text.find(TFtpPeer::Password), std::string::npos) << l.Text;
         EXPECT_TRUE(l.Connection == 1 || l.Connection == 2) << l.Connection;
         if (l.Kind == FTP_LOG_COMMAND && l.Text == std::string("USER ") + TFtpPeer::User) userSeen = true;
-        if (l.Connection == 2 && l.Kind == FTP_LOG_REPLY && l.Text.compare(0, 3, "550") == 0) refusalSeen = true;
+        if (l.Connection == 2 && l.Kind == FTP_LOG_REPLY && l.Text.compare(0, 3, "550") == 0)
+            refusalSeen = true;
     }
     EXPECT_TRUE(userSeen);
     EXPECT_TRUE(refusalSeen);

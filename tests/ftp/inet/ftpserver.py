@@ -15,6 +15,8 @@ the server set-ups the client must cope with:
   masquerade passive only, PASV naming a foreign host (192.0.2.1) and EPSV refused
   <mode>+slow  the same, with data sent to the client at 4 MiB/s, so that a test can act
              while a download is still running
+  single     one connection per client address (a second one is answered 421), data sent
+             to the client at 4 MiB/s
   cut-tls    over TLS, a download of "cut.bin" ends its data connection without close_notify
              (the 226 still follows)
 
@@ -143,6 +145,10 @@ def main():
         class SlowDTPHandler(ThrottledDTPHandler):
             write_limit = 4 * 1024 * 1024
         Handler.dtp_handler = SlowDTPHandler
+    if mode == "single":
+        class SlowDTPHandler(ThrottledDTPHandler):
+            write_limit = 4 * 1024 * 1024
+        Handler.dtp_handler = SlowDTPHandler
     if mode == "slow":
         class Throttled(ThrottledDTPHandler):
             read_limit = 4 << 20
@@ -153,6 +159,8 @@ def main():
     Handler.banner = "Test peer ready."
     Handler.auth_failed_timeout = 0  # answer a bad password at once
     server = FTPServer((args.host, 0), Handler)
+    if mode == "single":
+        server.max_cons_per_ip = 1
     if args.idle:
         # pyftpdlib's own time-out does not fire after a login, so the peer keeps its own.
         def drop_idle():
