@@ -127,7 +127,8 @@ TFtpReply TFtpSession::ReadFinalReply() {
 }
 
 void TFtpSession::Log(DWORD kind, const std::string& text) const {
-    if (FOptions.LogCallback) FOptions.LogCallback(FOptions.LogConnection, kind, text.c_str(), FOptions.LogContext);
+    if (FOptions.LogCallback)
+        FOptions.LogCallback(FOptions.LogConnection, kind, text.c_str(), FOptions.LogContext);
 }
 
 void TFtpSession::SendCommand(const std::string& line) {
@@ -249,6 +250,7 @@ void TFtpSession::StartDataTls() {
         std::lock_guard<std::mutex> lock(FSocketLock);
         FDataTls = std::make_unique<TTls>(FData.Fd(), FHost, session);
     }
+    FDataTls->ReadAhead();
     FreeTlsSession(session);
     TTlsResult r;
     try {
@@ -378,7 +380,7 @@ void TFtpSession::Connect() {
     if (reply.Code == 211) {
         std::set<std::string> features = ParseFeatures(reply.Text);
         FUseMlsd = features.count("MLST") || features.count("MLSD");
-        FRestStream = features.count("REST") != 0; // "REST STREAM" is the only kind there is
+        FRestStream = features.count("REST") != 0;           // "REST STREAM" is the only kind there is
         if (features.count("UTF8")) Command("OPTS UTF8 ON"); // names are bytes to us either way
     }
     reply = Command("TYPE I");
@@ -636,16 +638,22 @@ void TFtpSession::ReceiveAll(const TSink& sink, const TProgress& progress) {
     if (!FData.IsOpen()) return; // the server confirmed a transfer without connecting
     if (!FBuffer) FBuffer.reset(new char[BufferSize]);
     for (;;) {
-        if (!(FDataTls && FDataTls->Pending()) && !Wait(FData.Fd(), POLLIN, FOptions.ReceiveTimeoutMs)) {
+        auto waitFor = [&](short events) {
+            if (Wait(FData.Fd(), events, FOptions.ReceiveTimeoutMs)) return;
             CloseData();
             FDead = true;
             throw EInetFailure{ERROR_INTERNET_TIMEOUT};
-        }
+        };
+        // Bytes OpenSSL has read ahead need no wait; a record it could not finish does, below.
+        if (!(FDataTls && FDataTls->Buffered())) waitFor(POLLIN);
         ssize_t n;
         if (FDataTls) {
             std::size_t got = 0;
             TTlsResult r = FDataTls->Read(FBuffer.get(), BufferSize, got);
-            if (r == trWantRead || r == trWantWrite) continue;
+            if (r == trWantRead || r == trWantWrite) {
+                waitFor(r == trWantRead ? POLLIN : POLLOUT);
+                continue;
+            }
             if (r == trClosed) {
                 FDataTls->Shutdown(); // answer in kind; the server may be gone already
                 break;
@@ -733,13 +741,14 @@ std::uint64_t TFtpSession::RemoteSize(const std::string& remote) {
 std::uint64_t TFtpSession::RemoteModified(const std::string& remote) {
     TFtpReply reply = Command("MDTM " + remote);
     TFileTime t{};
-    if (reply.Code != 213 || reply.Text.size() < 4 || !ParseFactTime(std::string_view(reply.Text).substr(4), t))
+    if (reply.Code != 213 || reply.Text.size() < 4 ||
+        !ParseFactTime(std::string_view(reply.Text).substr(4), t))
         return 0;
     return FileTimeValue(t);
 }
 
 std::uint64_t TFtpSession::Retrieve(const std::string& remote, const TSink& sink, const TProgress& progress,
-                                   std::uint64_t offset) {
+                                    std::uint64_t offset) {
     std::uint64_t received = 0;
     CheckUsable();
     FInTransfer = true;

@@ -219,6 +219,16 @@ bool TTls::Pending() const {
     return FSsl && SSL_pending(FSsl) > 0;
 }
 
+void TTls::ReadAhead() {
+    if (!FSsl) return;
+    SSL_set_default_read_buffer_len(FSsl, 64 * 1024);
+    SSL_set_read_ahead(FSsl, 1);
+}
+
+bool TTls::Buffered() const {
+    return FSsl && SSL_has_pending(FSsl) == 1;
+}
+
 bool TTls::Resumed() const {
     return FSsl && SSL_session_reused(FSsl) == 1;
 }

@@ -44,6 +44,11 @@ public:
     TTlsResult Shutdown();
     // Decrypted bytes waiting inside: the socket may be quiet though a read would return data.
     bool Pending() const;
+    // For bulk data: OpenSSL reads ahead as much as the socket holds, in one call instead of two
+    // per record. Call before the handshake. Buffered() then tells whether it holds any bytes,
+    // which may be only part of a record: a read can still want more from the socket.
+    void ReadAhead();
+    bool Buffered() const;
     bool Resumed() const;
     std::string ErrorText() const { return FError; }
     // The peer's certificate with the verification result; Fingerprint empty when none was sent.

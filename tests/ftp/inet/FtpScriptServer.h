@@ -43,7 +43,8 @@ inline void SendAll(int fd, const std::string& text) {
     }
 }
 
-// Serves one control connection; Answer sees each command line and replies through Reply.
+// Serves one control connection (later ones are refused with 421); Answer sees each command
+// line and replies through Reply.
 class TScriptedServer {
 public:
     std::function<void(TScriptedServer& s, const std::string& line)> Answer;
@@ -68,8 +69,25 @@ public:
             SendAll(c, Greeting);
             std::string buffer;
             char chunk[512];
-            ssize_t n;
-            while ((n = recv(c, chunk, sizeof chunk, 0)) > 0) {
+            // A second client (the window's transfer connection) is told at once that there
+            // is room for one, as servers limited to one session per user do.
+            pollfd p[2] = {{c, POLLIN, 0}, {FListener, POLLIN, 0}};
+            for (;;) {
+                if (poll(p, 2, -1) < 0) break;
+                if (p[1].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+                    p[1].fd = -1; // shut down by the destructor
+                } else if (p[1].revents & POLLIN) {
+                    int extra = accept(FListener, nullptr, nullptr);
+                    if (extra >= 0) {
+                        SendAll(extra, "421 One connection at a time\r\n");
+                        close(extra);
+                    } else {
+                        p[1].fd = -1;
+                    }
+                }
+                if (!(p[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+                ssize_t n = recv(c, chunk, sizeof chunk, 0);
+                if (n <= 0) break;
                 buffer.append(chunk, std::size_t(n));
                 std::size_t eol;
                 while ((eol = buffer.find("\r\n")) != std::string::npos) {
