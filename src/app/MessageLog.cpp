@@ -1,5 +1,6 @@
 // The message log; see MessageLog.h.
 #include "app/MessageLog.h"
+#include "settings/FormSettings.h"
 
 #include <QDateTime>
 #include <QScrollBar>
@@ -56,6 +57,8 @@ void LogCallback(DWORD connection, DWORD kind, const char* text, void* context) 
 TMessageLog::TMessageLog(QWidget* parent) : QPlainTextEdit(parent), FSink(std::make_shared<TSink>()) {
     setObjectName("MessageLog");
     setAccessibleName("Message log");
+    // The conversation is no setting of the window: it is neither saved nor brought back.
+    setProperty(TFormSettings::kSkipProperty, true);
     setReadOnly(true); // still selectable and copyable
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     setMaximumBlockCount(MaxLines);
