@@ -71,6 +71,9 @@ TMessageLog::TMessageLog(QWidget* parent) : QPlainTextEdit(parent), FSink(std::m
         FId = gNextSink++;
         gSinks[FId] = FSink;
     }
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        if (!FScrolling) FFollow = value >= verticalScrollBar()->maximum();
+    });
     FDrain.setInterval(100);
     connect(&FDrain, &QTimer::timeout, this, &TMessageLog::Drain);
     FDrain.start();
@@ -101,9 +104,9 @@ void TMessageLog::Drain() {
         lines.swap(FSink->Pending);
     }
     if (lines.empty()) return;
-    // Follow the end only when the user has not scrolled up to read.
-    QScrollBar* bar = verticalScrollBar();
-    const bool atEnd = bar->value() == bar->maximum();
+    // Appending moves the bar by itself (lines dropped at the top); only the user's moves count.
+    FScrolling = true;
     for (const TSink::TLine& l : lines) AddLine(l.Text, l.Error);
-    if (atEnd) bar->setValue(bar->maximum());
+    if (FFollow) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    FScrolling = false;
 }

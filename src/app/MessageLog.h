@@ -33,4 +33,6 @@ private:
     std::shared_ptr<TSink> FSink;
     std::uintptr_t FId = 0; // the sink's number, which the layer hands back
     QTimer FDrain;
+    bool FFollow = true;     // new lines scroll into view until the user scrolls up to read
+    bool FScrolling = false; // our own scrolling, which says nothing about the user
 };

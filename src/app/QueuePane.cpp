@@ -32,10 +32,12 @@ QString StateText(const TQueueItem& i) {
         return i.CancelRequested ? "Cancelling" : "Running";
     case TQueueState::Done:
         return "Done";
+    // A reason of several lines ("Win32 Error 12003:", blank, the server's reply) reads as one.
     case TQueueState::Failed:
-        return "Failed: " + QString::fromStdString(i.Reason);
+        return "Failed: " + QString::fromStdString(i.Reason).simplified();
     case TQueueState::Skipped:
-        return i.Reason.empty() ? QString("Skipped") : "Skipped: " + QString::fromStdString(i.Reason);
+        return i.Reason.empty() ? QString("Skipped")
+                                : "Skipped: " + QString::fromStdString(i.Reason).simplified();
     }
     return {};
 }
