@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
     worker->Receiving = std::string(argv[1]) == "get";
     worker->RemoteFile = argv[5];
     worker->LocalFile = argv[6];
+    worker->Resumable = true; // as the queue runs every transfer
     worker->OnStatus = [&](QObject*, const QString& text) {
         statusPanel.setText(text);
         ++lines;

@@ -54,7 +54,11 @@ void TFTPThread::TransferStatusCallback(HINTERNET, DWORD_PTR context, DWORD stat
         length >= sizeof(DWORD)) {
         DWORD count;
         std::memcpy(&count, info, sizeof count);
-        self->BytesDone += count;
+        self->FMoved += count;
+        // A resumed download counts from where the layer started, which is 0 when the server
+        // could not go on from the kept part.
+        const std::uint64_t start = self->FResume ? self->FResume->Offset : self->ResumeOffset;
+        self->BytesDone = static_cast<std::int64_t>((self->Resumable ? start : 0) + self->FMoved);
     }
     self->ReportStatus(QString("%1 = %2").arg(self->ProgressLabel, FormatCount(self->BytesDone)));
 }
@@ -84,6 +88,7 @@ void TFTPThread::Transfer() {
     }
     // A resumed run counts the part already there, so the progress shows the whole file.
     BytesDone = Resumable ? static_cast<std::int64_t>(ResumeOffset) : 0;
+    FMoved = 0;
     auto context = reinterpret_cast<DWORD_PTR>(this);
     if (Receiving) {
         ReportStatus(BytesDone > 0 ? "Resuming File" : "Receiving File");
@@ -93,8 +98,10 @@ void TFTPThread::Transfer() {
             TFtpResume resume{};
             std::snprintf(resume.PartialFile, sizeof resume.PartialFile, "%s", PartialFile.c_str());
             resume.Offset = PartialFile.empty() ? 0 : ResumeOffset;
+            FResume = &resume;
             const BOOL ok = FtpGetFileResumable(connection, RemoteFile.c_str(), LocalFile.c_str(), context,
                                                 ExpectedSize, &resume);
+            FResume = nullptr;
             const DWORD error = GetLastError();
             PartialFile = resume.PartialFile;
             ResumeOffset = resume.Offset;

@@ -60,7 +60,9 @@ protected:
     void run() override; // Execute: Transfer inside an error guard, then the termination hand-over
 
 private:
-    std::atomic<bool> FDetached{false}; // being deleted: no more hand-overs
+    std::atomic<bool> FDetached{false};  // being deleted: no more hand-overs
+    const TFtpResume* FResume = nullptr; // a resumable download's record while the call runs
+    std::uint64_t FMoved = 0;            // bytes this call moved
     void Transfer();
     void DoStatus();
     static void TransferStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, void* info,

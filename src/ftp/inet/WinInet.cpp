@@ -334,6 +334,7 @@ void Download(HINTERNET connect, TConnectionObject& c, const std::string& remote
     }
     if (!temp) temp.emplace(target);
     temp->KeepOnFailure(resume != nullptr);
+    if (resume) resume->Offset = temp->Size(); // where this call starts, for the caller's progress
     const std::uint64_t offset = temp->Size();
     std::uint64_t received = 0, written = 0;
     // A server that sends more than the size it gave is cut off there, before it can fill
@@ -380,11 +381,11 @@ void Download(HINTERNET connect, TConnectionObject& c, const std::string& remote
         if (known == FTP_SIZE_UNKNOWN) known = expectedSize;
         const std::uint64_t total = offset + received;
         if (known != FTP_SIZE_UNKNOWN && total != known) {
-            c.Session.SetLastText(
-                total < known ? "Received " + std::to_string(total) + " of " + std::to_string(known) +
-                                    " bytes: the server ended the transfer early."
-                              : "Received " + std::to_string(total) + " bytes where " + std::to_string(known) +
-                                    " were announced.");
+            c.Session.SetLastText(total < known
+                                      ? "Received " + std::to_string(total) + " of " + std::to_string(known) +
+                                            " bytes: the server ended the transfer early."
+                                      : "Received " + std::to_string(total) + " bytes where " +
+                                            std::to_string(known) + " were announced.");
             tooMuch = total > known;
             throw EInetFailure{ERROR_INTERNET_CONNECTION_ABORTED};
         }
@@ -573,7 +574,8 @@ void Upload(HINTERNET connect, TConnectionObject& c, const char* localFile, cons
             DWORD_PTR context, std::uint64_t offset) {
     if (!localFile || !*localFile) throw EInetFailure{ERROR_INVALID_PARAMETER};
     int fd = ::open(localFile, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw EInetFailure{errno == ENOENT ? ERROR_FILE_NOT_FOUND : LocalError(errno, ERROR_READ_FAULT)};
+    if (fd < 0)
+        throw EInetFailure{errno == ENOENT ? ERROR_FILE_NOT_FOUND : LocalError(errno, ERROR_READ_FAULT)};
     struct TClose {
         int Fd;
         ~TClose() { ::close(Fd); }
@@ -595,8 +597,8 @@ void Upload(HINTERNET connect, TConnectionObject& c, const char* localFile, cons
     // An appended file is whole only when the server's part was what we think it was.
     const std::uint64_t stored = c.Session.RemoteSize(remote);
     if (stored != FTP_SIZE_UNKNOWN && stored != size) {
-        c.Session.SetLastText("The server's file has " + std::to_string(stored) + " bytes after the upload of " +
-                              std::to_string(size) + ".");
+        c.Session.SetLastText("The server's file has " + std::to_string(stored) +
+                              " bytes after the upload of " + std::to_string(size) + ".");
         throw EInetFailure{ERROR_INTERNET_CONNECTION_ABORTED};
     }
 }

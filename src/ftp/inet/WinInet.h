@@ -234,8 +234,9 @@ BOOL FtpSetLogCallback(HINTERNET internet, TFtpLogCallback callback, void* conte
 // shorter target in place). The call asks the server for the rest (REST) when it offers
 // REST STREAM, and otherwise starts from the beginning. On success the file is renamed over
 // newFile and PartialFile is cleared; on failure PartialFile names the file now kept (or ""
-// when nothing worth keeping arrived) and Offset the bytes it holds. The final size is checked
-// as FtpGetFileSized checks it.
+// when nothing worth keeping arrived) and Offset the bytes it holds. While the call runs (in the
+// status callback) Offset is the byte the transfer started from: 0 when the part was dropped.
+// The final size is checked as FtpGetFileSized checks it.
 struct TFtpResume {
     char PartialFile[4096];
     std::uint64_t Offset;

@@ -138,13 +138,25 @@ TEST(WinInetResume, PartsThatCannotGoOnStartAgainAndForeignFilesAreLeftAlone) {
     TSession s(peer.HostField());
     ASSERT_NE(s.Connection, nullptr);
 
-    // Without REST the part is thrown away and the whole file fetched.
+    // Without REST the part is thrown away and the whole file fetched; while the call runs the
+    // record says it started from 0, so progress counts from there.
     const std::string part = peer.Local() + "/.f.bin.part-0000abcd";
     TFtpPeer::WriteFile(part, "XXXXXXXXXX");
     TFtpResume resume = NoPart();
     std::snprintf(resume.PartialFile, sizeof resume.PartialFile, "%s", part.c_str());
     resume.Offset = 10;
-    ASSERT_TRUE(FtpGetFileResumable(s.Connection, "/f.bin", target.c_str(), 0, FTP_SIZE_UNKNOWN, &resume));
+    struct TSeen {
+        const TFtpResume* Resume;
+        std::uint64_t OffsetDuring = 99;
+    } seen{&resume};
+    InternetSetStatusCallback(s.Connection, [](HINTERNET, DWORD_PTR context, DWORD, void*, DWORD) {
+        auto* x = reinterpret_cast<TSeen*>(context);
+        x->OffsetDuring = x->Resume->Offset;
+    });
+    ASSERT_TRUE(FtpGetFileResumable(s.Connection, "/f.bin", target.c_str(),
+                                    reinterpret_cast<DWORD_PTR>(&seen), FTP_SIZE_UNKNOWN, &resume));
+    EXPECT_EQ(seen.OffsetDuring, 0u);
+    InternetSetStatusCallback(s.Connection, nullptr);
     EXPECT_EQ(TFtpPeer::ReadFile(target), content);
     EXPECT_FALSE(fs::exists(part));
     EXPECT_FALSE(s.Log.Has(FTP_LOG_COMMAND, "REST"));
