@@ -3,7 +3,8 @@
 # (best of five interleaved rounds) through the transfer worker as the window runs it (every status line
 # handed to the GUI thread), and through the layer's calls alone; then the time to list a folder
 # of 10,000 entries through the layer alone and into the window's server list, and the time to
-# fill that list with 10,000 and 100,000 records. The ratio lines
+# fill that list with 10,000 and 100,000 records, and one progress refresh of the queue pane
+# holding 10,000 rows. The ratio lines
 # are the worker's. Needs BUILD (the build folder) in the environment.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -14,7 +15,8 @@ bench="$BUILD/bin/bench_ftp"
 thread="$BUILD/bin/bench_ftp_thread"
 window="$BUILD/bin/bench_ftp_window"
 fill="$BUILD/bin/bench_ftp_fill"
-for b in "$bench" "$thread" "$window" "$fill"; do [ -x "$b" ] || { echo "missing $b"; exit 1; }; done
+queue="$BUILD/bin/bench_queue_pane"
+for b in "$bench" "$thread" "$window" "$fill" "$queue"; do [ -x "$b" ] || { echo "missing $b"; exit 1; }; done
 
 work="$(mktemp -d /tmp/varnello-ftp-bench-XXXXXX)"
 server_pid=""
@@ -91,4 +93,5 @@ echo "ftp-get-ratio $(ratio "$thread_get" "$curl_get")"
 echo "ftp-put-ratio $(ratio "$thread_put" "$curl_put")"
 echo "ftp-list-10k-ms $(awk -v s="$window_s" 'BEGIN { printf "%.0f", s * 1000 }')"
 echo "ftp-fill-100k-ms $fill_100k"
+echo "queue-refresh-10k-ms $("$queue" 10000 2>/dev/null | awk '{print $3}')"
 echo "$tls_out" | grep '^ftps-'
