@@ -141,6 +141,15 @@ template <class F> BOOL OnConnection(HINTERNET handle, F&& body) {
     });
 }
 
+// Changes the options a root handle gives its later connections.
+template <class F> BOOL OnRootOptions(HINTERNET internet, F&& change) {
+    return Guard([&] {
+        std::shared_ptr<TRootObject> root = Lookup<TRootObject>(internet);
+        std::lock_guard<std::mutex> lock(root->Lock);
+        change(root->Options);
+    });
+}
+
 DWORD LocalError(int err, DWORD fallback) {
     switch (err) {
     case ENOENT:
@@ -739,20 +748,16 @@ BOOL InternetCloseHandle(HINTERNET internet) {
 }
 
 BOOL FtpSetCertificateCallback(HINTERNET internet, TFtpCertificateCallback callback, void* context) {
-    return Guard([&] {
-        std::shared_ptr<TRootObject> root = Lookup<TRootObject>(internet);
-        std::lock_guard<std::mutex> lock(root->Lock);
-        root->Options.CertificateCallback = callback;
-        root->Options.CertificateContext = context;
+    return OnRootOptions(internet, [&](TInetOptions& o) {
+        o.CertificateCallback = callback;
+        o.CertificateContext = context;
     });
 }
 
 BOOL FtpSetLogCallback(HINTERNET internet, TFtpLogCallback callback, void* context) {
-    return Guard([&] {
-        std::shared_ptr<TRootObject> root = Lookup<TRootObject>(internet);
-        std::lock_guard<std::mutex> lock(root->Lock);
-        root->Options.LogCallback = callback;
-        root->Options.LogContext = context;
+    return OnRootOptions(internet, [&](TInetOptions& o) {
+        o.LogCallback = callback;
+        o.LogContext = context;
     });
 }
 
