@@ -561,7 +561,11 @@ void TFormMain::RunCommand(const std::function<void()>& command) {
 
 void TFormMain::SetStatus(int panel, const QString& text) {
     QLabel* label = panel == 0 ? StatusPanel0 : StatusPanel1;
-    label->setText(text);
+    // A panel is one line, cut off at its edge: an error of several lines ("Win32 Error 12003:",
+    // a blank line, the server's reply) reads as one instead of making the status bar grow.
+    QString line = text;
+    if (line.contains('\n') || line.contains('\r')) line = line.simplified();
+    label->setText(line);
     // Painted at once, so the text shows while the command that set it still blocks.
     label->repaint();
 }

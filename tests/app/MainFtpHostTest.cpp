@@ -58,6 +58,7 @@ protected:
             }
             if (!r.CheckBox.isEmpty()) r.Checked = SilenceFailures;
             Requests.push_back(r);
+            StatusDuringQuestions.push_back(Window->StatusText(0));
             if (r.Text.endsWith("This cannot be undone.")) return DeleteAnswer;
             if (r.Value) ProposedValues.push_back(*r.Value);
             if (r.Kind == TDialogRequest::dkInput && !InputAnswers.empty()) {
@@ -129,6 +130,7 @@ protected:
     QTemporaryDir Home;
     std::unique_ptr<TFormMain> Window;
     std::vector<TDialogRequest> Requests;
+    std::vector<QString> StatusDuringQuestions; // status panel 0 while each request was up
     // The overwrite question: its requests, the caption of the button pressed and "apply to
     // all"; the failure box's "don't show again".
     std::vector<TDialogRequest> OverwriteQuestions;
@@ -345,6 +347,10 @@ TEST_P(MainFtpHostTest, FailingBatchGoesOnAndItsFailuresCanBeSilenced) {
     QTest::mouseClick(Window->GetBut, Qt::LeftButton);
     ASSERT_TRUE(WaitForBatch());
     ASSERT_EQ(Requests.size(), 1u) << "only the first failure is shown";
+    // The status line shows the same failure on one line, the server's reply included.
+    EXPECT_FALSE(StatusDuringQuestions[0].contains('\n')) << StatusDuringQuestions[0].toStdString();
+    EXPECT_TRUE(StatusDuringQuestions[0].startsWith("Win32 Error 12003: 550"))
+        << StatusDuringQuestions[0].toStdString();
     EXPECT_EQ(TFtpPeer::ReadFile(Local("ok.txt")), "ok");
     int failed = 0;
     for (const TQueueItem& i : Window->FTransferQueue->Items())
