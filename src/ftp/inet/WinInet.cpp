@@ -231,21 +231,28 @@ void TransferWithProgress(HINTERNET handle, TConnectionObject& c, DWORD_PTR cont
     if (callbackFailure) std::rethrow_exception(callbackFailure);
 }
 
+// The temporary names of a download into target are this prefix and eight hex digits: a dot, the
+// target's name cut to 200 bytes and ".part-", in target's folder.
+std::string TempNamePrefix(const std::string& target) {
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (base.size() > 200) base.resize(200);
+    return folder + "." + base + ".part-";
+}
+
 class TTempFile {
 public:
     // A new file beside target, created exclusively and readable as the umask allows.
     explicit TTempFile(const std::string& target) {
-        std::size_t slash = target.rfind('/');
-        std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-        std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-        if (base.size() > 200) base.resize(200);
+        const std::string prefix = TempNamePrefix(target);
         static_assert(FtpTempNameLength(300) == 1 + 200 + sizeof ".part-00000000" - 1);
         std::random_device seed;
         std::mt19937_64 random(seed());
         for (int attempt = 0; attempt < 100; ++attempt) {
             char suffix[24];
-            std::snprintf(suffix, sizeof suffix, ".part-%08x", static_cast<unsigned>(random()));
-            FPath = folder + "." + base + suffix;
+            std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
+            FPath = prefix + suffix;
             FFd = ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (FFd >= 0) return;
             if (errno != EEXIST) throw EInetFailure{LocalError(errno, ERROR_WRITE_FAULT)};
@@ -274,7 +281,6 @@ public:
     bool IsOpen() const { return FFd >= 0; }
     const std::string& Path() const { return FPath; }
     std::uint64_t Size() const { return FSize; }
-    bool InPlace() const { return FInPlace; }
     // A failure leaves the file for a later call to go on from, when it holds anything.
     void KeepOnFailure(bool keep) { FKeepOnFailure = keep; }
     void Write(const char* data, std::size_t length) {
@@ -309,11 +315,7 @@ private:
 // name of ours in target's folder, so a caller cannot have any other file cut and written.
 bool IsPartialOf(const std::string& path, const std::string& target) {
     if (path == target) return true;
-    const std::size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (base.size() > 200) base.resize(200);
-    const std::string prefix = folder + "." + base + ".part-";
+    const std::string prefix = TempNamePrefix(target);
     if (path.size() != prefix.size() + 8 || path.compare(0, prefix.size(), prefix) != 0) return false;
     return path.find_first_not_of("0123456789abcdef", prefix.size()) == std::string::npos;
 }
